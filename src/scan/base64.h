@@ -1,0 +1,22 @@
+// Strict base64 (RFC 4648 section 4): canonical padding, zero unused bits,
+// the standard alphabet only, no character ignored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace varkel::scan {
+
+struct ByteBuffer {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+};
+
+// The decoded bytes, or nullopt when `text` is not accepted. One allocation of
+// 3 * ceil(size / 4) bytes.
+std::optional<ByteBuffer> decode_base64(std::string_view text);
+
+}  // namespace varkel::scan
