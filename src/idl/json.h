@@ -24,7 +24,12 @@ using Member = std::pair<std::string, Value>;
 using Object = std::vector<Member>;  // unique keys, ascending byte order
 
 struct Value {
+  // The enumerators Array and Object share their names with the aliases above
+  // (always written qualified, Kind::Array); -Wshadow would flag them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
   enum class Kind : std::uint8_t { Null, Bool, UInt, Int, Float, String, Array, Object };
+#pragma GCC diagnostic pop
 
   // Alternatives in the order of Kind.
   std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double, std::string, json::Array,
