@@ -97,18 +97,21 @@ build_python() {
 
 fetch_headers_314() {
   local dest="$CACHE/python3.14-headers"
-  [ -f "$dest/include/python3.14/Python.h" ] && [ -f "$dest/include/pyconfig.h" ] && return 0
+  [ -f "$dest/include/python3.14/Python.h" ] && [ -f "$dest/include/python3.14/pyconfig.h" ] &&
+    ! grep -q 'include <' "$dest/include/python3.14/pyconfig.h" && return 0
   local work; work=$(mktemp -d /tmp/varkel-py314h.XXXXXX)
   trap 'rm -rf "$work"' RETURN
   private_apt_setup deb "$work/apt" || return 1
   mkdir -p "$work/dl"
   (cd "$work/dl" && apt-get "${APT_OPTS[@]}" download -qq libpython3.14-dev >/dev/null 2>&1) || return 1
   dpkg-deb -x "$work"/dl/libpython3.14-dev_*.deb "$work/x"
-  local cfg; cfg=$(find "$work/x" -path '*python3.14/pyconfig.h' | head -1)
+  # Debian keeps the real pyconfig.h under the multiarch folder; put it in place
+  # of the wrapper that includes it.
+  local cfg; cfg=$(find "$work/x/usr/include" -path '*-linux-gnu/python3.14/pyconfig.h' | head -1)
   [ -n "$cfg" ] && [ -f "$work/x/usr/include/python3.14/Python.h" ] || return 1
   rm -rf "$dest"; mkdir -p "$dest/include"
   cp -r "$work/x/usr/include/python3.14" "$dest/include/"
-  cp "$cfg" "$dest/include/pyconfig.h"
+  cp "$cfg" "$dest/include/python3.14/pyconfig.h"
 }
 
 mkdir -p "$CACHE"

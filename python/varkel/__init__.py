@@ -1,0 +1,10 @@
+"""Decoding of Solana Anchor program events from transaction log lines.
+
+``EventDecoder(idl_json)`` reads a program's IDL (current "0.1.0" format or the
+legacy format); ``parse_logs(lines)`` returns every event found in a batch of
+log lines as ``(name, value)`` tuples of plain Python values.
+"""
+
+from varkel._varkel import EventDecoder
+
+__all__ = ["EventDecoder"]

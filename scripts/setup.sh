@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets up everything from a fresh clone: a free-threaded CPython (built once
+# into ~/.cache/varkel when the machine has none), the virtual environment
+# .venv with the build and test tools, and varkel installed into it.
+# Idempotent: a second run only rebuilds what changed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PY=$(bash tools/bootstrap-python.sh | tail -n 1)
+VENV=.venv
+if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(0 if sys._is_gil_enabled() is False else 1)' 2>/dev/null; then
+  rm -rf "$VENV"
+  "$PY" -m venv "$VENV"
+fi
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check \
+  "scikit-build-core>=0.10" cmake ninja pytest hypothesis
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
+echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2

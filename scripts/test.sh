@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets up everything (scripts/setup.sh), then runs the C++ unit tests (CTest)
+# and the Python tests (pytest against the installed package).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends libgtest-dev >/dev/null
+fi
+bash scripts/setup.sh
+
+VENV=.venv
+CACHE=${VARKEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/varkel}
+HEADERS314=""
+[ -f "$CACHE/python3.14-headers/include/python3.14/Python.h" ] && HEADERS314="$CACHE/python3.14-headers/include"
+PATH="$PWD/$VENV/bin:$PATH"
+cmake -S . -B build/cpp -G Ninja -DVARKEL_BUILD_TESTS=ON -DVARKEL_WERROR=ON \
+  -DVARKEL_PY314_HEADERS="$HEADERS314" -DPython_EXECUTABLE="$PWD/$VENV/bin/python" >/dev/null
+cmake --build build/cpp
+ctest --test-dir build/cpp --output-on-failure -j2 | tail -n 5
+
+# Run pytest from outside the source tree so that it imports the installed package.
+(cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider python "$@")

@@ -1,0 +1,64 @@
+#include "lib/args.h"
+
+namespace varkel {
+
+namespace {
+
+// Applies one keyword to the binding. Returns false with a TypeError set.
+bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** bound) {
+  if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, sig.parameter) == 0) {
+    if (*bound != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.function, sig.parameter);
+      return false;
+    }
+    *bound = value;
+    return true;
+  }
+  PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", sig.function, key);
+  return false;
+}
+
+bool check_positional_count(const Signature& sig, Py_ssize_t nargs) {
+  if (nargs <= 1) return true;
+  PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd were given", sig.function, nargs);
+  return false;
+}
+
+PyObject* finish(const Signature& sig, PyObject* bound) {
+  if (bound == nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s missing 1 required positional argument: '%s'", sig.function,
+                 sig.parameter);
+  }
+  return bound;
+}
+
+}  // namespace
+
+PyObject* bind_single(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  nargs = PyVectorcall_NARGS(nargs);
+  if (!check_positional_count(sig, nargs)) return nullptr;
+  PyObject* bound = nargs == 1 ? args[0] : nullptr;
+  Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    if (!bind_keyword(sig, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], &bound)) return nullptr;
+  }
+  return finish(sig, bound);
+}
+
+PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs) {
+  Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (!check_positional_count(sig, nargs)) return nullptr;
+  PyObject* bound = nargs == 1 ? PyTuple_GET_ITEM(args, 0) : nullptr;
+  if (kwargs != nullptr) {
+    // The keyword dict is private to this call.
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+      if (!bind_keyword(sig, key, value, &bound)) return nullptr;
+    }
+  }
+  return finish(sig, bound);
+}
+
+}  // namespace varkel

@@ -1,0 +1,22 @@
+// Binding of the single parameter that each entry point takes, by position
+// or by keyword, with the interpreter's usual TypeError messages.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace varkel {
+
+struct Signature {
+  const char* function;   // "EventDecoder.__new__()"
+  const char* parameter;  // "idl_json"
+};
+
+// Vectorcall convention (METH_FASTCALL | METH_KEYWORDS). Returns the borrowed
+// argument, or null with a TypeError set.
+PyObject* bind_single(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// tp_new convention (argument tuple, keyword dict or null).
+PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs);
+
+}  // namespace varkel

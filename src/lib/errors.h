@@ -1,0 +1,28 @@
+// Mapping of failures to Python exceptions.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string>
+#include <string_view>
+
+namespace varkel {
+
+// The internal-error exception class (derives from BaseException), created
+// once per process on first use. Borrowed; null with an exception set if it
+// cannot be created.
+PyObject* internal_error_type();
+
+// Raises the internal-error exception with `message`. Returns null.
+PyObject* raise_internal_error(std::string_view message);
+
+// TypeError "argument '{param}': '{type}' object is not an instance of
+// '{target}'" ("'None' is not an instance of ..." for None), with or without
+// the "argument '{param}': " prefix (param null). Returns null.
+PyObject* raise_not_instance(const char* param, PyObject* obj, const char* target);
+
+// The text "{type}: {str(exc)}" of the pending exception, which is cleared.
+std::string take_exception_text();
+
+}  // namespace varkel

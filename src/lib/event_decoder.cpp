@@ -1,0 +1,138 @@
+#include "lib/event_decoder.h"
+
+#include <atomic>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "idl/load.h"
+#include "lib/args.h"
+#include "lib/errors.h"
+#include "lib/pyref.h"
+#include "scan/batch_scan.h"
+
+namespace varkel {
+
+namespace {
+
+EventDecoderObject* as_decoder(PyObject* self) { return reinterpret_cast<EventDecoderObject*>(self); }
+
+// Borrowed UTF-8 view of a str argument, or null with the exception set.
+const char* utf8_of(PyObject* text, Py_ssize_t* size) { return PyUnicode_AsUTF8AndSize(text, size); }
+
+PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
+  static constexpr Signature kSig{"EventDecoder.__new__()", "idl_json"};
+  PyObject* idl_json = bind_single(kSig, args, kwargs);
+  if (idl_json == nullptr) return nullptr;
+  if (!PyUnicode_Check(idl_json)) return raise_not_instance("idl_json", idl_json, "str");
+  Py_ssize_t size = 0;
+  const char* text = utf8_of(idl_json, &size);
+  if (text == nullptr) return nullptr;
+
+  decode::EventRegistry registry;
+  {
+    Result<idl::Idl> idl = idl::load_idl(std::string_view(text, static_cast<std::size_t>(size)));
+    if (!idl) {
+      PyErr_Format(PyExc_ValueError, "failed to parse IDL: %s", idl.error().c_str());
+      return nullptr;
+    }
+    Result<decode::EventRegistry> built = decode::build_registry(*idl);
+    if (!built) {
+      PyErr_SetString(PyExc_ValueError, built.error().c_str());
+      return nullptr;
+    }
+    registry = std::move(*built);
+  }  // the model is released here
+
+  PyRef empty = PyRef::steal(PyTuple_New(0));
+  if (!empty) return nullptr;
+  PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
+  if (self == nullptr) return nullptr;
+  new (&as_decoder(self)->registry) decode::EventRegistry(std::move(registry));
+  return self;
+}
+
+void decoder_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  as_decoder(self)->registry.~EventRegistry();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* decoder_event_names(PyObject* self, void*) {
+  const auto& events = as_decoder(self)->registry.events;
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
+  if (!list) return raise_internal_error(take_exception_text());
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    const std::string& name = events[i].name;
+    PyObject* item = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (item == nullptr) return raise_internal_error(take_exception_text());
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+  }
+  return list.release();
+}
+
+PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.parse_logs()", "logs"};
+  PyObject* logs = bind_single(kSig, args, nargs, kwnames);
+  if (logs == nullptr) return nullptr;
+  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  if (!lines) return nullptr;
+  return scan::scan_batch(as_decoder(self)->registry, lines->views).release();
+}
+
+PyMethodDef decoder_methods[] = {
+    {"parse_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decoder_parse_logs)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "parse_logs($self, logs)\n--\n\n"
+     "Decode every recognizable event from a batch of program log lines.\n\n"
+     "Lines that are not events, fail to base64-decode, match no known\n"
+     "discriminator, or fail to Borsh-decode are silently skipped. Never\n"
+     "raises over a batch."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef decoder_getset[] = {
+    {"event_names", decoder_event_names, nullptr,
+     "Names of all events declared in the IDL, in declaration order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot decoder_slots[] = {
+    {Py_tp_doc, const_cast<char*>("EventDecoder(idl_json)\n--\n\n"
+                                  "Decodes Anchor 0.30+ program events from Solana transaction log lines.")},
+    {Py_tp_new, reinterpret_cast<void*>(decoder_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
+    {Py_tp_methods, decoder_methods},
+    {Py_tp_getset, decoder_getset},
+    {0, nullptr},
+};
+
+PyType_Spec decoder_spec = {
+    "builtins.EventDecoder",
+    static_cast<int>(sizeof(EventDecoderObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    decoder_slots,
+};
+
+std::atomic<PyObject*> g_type{nullptr};
+
+}  // namespace
+
+PyObject* event_decoder_type() {
+  // Create, then publish with a compare-and-swap: a thread never blocks here
+  // while attached to the interpreter. A type that loses the race is dropped.
+  PyObject* type = g_type.load(std::memory_order_acquire);
+  if (type != nullptr) return type;
+  PyObject* created = PyType_FromSpec(&decoder_spec);
+  if (created == nullptr) return nullptr;
+  PyObject* expected = nullptr;
+  if (g_type.compare_exchange_strong(expected, created, std::memory_order_acq_rel)) {
+    return created;  // kept for the life of the process
+  }
+  Py_DECREF(created);
+  return expected;
+}
+
+}  // namespace varkel

@@ -1,0 +1,20 @@
+// The EventDecoder type.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "decode/registry.h"
+
+namespace varkel {
+
+struct EventDecoderObject {
+  PyObject_HEAD
+  decode::EventRegistry registry;  // built by the constructor, never changed
+};
+
+// The type object, created at the first call in the process and kept for its
+// whole life. Borrowed; null with an exception set if creation fails.
+PyObject* event_decoder_type();
+
+}  // namespace varkel

@@ -1,0 +1,124 @@
+#include "scan/batch_scan.h"
+
+#include <string>
+
+#include "decode/borsh_reader.h"
+#include "decode/value_decoder.h"
+#include "lib/compat.h"
+#include "lib/errors.h"
+#include "scan/base64.h"
+#include "scan/payload.h"
+
+namespace varkel::scan {
+
+namespace {
+
+// Replaces a pending TypeError by a new TypeError "argument 'logs': {message}"
+// that keeps the replaced one's cause. Other exceptions stay as they are.
+void prefix_type_error() {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
+  PyRef message = PyRef::steal(PyObject_Str(exc.get()));
+  if (!message) return;  // str() failed: its exception is pending instead
+  PyRef replacement = PyRef::steal(PyUnicode_FromFormat("argument 'logs': %U", message.get()));
+  if (!replacement) return;
+  PyRef error = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, replacement.get()));
+  if (!error) return;
+  PyObject* cause = PyException_GetCause(exc.get());  // new reference or null
+  if (cause != nullptr) PyException_SetCause(error.get(), cause);  // steals cause
+  PyErr_SetRaisedException(error.release());
+}
+
+bool collect_lines(PyObject* logs, LogLines& out) {
+  if (PyUnicode_Check(logs)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(logs)) {
+    raise_not_instance(nullptr, logs, "Sequence");
+    return false;
+  }
+  Py_ssize_t capacity = PyObject_Size(logs);
+  if (capacity < 0) {
+    PyErr_Clear();
+    capacity = 0;
+  }
+  out.owners.reserve(static_cast<std::size_t>(capacity));
+  out.views.reserve(static_cast<std::size_t>(capacity));
+  PyRef iter = PyRef::steal(PyObject_GetIter(logs));
+  if (!iter) return false;
+  for (;;) {
+    PyObject* raw = nullptr;
+    int status = iter_next_item(iter.get(), &raw);
+    if (status < 0) return false;
+    if (status == 0) return true;
+    PyRef item = PyRef::steal(raw);
+    if (!PyUnicode_Check(item.get())) {
+      raise_not_instance(nullptr, item.get(), "str");
+      return false;
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
+    if (utf8 == nullptr) return false;
+    out.views.emplace_back(utf8, static_cast<std::size_t>(size));
+    out.owners.push_back(std::move(item));
+  }
+}
+
+// The (name, value) record; takes over `value`. Null with the internal error
+// raised when the interpreter cannot build it.
+PyRef make_record(const std::string& name, PyRef value) {
+  PyRef tuple = PyRef::steal(PyTuple_New(2));
+  if (!tuple) {
+    raise_internal_error(take_exception_text());
+    return {};
+  }
+  PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+  if (text == nullptr) {
+    raise_internal_error(take_exception_text());
+    return {};
+  }
+  PyTuple_SET_ITEM(tuple.get(), 0, text);             // steals text
+  PyTuple_SET_ITEM(tuple.get(), 1, value.release());  // steals value
+  return tuple;
+}
+
+}  // namespace
+
+std::optional<LogLines> convert_logs(PyObject* logs) {
+  LogLines lines;
+  if (!collect_lines(logs, lines)) {
+    prefix_type_error();
+    return std::nullopt;
+  }
+  return lines;
+}
+
+PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines) {
+  PyRef result = PyRef::steal(PyList_New(0));
+  if (!result) return result;
+  if (registry.events.empty()) return result;
+  for (std::string_view line : lines) {
+    std::optional<std::string_view> text = extract_payload(line);
+    if (!text) continue;
+    std::optional<ByteBuffer> payload = decode_base64(*text);
+    if (!payload || payload->size < 8) continue;
+    const decode::EventEntry* entry = registry.find_event(payload->data.get());
+    if (entry == nullptr) continue;
+    decode::BorshReader reader(payload->data.get() + 8, payload->size - 8);
+    decode::DecodeResult value = decode::decode_fields(registry, reader, entry->fields);
+    if (!value) {
+      if (value.error().internal) {
+        raise_internal_error(value.error().message);
+        return {};
+      }
+      continue;  // not decodable as this event: skipped
+    }
+    PyRef record = make_record(entry->name, std::move(*value));
+    if (!record) return {};
+    if (PyList_Append(result.get(), record.get()) < 0) return {};
+  }
+  return result;
+}
+
+}  // namespace varkel::scan

@@ -1,0 +1,33 @@
+// parse_logs: conversion of the `logs` argument and the scan of a batch.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "decode/registry.h"
+#include "lib/pyref.h"
+
+namespace varkel::scan {
+
+// The lines of one batch: UTF-8 views into the str objects, which `owners`
+// keeps alive for as long as the views are used.
+struct LogLines {
+  std::vector<PyRef> owners;
+  std::vector<std::string_view> views;
+};
+
+// Converts the `logs` argument completely, or raises (TypeError prefixed with
+// "argument 'logs': ", UnicodeEncodeError, or the iteration's own exception).
+std::optional<LogLines> convert_logs(PyObject* logs);
+
+// Decodes every event line of the batch, in order, into a new list of
+// (name, value) tuples. Null with an exception set only when the interpreter
+// fails (appending, or creating a record).
+PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines);
+
+}  // namespace varkel::scan
