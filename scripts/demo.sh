@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up everything (scripts/setup.sh), then decodes the bundled sample logs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+set -x
+.venv/bin/python -m varkel --idl examples/okx-dex/idl.json examples/okx-dex/swap.log

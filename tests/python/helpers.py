@@ -1,0 +1,55 @@
+"""Builders shared by the Python tests: IDL documents, event lines, fixtures."""
+
+import base64
+import hashlib
+import json
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+FIXTURES = REPO.parent / "shared" / "fixtures"
+DATA = REPO / "tests" / "data"
+
+
+def fixture(*parts: str) -> Path:
+    """A file or folder of the shared fixtures; skips the test when absent."""
+    path = FIXTURES.joinpath(*parts)
+    if not path.exists():
+        pytest.skip(f"fixture not available: {path}")
+    return path
+
+
+def event_discriminator(name: str) -> list[int]:
+    return list(hashlib.sha256(f"event:{name}".encode()).digest()[:8])
+
+
+def current_idl(events=(), types=(), **extra) -> str:
+    """A current-format IDL document. `events` holds names, or (name, discriminator)."""
+    doc = {
+        "address": "Prog111111111111111111111111111111111111111",
+        "metadata": {"name": "test", "version": "0.1.0", "spec": "0.1.0"},
+        "instructions": [],
+        "events": [
+            {"name": e, "discriminator": event_discriminator(e)} if isinstance(e, str)
+            else {"name": e[0], "discriminator": list(e[1])}
+            for e in events
+        ],
+        "types": list(types),
+    }
+    doc.update(extra)
+    return json.dumps(doc)
+
+
+def struct(name: str, fields=None) -> dict:
+    """A struct type definition; `fields` is a list of (name, type) or of types."""
+    body = {"kind": "struct"}
+    if fields is not None:
+        body["fields"] = [
+            {"name": f[0], "type": f[1]} if isinstance(f, tuple) else f for f in fields
+        ]
+    return {"name": name, "type": body}
+
+
+def data_line(discriminator, payload: bytes = b"", prefix: str = "Program data: ") -> str:
+    return prefix + base64.b64encode(bytes(discriminator) + payload).decode()

@@ -1,0 +1,208 @@
+"""The EventDecoder type: construction, arguments, event_names, registry rules."""
+
+import gc
+import importlib.util
+import json
+import os
+import sys
+import tracemalloc
+
+import pytest
+
+import varkel
+from varkel import EventDecoder
+from helpers import current_idl, data_line, event_discriminator, fixture, struct
+
+EMPTY = current_idl()
+ONE = current_idl(events=["Ev"], types=[struct("Ev", [("a", "u8")])])
+
+
+def test_gil_stays_disabled():
+    assert sys._is_gil_enabled() is False
+
+
+def test_module_surface():
+    assert varkel.__all__ == ["EventDecoder"]
+    assert varkel._varkel.__all__ == ["EventDecoder"]
+    assert varkel._varkel.__doc__ == "The compiled extension module: `varkel._varkel`."
+    public = {n for n in dir(varkel._varkel) if not n.startswith("__")}
+    assert public == {"EventDecoder"}
+
+
+def test_type_shape():
+    assert EventDecoder.__module__ == "builtins"
+    assert EventDecoder.__name__ == EventDecoder.__qualname__ == "EventDecoder"
+    assert EventDecoder.__text_signature__ == "(idl_json)"
+    assert EventDecoder.__doc__ == "Decodes Anchor 0.30+ program events from Solana transaction log lines."
+    assert EventDecoder.parse_logs.__text_signature__ == "($self, logs)"
+    assert EventDecoder.parse_logs.__doc__.startswith("Decode every recognizable event from a batch")
+    assert EventDecoder.event_names.__doc__ == "Names of all events declared in the IDL, in declaration order."
+    decoder = EventDecoder(EMPTY)
+    assert not hasattr(decoder, "__dict__")
+    with pytest.raises(TypeError):
+        decoder.extra = 1
+    with pytest.raises(AttributeError):
+        decoder.event_names = []
+
+
+def test_not_subclassable():
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("D", (EventDecoder,), {})
+
+
+def test_same_type_across_module_objects():
+    spec = importlib.util.find_spec("varkel._varkel")
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+    assert second is not varkel._varkel
+    assert second.EventDecoder is EventDecoder
+    assert second.__all__ == ["EventDecoder"]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "EventDecoder.__new__() missing 1 required positional argument: 'idl_json'"),
+        ((EMPTY, EMPTY), {}, "EventDecoder.__new__() takes 1 positional arguments but 2 were given"),
+        ((EMPTY,), {"idl_json": EMPTY}, "EventDecoder.__new__() got multiple values for argument 'idl_json'"),
+        ((), {"idl": EMPTY}, "EventDecoder.__new__() got an unexpected keyword argument 'idl'"),
+        ((b"{}",), {}, "argument 'idl_json': 'bytes' object is not an instance of 'str'"),
+        ((None,), {}, "argument 'idl_json': 'None' is not an instance of 'str'"),
+        ((5,), {}, "argument 'idl_json': 'int' object is not an instance of 'str'"),
+    ],
+)
+def test_constructor_type_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        EventDecoder(*args, **kwargs)
+    assert str(info.value) == message
+
+
+def test_keyword_and_positional_alike():
+    assert EventDecoder(idl_json=ONE).event_names == EventDecoder(ONE).event_names == ["Ev"]
+
+
+def test_str_subclass_accepted():
+    class Text(str):
+        pass
+
+    assert EventDecoder(Text(ONE)).event_names == ["Ev"]
+
+
+def test_lone_surrogate_raises_unicode_error():
+    with pytest.raises(UnicodeEncodeError):
+        EventDecoder('{"a": "\ud800"}')
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("not json", "failed to parse IDL: expected ident at line 1 column 2"),
+        ("", "failed to parse IDL: EOF while parsing a value at line 1 column 0"),
+        ('{"metadata": {"spec": "0.2.0"}}', "failed to parse IDL: IDL spec not supported: `0.2.0`"),
+    ],
+)
+def test_unreadable_idl(text, message):
+    with pytest.raises(ValueError) as info:
+        EventDecoder(text)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "events, types, message",
+    [
+        (["Ev"], [], "event 'Ev' has no matching type definition in idl.types"),
+        (["Ev"], [struct("ev")], "event 'Ev' has no matching type definition in idl.types"),
+        (["A", "B"], [struct("A")], "event 'B' has no matching type definition in idl.types"),
+        (
+            ["Ev"],
+            [struct("Ev"), {"name": "Ev", "type": {"kind": "enum", "variants": []}}],
+            "event 'Ev' type definition is not a struct",
+        ),
+        (["Ev"], [{"name": "Ev", "type": {"kind": "type", "alias": "u8"}}], "event 'Ev' type definition is not a struct"),
+    ],
+)
+def test_registry_failures(events, types, message):
+    with pytest.raises(ValueError) as info:
+        EventDecoder(current_idl(events=events, types=types))
+    assert str(info.value) == message
+
+
+def test_event_names():
+    decoder = EventDecoder(EMPTY)
+    assert decoder.event_names == []
+    assert decoder.event_names is not decoder.event_names
+
+    names = ["B", "A", "B"]
+    decoder = EventDecoder(current_idl(events=names, types=[struct("A"), struct("B")]))
+    assert decoder.event_names == names
+    listed = decoder.event_names
+    listed.append("C")
+    assert decoder.event_names == names
+
+
+def test_later_type_definition_wins():
+    enum_then_struct = [{"name": "Ev", "type": {"kind": "enum", "variants": []}}, struct("Ev", [("a", "u8")])]
+    decoder = EventDecoder(current_idl(events=["Ev"], types=enum_then_struct))
+    assert decoder.parse_logs([data_line(event_discriminator("Ev"), b"\x07")]) == [("Ev", {"a": 7})]
+
+
+def test_duplicate_discriminators_first_wins():
+    disc = [1, 2, 3, 4, 5, 6, 7, 8]
+    types = [struct("A", [("x", "u32")]), struct("B", [("y", "u8")])]
+    decoder = EventDecoder(current_idl(events=[("A", disc), ("B", disc), ("A", disc)], types=types))
+    assert decoder.event_names == ["A", "B", "A"]
+    assert decoder.parse_logs([data_line(disc, b"\x01\x00\x00\x00")]) == [("A", {"x": 1})]
+    # The first match fails to decode: the line is skipped, B is never tried.
+    assert decoder.parse_logs([data_line(disc, b"\x01")]) == []
+
+
+@pytest.mark.parametrize("length", [0, 7, 9])
+def test_discriminator_not_eight_bytes_never_matches(length):
+    disc = list(range(1, length + 1))
+    decoder = EventDecoder(current_idl(events=[("Ev", disc)], types=[struct("Ev")]))
+    assert decoder.event_names == ["Ev"]
+    assert decoder.parse_logs([data_line(disc, b"\x00" * 16)]) == []
+
+
+def test_struct_without_fields_decodes_to_empty_dict():
+    decoder = EventDecoder(current_idl(events=["Ev"], types=[struct("Ev")]))
+    assert decoder.parse_logs([data_line(event_discriminator("Ev"))]) == [("Ev", {})]
+
+
+def test_every_fixture_idl_lists_its_events():
+    folder = fixture("idl", "current")
+    for path in sorted(folder.glob("*.json")):
+        text = path.read_text()
+        decoder = EventDecoder(text)
+        expected = [e["name"] for e in json.loads(text).get("events", [])]
+        assert decoder.event_names == expected, path.name
+
+
+def rss_bytes() -> int:
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_construction_does_not_leak():
+    good = fixture("idl", "current", "pump-fun-pump_amm.json").read_text()
+    bad = [good[: len(good) // 2], current_idl(events=["X"]), "[]", good.replace('"spec": "0.1.0"', '"spec": "9"')]
+
+    def churn(rounds):
+        for _ in range(rounds):
+            EventDecoder(good).event_names
+            for text in bad:
+                with pytest.raises(ValueError):
+                    EventDecoder(text)
+
+    churn(50)
+    gc.collect()
+    tracemalloc.start()
+    before_py, before_rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+    churn(500)
+    gc.collect()
+    after_py, after_rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+    tracemalloc.stop()
+    # Each good construction builds a registry of well over 100 KiB: a leak
+    # would cost tens of MiB over 500 rounds. The bounds leave room for noise.
+    assert after_py - before_py < 256 * 1024
+    assert after_rss - before_rss < 16 * 1024 * 1024
