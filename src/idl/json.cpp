@@ -47,27 +47,42 @@ namespace {
 
 constexpr int kMaxDepth = 127;
 
-// Sorts members by key bytes; of equal keys only the last one in text order stays.
-void normalize_members(json::Object& members) {
-  if (members.size() < 2) return;
+// Sorts the members [first, last) by key bytes, stably, and keeps only the
+// last of every run of equal keys. Returns the new end of the range.
+json::Object::iterator normalize_members(json::Object::iterator first, json::Object::iterator last) {
   auto less = [](const Member& a, const Member& b) { return std::string_view(a.first) < std::string_view(b.first); };
+  const auto n = last - first;
+  if (n < 2) return last;
   bool sorted_unique = true;
-  for (std::size_t i = 1; i < members.size(); ++i) {
-    if (!less(members[i - 1], members[i])) {
+  for (auto it = first + 1; it != last; ++it) {
+    if (!less(*(it - 1), *it)) {
       sorted_unique = false;
       break;
     }
   }
-  if (sorted_unique) return;
-  std::stable_sort(members.begin(), members.end(), less);
-  std::size_t out = 0;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    // Keep the last element of every run of equal keys.
-    if (i + 1 < members.size() && members[i].first == members[i + 1].first) continue;
-    if (out != i) members[out] = std::move(members[i]);
+  if (sorted_unique) return last;
+  if (n <= 16) {
+    // Insertion sort: stable and free of allocations for the usual small objects.
+    for (auto it = first + 1; it != last; ++it) {
+      if (!less(*it, *(it - 1))) continue;
+      Member moving = std::move(*it);
+      auto hole = it;
+      do {
+        *hole = std::move(*(hole - 1));
+        --hole;
+      } while (hole != first && less(moving, *(hole - 1)));
+      *hole = std::move(moving);
+    }
+  } else {
+    std::stable_sort(first, last, less);
+  }
+  auto out = first;
+  for (auto it = first; it != last; ++it) {
+    if (it + 1 != last && it->first == (it + 1)->first) continue;  // a later duplicate wins
+    if (out != it) *out = std::move(*it);
     ++out;
   }
-  members.erase(members.begin() + static_cast<std::ptrdiff_t>(out), members.end());
+  return out;
 }
 
 int hex_digit(unsigned char c) noexcept {
@@ -115,6 +130,8 @@ class Parser {
   std::string_view text_;
   std::size_t pos_ = 0;
   const char* error_ = nullptr;
+  json::Array items_;     // elements of the arrays being read
+  json::Object members_;  // members of the objects being read
   std::size_t error_at_ = 0;
 
   bool at_end() const noexcept { return pos_ >= text_.size(); }
@@ -210,17 +227,20 @@ class Parser {
   bool parse_array(Value& out, int depth) {
     if (depth > kMaxDepth) return error("recursion limit exceeded", pos_);
     ++pos_;  // '['
-    json::Array items;
     skip_ws();
     if (at_end()) return error("EOF while parsing a list", pos_);
     if (peek() == ']') {
       ++pos_;
-      out.data = std::move(items);
+      out.data = json::Array{};
       return true;
     }
+    // Elements collect on a stack shared by all levels, so that every array
+    // is allocated once at its final size.
+    const std::size_t base = items_.size();
     for (;;) {
-      items.emplace_back();
-      if (!parse_value(items.back(), depth)) return false;
+      Value item;
+      if (!parse_value(item, depth)) return false;
+      items_.push_back(std::move(item));
       skip_ws();
       if (at_end()) return error("EOF while parsing a list", pos_);
       char c = text_[pos_];
@@ -234,21 +254,23 @@ class Parser {
       if (at_end()) return error("EOF while parsing a list", pos_);
       if (peek() == ']') return error("trailing comma", pos_);
     }
-    out.data = std::move(items);
+    auto first = items_.begin() + static_cast<std::ptrdiff_t>(base);
+    out.data = json::Array(std::make_move_iterator(first), std::make_move_iterator(items_.end()));
+    items_.erase(first, items_.end());
     return true;
   }
 
   bool parse_object(Value& out, int depth) {
     if (depth > kMaxDepth) return error("recursion limit exceeded", pos_);
     ++pos_;  // '{'
-    json::Object members;
     skip_ws();
     if (at_end()) return error("EOF while parsing an object", pos_);
     if (peek() == '}') {
       ++pos_;
-      out.data = std::move(members);
+      out.data = json::Object{};
       return true;
     }
+    const std::size_t base = members_.size();  // as for arrays
     for (;;) {
       if (peek() != '"') return error("key must be a string", pos_);
       std::string key;
@@ -258,8 +280,9 @@ class Parser {
       if (peek() != ':') return error("expected `:`", pos_);
       ++pos_;
       skip_ws();
-      members.emplace_back(std::move(key), Value{});
-      if (!parse_value(members.back().second, depth)) return false;
+      Value item;
+      if (!parse_value(item, depth)) return false;
+      members_.emplace_back(std::move(key), std::move(item));
       skip_ws();
       if (at_end()) return error("EOF while parsing an object", pos_);
       char c = text_[pos_];
@@ -273,8 +296,10 @@ class Parser {
       if (at_end()) return error("EOF while parsing an object", pos_);
       if (peek() == '}') return error("trailing comma", pos_);
     }
-    normalize_members(members);
-    out.data = std::move(members);
+    auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
+    auto last = normalize_members(first, members_.end());
+    out.data = json::Object(std::make_move_iterator(first), std::make_move_iterator(last));
+    members_.erase(first, members_.end());
     return true;
   }
 
