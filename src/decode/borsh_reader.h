@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <span>
 #include <string>
@@ -20,6 +23,13 @@ struct DecodeError {
 template <class T>
 using Decoded = std::expected<T, DecodeError>;
 
+// The failure of a read of n bytes at `position` over `length` bytes:
+// "length overflow" when position + n does not fit in 64 bits, otherwise
+// "unexpected end of buffer: need {n} byte(s) at offset {position}, have {length}".
+// Kept out of line: reads only fail on malformed payloads.
+[[gnu::cold, gnu::noinline]] DecodeError read_failure(std::uint64_t n, std::uint64_t position,
+                                                       std::uint64_t length);
+
 class BorshReader {
  public:
   BorshReader(const std::uint8_t* data, std::uint64_t length) noexcept : data_(data), length_(length) {}
@@ -28,16 +38,53 @@ class BorshReader {
   std::uint64_t length() const noexcept { return length_; }
 
   // The next n bytes (a view into the data), or "unexpected end of buffer: ..."
-  // / "length overflow". A failed read leaves the position unchanged.
-  Decoded<std::span<const std::uint8_t>> read_bytes(std::uint64_t n);
-  Decoded<std::uint8_t> read_u8();
-  Decoded<std::uint16_t> read_u16();
-  Decoded<std::uint32_t> read_u32();
-  Decoded<std::uint64_t> read_u64();
-  Decoded<std::array<std::uint8_t, 16>> read_array16();
-  Decoded<std::array<std::uint8_t, 32>> read_array32();
+  // / "length overflow". A failed read leaves the position unchanged; a read of
+  // 0 bytes always succeeds.
+  Decoded<std::span<const std::uint8_t>> read_bytes(std::uint64_t n) {
+    // position_ <= length_ always holds, so this single comparison rules out
+    // both an overflowing end and an end past the data.
+    if (n <= length_ - position_) [[likely]] {
+      const std::uint8_t* start = data_ + position_;
+      position_ += n;
+      return std::span<const std::uint8_t>(start, static_cast<std::size_t>(n));
+    }
+    return std::unexpected(read_failure(n, position_, length_));
+  }
+
+  Decoded<std::uint8_t> read_u8() { return read_le<std::uint8_t>(); }
+  Decoded<std::uint16_t> read_u16() { return read_le<std::uint16_t>(); }
+  Decoded<std::uint32_t> read_u32() { return read_le<std::uint32_t>(); }
+  Decoded<std::uint64_t> read_u64() { return read_le<std::uint64_t>(); }
+  Decoded<std::array<std::uint8_t, 16>> read_array16() { return read_array<16>(); }
+  Decoded<std::array<std::uint8_t, 32>> read_array32() { return read_array<32>(); }
 
  private:
+  template <class U>
+  Decoded<U> read_le() {
+    constexpr std::uint64_t n = sizeof(U);
+    if (n <= length_ - position_) [[likely]] {
+      U value;
+      std::memcpy(&value, data_ + position_, sizeof(U));
+      position_ += n;
+      if constexpr (std::endian::native == std::endian::big && sizeof(U) > 1) {
+        value = std::byteswap(value);
+      }
+      return value;
+    }
+    return std::unexpected(read_failure(n, position_, length_));
+  }
+
+  template <std::size_t N>
+  Decoded<std::array<std::uint8_t, N>> read_array() {
+    if (N <= length_ - position_) [[likely]] {
+      std::array<std::uint8_t, N> out;
+      std::memcpy(out.data(), data_ + position_, N);
+      position_ += N;
+      return out;
+    }
+    return std::unexpected(read_failure(N, position_, length_));
+  }
+
   const std::uint8_t* data_;
   std::uint64_t length_;
   std::uint64_t position_ = 0;
