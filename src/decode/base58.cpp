@@ -1,0 +1,193 @@
+#include "decode/base58.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace varkel::decode {
+
+namespace {
+
+constexpr char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+
+// 58^5, the largest power of 58 below 2^32: one division of the 32-bit limbs
+// by it yields five base-58 digits.
+constexpr std::uint32_t kChunk = 58u * 58u * 58u * 58u * 58u;
+
+// Upper bound of the digits produced from `limbs` 32-bit limbs: every division
+// removes at least 29 bits (58^5 > 2^29), and each yields five digits.
+constexpr std::size_t digit_room(std::size_t limbs) { return 5 * (limbs * 32 / 29 + 2); }
+
+// Turns the big-endian number held in `limbs` (consumed) into base-58 digits,
+// least significant first, without high zero digits. Returns their count.
+std::size_t to_digits(std::span<std::uint32_t> limbs, std::uint8_t* digits) {
+  const std::size_t count = limbs.size();
+  std::size_t first = 0;
+  while (first < count && limbs[first] == 0) ++first;
+  std::size_t produced = 0;
+  while (first < count) {
+    std::uint64_t rem = 0;
+    for (std::size_t j = first; j < count; ++j) {
+      const std::uint64_t cur = (rem << 32) | limbs[j];
+      limbs[j] = static_cast<std::uint32_t>(cur / kChunk);
+      rem = cur % kChunk;
+    }
+    while (first < count && limbs[first] == 0) ++first;
+    auto r = static_cast<std::uint32_t>(rem);
+    for (int k = 0; k < 5; ++k) {
+      digits[produced++] = static_cast<std::uint8_t>(r % 58);
+      r /= 58;
+    }
+  }
+  while (produced > 0 && digits[produced - 1] == 0) --produced;
+  return produced;
+}
+
+// Public keys (the hot case): the 32 bytes are eight big-endian 32-bit limbs b_i, and
+// 2^(32 * (7 - i)) is known in base 58^5, so the value's base-58^5 limbs are
+// sums of products b_i * table[i][j] followed by one carry pass, instead of
+// nine long divisions.
+constexpr std::size_t kKeyLimbs = 8;
+constexpr std::size_t kKeyChunks = 9;  // 58^45 > 2^256
+
+struct KeyTable {
+  // entry[i][j]: limb j (least significant first) of 2^(32 * (7 - i)) in base 58^5.
+  std::uint32_t entry[kKeyLimbs][kKeyChunks];
+};
+
+constexpr KeyTable make_key_table() {
+  KeyTable table{};
+  std::uint64_t power[kKeyChunks] = {1};  // 2^(32 * k) in base 58^5, k = 0, 1, ...
+  for (std::size_t k = 0; k < kKeyLimbs; ++k) {
+    for (std::size_t j = 0; j < kKeyChunks; ++j) {
+      table.entry[kKeyLimbs - 1 - k][j] = static_cast<std::uint32_t>(power[j]);
+    }
+    std::uint64_t carry = 0;
+    for (auto& limb : power) {
+      const std::uint64_t t = (limb << 32) + carry;  // limb < 2^30: no overflow
+      limb = t % kChunk;
+      carry = t / kChunk;
+    }
+  }
+  return table;
+}
+
+constexpr KeyTable kKeyTable = make_key_table();
+
+// The sums of products must stay below 2^64 together with the carry of the
+// normalising pass (below 2^64 / 58^5 < 2^35).
+constexpr bool key_sums_fit() {
+  for (std::size_t j = 0; j < kKeyChunks; ++j) {
+    std::uint64_t column = 0;
+    for (std::size_t i = 0; i < kKeyLimbs; ++i) column += kKeyTable.entry[i][j];
+    if (column > (~std::uint64_t{0} - (std::uint64_t{1} << 35)) / 0xFFFFFFFFu) return false;
+  }
+  return true;
+}
+static_assert(key_sums_fit());
+
+// The two characters of every two-digit base-58 number 0 .. 58^2 - 1.
+constexpr std::array<char, 2 * 58 * 58> make_pairs() {
+  std::array<char, 2 * 58 * 58> pairs{};
+  for (std::size_t v = 0; v < 58 * 58; ++v) {
+    pairs[2 * v] = kAlphabet[v / 58];
+    pairs[2 * v + 1] = kAlphabet[v % 58];
+  }
+  return pairs;
+}
+
+constexpr std::array<char, 2 * 58 * 58> kPairs = make_pairs();
+
+constexpr std::size_t kKeyText = kKeyChunks * 5;
+
+// The 45-digit base-58 text of a 32-byte big-endian number, most significant
+// digit first, with its high zero digits as '1's (at least one: the value has
+// at most 44 digits).
+void key_text(const std::uint8_t* bytes, char* text) {
+  std::uint64_t sums[kKeyChunks] = {};
+  for (std::size_t i = 0; i < kKeyLimbs; ++i) {
+    const std::uint64_t limb = (std::uint64_t{bytes[4 * i]} << 24) | (std::uint64_t{bytes[4 * i + 1]} << 16) |
+                               (std::uint64_t{bytes[4 * i + 2]} << 8) | std::uint64_t{bytes[4 * i + 3]};
+    for (std::size_t j = 0; j < kKeyChunks; ++j) sums[j] += limb * kKeyTable.entry[i][j];
+  }
+  std::uint64_t carry = 0;
+  for (std::size_t j = 0; j < kKeyChunks; ++j) {
+    const std::uint64_t t = sums[j] + carry;
+    const auto chunk = static_cast<std::uint32_t>(t % kChunk);
+    carry = t / kChunk;
+    // Five digits: one single, then two pairs.
+    char* at = text + kKeyText - 5 * (j + 1);
+    const std::uint32_t high = chunk / (58 * 58);
+    const std::uint32_t low = chunk % (58 * 58);
+    at[0] = kAlphabet[high / (58 * 58)];
+    std::memcpy(at + 1, &kPairs[2 * (high % (58 * 58))], 2);
+    std::memcpy(at + 3, &kPairs[2 * low], 2);
+  }
+}
+
+// Loads `bytes` as a big-endian number into `limbs` (ceil(size / 4) of them).
+void load_limbs(std::span<const std::uint8_t> bytes, std::uint32_t* limbs, std::size_t count) {
+  std::size_t head = bytes.size() % 4;
+  if (head == 0 && !bytes.empty()) head = 4;
+  std::size_t pos = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::size_t take = j == 0 ? head : 4;
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < take; ++k) v = (v << 8) | bytes[pos++];
+    limbs[j] = v;
+  }
+}
+
+std::optional<std::size_t> emit(std::size_t leading_zeros, const std::uint8_t* digits, std::size_t ndigits,
+                                std::span<char> out) {
+  const std::size_t total = leading_zeros + ndigits;
+  if (total > out.size()) return std::nullopt;
+  char* o = out.data();
+  for (std::size_t k = 0; k < leading_zeros; ++k) *o++ = '1';
+  for (std::size_t k = ndigits; k > 0; --k) *o++ = kAlphabet[digits[k - 1]];
+  return total;
+}
+
+}  // namespace
+
+std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, std::span<char> out) {
+  std::size_t zeros = 0;
+  while (zeros < input.size() && input[zeros] == 0) ++zeros;
+
+  if (input.size() == 32) {
+    char text[kKeyText];
+    key_text(input.data(), text);
+    std::size_t skip = 0;
+    while (skip < kKeyText && text[skip] == '1') ++skip;
+    const std::size_t total = zeros + (kKeyText - skip);
+    if (total > out.size()) return std::nullopt;
+    std::memset(out.data(), '1', zeros);
+    std::memcpy(out.data() + zeros, text + skip, kKeyText - skip);
+    return total;
+  }
+
+  const std::span<const std::uint8_t> rest = input.subspan(zeros);
+  const std::size_t count = (rest.size() + 3) / 4;
+  constexpr std::size_t kSmall = 32;
+  if (count <= kSmall) {
+    std::array<std::uint32_t, kSmall> limbs;
+    std::array<std::uint8_t, digit_room(kSmall)> digits;
+    load_limbs(rest, limbs.data(), count);
+    const std::size_t nd = to_digits(std::span<std::uint32_t>(limbs.data(), count), digits.data());
+    return emit(zeros, digits.data(), nd, out);
+  }
+  std::vector<std::uint32_t> limbs(count);
+  std::vector<std::uint8_t> digits(digit_room(count));
+  load_limbs(rest, limbs.data(), count);
+  const std::size_t nd = to_digits(std::span<std::uint32_t>(limbs), digits.data());
+  return emit(zeros, digits.data(), nd, out);
+}
+
+std::string base58_encode(std::span<const std::uint8_t> input) {
+  std::string text(base58_capacity(input.size()), '\0');
+  const auto length = base58_encode(input, std::span<char>(text.data(), text.size()));
+  text.resize(length.value_or(0));
+  return text;
+}
+
+}  // namespace varkel::decode

@@ -1,0 +1,154 @@
+#include "decode/base58.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace varkel::decode {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The plain quadratic digit-list algorithm, as the reference for the fast one.
+std::string reference_base58(const Bytes& input) {
+  static constexpr char alphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+  std::vector<std::uint32_t> digits;  // least significant first
+  for (const std::uint8_t b : input) {
+    std::uint32_t carry = b;
+    for (auto& digit : digits) {
+      carry += digit * 256;
+      digit = carry % 58;
+      carry /= 58;
+    }
+    while (carry > 0) {
+      digits.push_back(carry % 58);
+      carry /= 58;
+    }
+  }
+  for (std::size_t k = 0; k < input.size() && input[k] == 0; ++k) digits.push_back(0);
+  std::string text;
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) text += alphabet[*it];
+  return text;
+}
+
+Bytes with_first(std::uint8_t first, std::size_t size, std::uint8_t fill) {
+  Bytes bytes(size, fill);
+  if (size > 0) bytes[0] = first;
+  return bytes;
+}
+
+struct Base58Case {
+  std::string name;
+  Bytes input;
+  std::string expected;
+};
+
+class Base58Table : public ::testing::TestWithParam<Base58Case> {};
+
+TEST_P(Base58Table, EncodesExactly) {
+  const Base58Case& c = GetParam();
+  EXPECT_EQ(base58_encode(c.input), c.expected);
+  EXPECT_EQ(reference_base58(c.input), c.expected);
+}
+
+Bytes key_ending_in_one() {
+  Bytes key(32, 0);
+  key[31] = 1;
+  return key;
+}
+
+Bytes counting_key() {
+  Bytes key(32);
+  for (std::size_t k = 0; k < 32; ++k) key[k] = static_cast<std::uint8_t>(k + 1);
+  return key;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Base58Table,
+    ::testing::Values(
+        Base58Case{"empty", {}, ""},
+        Base58Case{"one_zero", {0}, "1"},
+        Base58Case{"two_zeros", {0, 0}, "11"},
+        Base58Case{"digit_57", {57}, "z"},
+        Base58Case{"digit_58", {58}, "21"},
+        Base58Case{"leading_zeros_then_value", {0, 0, 0x28, 0x7F, 0xB4, 0xCD}, "11233QC4"},
+        Base58Case{"text", {'H', 'e', 'l', 'l', 'o', ' ', 'W', 'o', 'r', 'l', 'd', '!'}, "2NEpo7TZRRrLZSi2U"},
+        Base58Case{"zero_key", Bytes(32, 0), std::string(32, '1')},
+        Base58Case{"key_ending_in_one", key_ending_in_one(), "11111111111111111111111111111112"},
+        Base58Case{"all_ff_key", Bytes(32, 0xFF), "JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFG"},
+        Base58Case{"key_starting_with_one", with_first(1, 32, 0), "4uQeVj5tqViQh7yWWGStvkEG1Zmhx6uasJtWCJziofM"},
+        Base58Case{"counting_key", counting_key(), "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw"}),
+    [](const ::testing::TestParamInfo<Base58Case>& row) { return row.param.name; });
+
+TEST(Base58, KeyStartingWithOneHasNoLeadingOne) {
+  const std::string text = base58_encode(with_first(1, 32, 0));
+  EXPECT_EQ(text.size(), 43u);
+  EXPECT_NE(text.front(), '1');
+}
+
+TEST(Base58, CapacityFormula) {
+  EXPECT_EQ(base58_capacity(0), 0u);
+  EXPECT_EQ(base58_capacity(1), 2u);
+  EXPECT_EQ(base58_capacity(2), 3u);
+  EXPECT_EQ(base58_capacity(32), 48u);
+}
+
+TEST(Base58, ReportsTooSmallBufferAndFitsExactly) {
+  const Bytes key(32, 0xFF);
+  std::vector<char> out(44);
+  EXPECT_FALSE(base58_encode(key, std::span<char>(out.data(), 43)).has_value());
+  const auto length = base58_encode(key, std::span<char>(out.data(), 44));
+  ASSERT_TRUE(length.has_value());
+  EXPECT_EQ(std::string(out.data(), *length), "JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFG");
+
+  const Bytes zeros(5, 0);
+  EXPECT_FALSE(base58_encode(zeros, std::span<char>(out.data(), 4)).has_value());
+  EXPECT_EQ(base58_encode(zeros, std::span<char>(out.data(), 5)), 5u);
+  EXPECT_EQ(base58_encode(Bytes{}, std::span<char>()), 0u);
+}
+
+// Random inputs of every length up to 64 bytes (and a few long ones, which
+// take the heap route), with runs of leading zeros and extreme byte values.
+TEST(Base58, MatchesReferenceOnRandomInputs) {
+  std::mt19937_64 rng(0x5EED58);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 0; n <= 64; ++n) lengths.push_back(n);
+  for (std::size_t n : {100u, 127u, 128u, 129u, 130u, 200u, 257u}) lengths.push_back(n);
+  for (const std::size_t n : lengths) {
+    const int rounds = n == 32 ? 6000 : 60;  // keys take a route of their own
+    for (int round = 0; round < rounds; ++round) {
+      Bytes input(n);
+      for (auto& b : input) b = static_cast<std::uint8_t>(byte(rng));
+      if (n > 0) {
+        switch (round % 6) {
+          case 1:  // a run of leading zeros
+            std::fill_n(input.begin(), std::uniform_int_distribution<std::size_t>(1, n)(rng), 0);
+            break;
+          case 2:
+            std::fill(input.begin(), input.end(), 0xFF);
+            break;
+          case 3:  // small value: zeros then one byte
+            std::fill(input.begin(), input.end() - 1, 0);
+            break;
+          case 4:  // powers of 256 and internal zero digits
+            std::fill(input.begin(), input.end(), 0);
+            input[std::uniform_int_distribution<std::size_t>(0, n - 1)(rng)] = 1;
+            break;
+          default:
+            break;
+        }
+      }
+      const std::string expected = reference_base58(input);
+      ASSERT_EQ(base58_encode(input), expected) << "length " << n << " round " << round;
+      ASSERT_LE(expected.size(), base58_capacity(n));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varkel::decode
