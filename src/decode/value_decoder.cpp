@@ -1,0 +1,447 @@
+// Borsh bytes of one event into Python values, directed by the IDL types.
+//
+// One pass over the data: every value is built as soon as its bytes are read
+// and handed to its container, which takes over the reference. A failure ends
+// the decode; the PyRef handles release whatever was built on the way out.
+//
+// Two bounds keep hostile or looping input from exhausting the machine:
+// - Nesting depth: every compound type expression (an option that is present,
+//   a vec, an array, a defined reference) entered on the way down counts one
+//   level; more than kMaxDepth levels fail the event. This stops types that
+//   reach themselves without consuming a byte (an alias of itself, a struct
+//   whose first field is the struct) before they exhaust the C stack.
+// - Zero-width elements: a vec or array element that consumes no bytes costs
+//   objects but no data, so a count read from the data could ask for billions
+//   of them. Such an element is decoded from no input at all, so every later
+//   element of the same sequence is an equal value built from no input too.
+//   So when an element turns out to be zero-width, the rest of the sequence
+//   must fit, all at once, in what is left of a budget of kMaxZeroWidth
+//   elements per event, or the event fails before building any of them.
+//   Elements that consume bytes are bounded by the data and are not counted.
+#include "decode/value_decoder.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "decode/base58.h"
+#include "decode/utf8.h"
+#include "decode/wide_int.h"
+
+namespace varkel::decode {
+
+namespace {
+
+using idl::IdlDefinedFields;
+using idl::IdlType;
+using idl::IdlTypeDefTy;
+using Kind = IdlType::Kind;
+
+// Far above the nesting of any real program's types, and small enough that the
+// deepest chain of frames it allows (a few hundred bytes per level) stays well
+// inside the stack of any interpreter thread.
+constexpr unsigned kMaxDepth = 256;
+
+// Zero-width vec/array elements one event may produce.
+constexpr std::uint64_t kMaxZeroWidth = std::uint64_t{1} << 20;
+
+// The failures return the result type itself, so that they are built in the
+// caller's return slot and cost the recursive frames no temporaries.
+using Failure = DecodeResult;
+
+[[gnu::cold, gnu::noinline]] Failure failure(std::string message) {
+  return Failure(std::unexpect, DecodeError{std::move(message), false});
+}
+
+// The interpreter refused to create an object: not a decode error, the whole
+// call is aborted. The exception is taken (nothing stays pending) and its text
+// travels in the error.
+[[gnu::cold, gnu::noinline]] Failure creation_failure() {
+  DecodeError error = error_from_python();
+  error.internal = true;
+  return Failure(std::unexpect, std::move(error));
+}
+
+// An append or item assignment failed in the runtime: a decode error.
+[[gnu::cold, gnu::noinline]] Failure runtime_failure() { return Failure(std::unexpect, error_from_python()); }
+
+[[gnu::cold, gnu::noinline]] Failure pass_on(DecodeError& error) { return Failure(std::unexpect, std::move(error)); }
+
+[[gnu::cold, gnu::noinline]] Failure too_deep() {
+  return failure("type nesting exceeds " + std::to_string(kMaxDepth) + " levels");
+}
+
+[[gnu::cold, gnu::noinline]] Failure too_many_zero_width() {
+  return failure("more than " + std::to_string(kMaxZeroWidth) + " zero-width elements");
+}
+
+[[gnu::cold, gnu::noinline]] Failure generic_parameter() { return failure("generic type parameter is not supported"); }
+
+[[gnu::cold, gnu::noinline]] Failure generic_length() { return failure("generic array length is not supported"); }
+
+[[gnu::cold, gnu::noinline]] Failure unknown_type(std::string_view name) {
+  return failure("unknown defined type '" + std::string(name) + "'");
+}
+
+[[gnu::cold, gnu::noinline]] Failure generic_defined(const std::string& name) {
+  return failure("generic defined type '" + name + "' is not supported");
+}
+
+[[gnu::cold, gnu::noinline]] Failure bad_discriminant(unsigned discriminant) {
+  return failure("enum discriminant " + std::to_string(discriminant) + " out of range");
+}
+
+[[gnu::cold, gnu::noinline]] Failure invalid_utf8(const std::string& detail) {
+  return failure("invalid utf-8: " + detail);
+}
+
+// Takes over a new reference returned by an object constructor.
+inline DecodeResult adopt(PyObject* obj) {
+  if (obj == nullptr) [[unlikely]] return creation_failure();
+  return PyRef::steal(obj);
+}
+
+inline DecodeResult new_str(std::string_view text) {
+  return adopt(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+class Decoder {
+ public:
+  Decoder(const EventRegistry& registry, BorshReader& reader) noexcept : registry_(registry), reader_(reader) {}
+
+  DecodeResult fields(const std::optional<IdlDefinedFields>& fields);
+  DecodeResult type(const IdlType& type);
+  DecodeResult defined(std::string_view name);
+
+ private:
+  DecodeResult named(const IdlDefinedFields::Named& fields);
+  DecodeResult tuple(const IdlDefinedFields::Tuple& fields);
+  DecodeResult enumeration(const IdlTypeDefTy::Enum& body);
+  DecodeResult sequence(const IdlType& element, std::uint64_t count);
+  class Level;
+  [[gnu::noinline]] DecodeResult scalar(Kind kind);
+  // The compound kinds: one nesting level each.
+  DecodeResult option_value(const IdlType& inner);
+  DecodeResult vec_value(const IdlType& element);
+  DecodeResult array_value(const IdlType::Array& array);
+  DecodeResult defined_value(const IdlType::Defined& ref);
+  // Leaves with larger locals, kept out of the recursive frame.
+  [[gnu::noinline]] DecodeResult bytes_value();
+  [[gnu::noinline]] DecodeResult string_value();
+  [[gnu::noinline]] DecodeResult pubkey_value();
+  [[gnu::noinline]] DecodeResult int128_value(bool is_signed);
+  [[gnu::noinline]] DecodeResult int256_value(bool is_signed);
+
+  // Reads of the prefixes on the recursive path: the next u8 or u32, or -1
+  // with the failure kept in `error_`. Out of line, so that the reader's
+  // result type takes no room in the recursive frames.
+  [[gnu::noinline]] int next_u8();
+  [[gnu::noinline]] std::int64_t next_u32();
+
+  const EventRegistry& registry_;
+  BorshReader& reader_;
+  DecodeError error_;
+  unsigned depth_ = 0;
+  std::uint64_t zero_width_ = 0;  // charged so far, never above kMaxZeroWidth
+};
+
+DecodeResult Decoder::fields(const std::optional<IdlDefinedFields>& fields) {
+  if (!fields) return adopt(PyDict_New());
+  if (const auto* named_fields = std::get_if<IdlDefinedFields::Named>(&fields->value)) {
+    return named(*named_fields);
+  }
+  return tuple(std::get<IdlDefinedFields::Tuple>(fields->value));
+}
+
+DecodeResult Decoder::named(const IdlDefinedFields::Named& fields) {
+  DecodeResult dict = adopt(PyDict_New());
+  if (!dict) [[unlikely]] return dict;
+  for (const idl::IdlField& field : fields) {
+    DecodeResult value = type(field.type);
+    if (!value) [[unlikely]] return value;
+    DecodeResult key = new_str(field.name);
+    if (!key) [[unlikely]] return key;
+    // A repeated name keeps the position of its first insertion and the value
+    // of the last.
+    if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+  }
+  return dict;
+}
+
+DecodeResult Decoder::tuple(const IdlDefinedFields::Tuple& fields) {
+  DecodeResult list = adopt(PyList_New(0));
+  if (!list) [[unlikely]] return list;
+  for (const IdlType& field : fields) {
+    DecodeResult value = type(field);
+    if (!value) [[unlikely]] return value;
+    if (PyList_Append(list->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+  }
+  return list;
+}
+
+DecodeResult Decoder::type(const IdlType& type) {
+  switch (type.kind) {
+    case Kind::Option:
+      return option_value(type.inner());
+    case Kind::Vec:
+      return vec_value(type.inner());
+    case Kind::Array:
+      return array_value(type.array());
+    case Kind::Defined:
+      return defined_value(type.defined());
+    case Kind::Generic:
+      return generic_parameter();
+    default:
+      return scalar(type.kind);
+  }
+}
+
+DecodeResult Decoder::scalar(Kind kind) {
+  switch (kind) {
+    case Kind::Bool: {
+      auto b = reader_.read_u8();
+      if (!b) [[unlikely]] return pass_on(b.error());
+      return PyRef::borrow(*b != 0 ? Py_True : Py_False);
+    }
+    case Kind::U8: {
+      auto v = reader_.read_u8();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLong(static_cast<long>(*v)));
+    }
+    case Kind::I8: {
+      auto v = reader_.read_u8();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int8_t>(*v))));
+    }
+    case Kind::U16: {
+      auto v = reader_.read_u16();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLong(static_cast<long>(*v)));
+    }
+    case Kind::I16: {
+      auto v = reader_.read_u16();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int16_t>(*v))));
+    }
+    case Kind::U32: {
+      auto v = reader_.read_u32();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLongLong(static_cast<long long>(*v)));
+    }
+    case Kind::I32: {
+      auto v = reader_.read_u32();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int32_t>(*v))));
+    }
+    case Kind::F32: {
+      auto v = reader_.read_u32();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      // Widening binary32 to binary64 is exact; NaN and infinities stay so.
+      return adopt(PyFloat_FromDouble(static_cast<double>(std::bit_cast<float>(*v))));
+    }
+    case Kind::U64: {
+      auto v = reader_.read_u64();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(*v)));
+    }
+    case Kind::I64: {
+      auto v = reader_.read_u64();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyLong_FromLongLong(static_cast<long long>(std::bit_cast<std::int64_t>(*v))));
+    }
+    case Kind::F64: {
+      auto v = reader_.read_u64();
+      if (!v) [[unlikely]] return pass_on(v.error());
+      return adopt(PyFloat_FromDouble(std::bit_cast<double>(*v)));
+    }
+    case Kind::U128:
+      return int128_value(false);
+    case Kind::I128:
+      return int128_value(true);
+    case Kind::U256:
+      return int256_value(false);
+    case Kind::I256:
+      return int256_value(true);
+    case Kind::Bytes:
+      return bytes_value();
+    case Kind::String:
+      return string_value();
+    case Kind::Pubkey:
+      return pubkey_value();
+    default:  // not reached: the compound kinds are handled by type()
+      return generic_parameter();
+  }
+}
+
+// One nesting level, given back when the compound value is done. (A failure
+// ends the whole decode, so the count need not be exact after one.)
+class Decoder::Level {
+ public:
+  explicit Level(unsigned& depth) noexcept : depth_(depth) { ++depth_; }
+  Level(const Level&) = delete;
+  Level& operator=(const Level&) = delete;
+  ~Level() { --depth_; }
+
+ private:
+  unsigned& depth_;
+};
+
+int Decoder::next_u8() {
+  auto value = reader_.read_u8();
+  if (!value) [[unlikely]] {
+    error_ = std::move(value.error());
+    return -1;
+  }
+  return *value;
+}
+
+std::int64_t Decoder::next_u32() {
+  auto value = reader_.read_u32();
+  if (!value) [[unlikely]] {
+    error_ = std::move(value.error());
+    return -1;
+  }
+  return *value;
+}
+
+DecodeResult Decoder::option_value(const IdlType& inner) {
+  const int tag = next_u8();
+  if (tag < 0) [[unlikely]] return pass_on(error_);
+  if (tag == 0) return PyRef::borrow(Py_None);
+  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  Level level(depth_);
+  return type(inner);
+}
+
+DecodeResult Decoder::vec_value(const IdlType& element) {
+  const std::int64_t count = next_u32();
+  if (count < 0) [[unlikely]] return pass_on(error_);
+  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  Level level(depth_);
+  return sequence(element, static_cast<std::uint64_t>(count));
+}
+
+DecodeResult Decoder::array_value(const IdlType::Array& array) {
+  const auto* length = std::get_if<std::uint64_t>(&array.len.value);
+  if (length == nullptr) [[unlikely]] return generic_length();
+  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  Level level(depth_);
+  return sequence(*array.element, *length);
+}
+
+DecodeResult Decoder::defined_value(const IdlType::Defined& ref) {
+  if (!ref.generics.empty()) [[unlikely]] return generic_defined(ref.name);
+  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  Level level(depth_);
+  return defined(ref.name);
+}
+
+DecodeResult Decoder::sequence(const IdlType& element, std::uint64_t count) {
+  // Lists start empty and grow with the elements that the data really holds;
+  // the count is never used to reserve.
+  DecodeResult list = adopt(PyList_New(0));
+  if (!list) [[unlikely]] return list;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t before = reader_.position();
+    DecodeResult item = type(element);
+    if (!item) [[unlikely]] return item;
+    if (reader_.position() == before) [[unlikely]] {
+      // This element and all count - i - 1 after it are built from no data.
+      if (count - i > kMaxZeroWidth - zero_width_) return too_many_zero_width();
+      ++zero_width_;
+    }
+    if (PyList_Append(list->get(), item->get()) < 0) [[unlikely]] return runtime_failure();
+  }
+  return list;
+}
+
+DecodeResult Decoder::defined(std::string_view name) {
+  const idl::IdlTypeDef* def = registry_.find_type(name);
+  if (def == nullptr) [[unlikely]] return unknown_type(name);
+  // Serialization and representation do not matter: every body is Borsh.
+  if (const auto* body = std::get_if<IdlTypeDefTy::Struct>(&def->type.value)) return fields(body->fields);
+  if (const auto* body = std::get_if<IdlTypeDefTy::Enum>(&def->type.value)) return enumeration(*body);
+  return type(std::get<IdlTypeDefTy::Type>(def->type.value).alias);
+}
+
+DecodeResult Decoder::enumeration(const IdlTypeDefTy::Enum& body) {
+  const int discriminant = next_u8();
+  if (discriminant < 0) [[unlikely]] return pass_on(error_);
+  if (static_cast<std::size_t>(discriminant) >= body.variants.size()) [[unlikely]] {
+    return bad_discriminant(static_cast<unsigned>(discriminant));
+  }
+  const idl::IdlEnumVariant& variant = body.variants[static_cast<std::size_t>(discriminant)];
+  if (!variant.fields) return new_str(variant.name);
+  DecodeResult value = fields(variant.fields);
+  if (!value) [[unlikely]] return value;
+  DecodeResult dict = adopt(PyDict_New());
+  if (!dict) [[unlikely]] return dict;
+  DecodeResult key = new_str(variant.name);
+  if (!key) [[unlikely]] return key;
+  if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+  return dict;
+}
+
+DecodeResult Decoder::bytes_value() {
+  auto length = reader_.read_u32();
+  if (!length) [[unlikely]] return pass_on(length.error());
+  auto bytes = reader_.read_bytes(*length);
+  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  return adopt(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
+                                         static_cast<Py_ssize_t>(bytes->size())));
+}
+
+DecodeResult Decoder::string_value() {
+  auto length = reader_.read_u32();
+  if (!length) [[unlikely]] return pass_on(length.error());
+  auto bytes = reader_.read_bytes(*length);
+  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  if (std::optional<std::string> detail = check_utf8(*bytes)) [[unlikely]] {
+    return invalid_utf8(*detail);
+  }
+  return adopt(PyUnicode_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
+                                           static_cast<Py_ssize_t>(bytes->size())));
+}
+
+DecodeResult Decoder::pubkey_value() {
+  auto key = reader_.read_array32();
+  if (!key) [[unlikely]] return pass_on(key.error());
+  char text[base58_capacity(32)];
+  const std::optional<std::size_t> length = base58_encode(*key, std::span<char>(text));
+  // 48 characters always hold the text of 32 bytes (at most 44).
+  if (!length) [[unlikely]] return Failure(std::unexpect, DecodeError{"base58 buffer too small", true});
+  return new_str(std::string_view(text, *length));
+}
+
+DecodeResult Decoder::int128_value(bool is_signed) {
+  auto bytes = reader_.read_array16();
+  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  return make_int128(*bytes, is_signed);
+}
+
+DecodeResult Decoder::int256_value(bool is_signed) {
+  auto bytes = reader_.read_array32();
+  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  return make_int256(*bytes, is_signed);
+}
+
+}  // namespace
+
+DecodeResult decode_fields(const EventRegistry& registry, BorshReader& reader,
+                           const std::optional<idl::IdlDefinedFields>& fields) {
+  return Decoder(registry, reader).fields(fields);
+}
+
+DecodeResult decode_type(const EventRegistry& registry, BorshReader& reader, const idl::IdlType& type) {
+  return Decoder(registry, reader).type(type);
+}
+
+DecodeResult decode_defined(const EventRegistry& registry, BorshReader& reader, std::string_view name) {
+  return Decoder(registry, reader).defined(name);
+}
+
+}  // namespace varkel::decode
