@@ -12,7 +12,7 @@ if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(
   rm -rf "$VENV"
   "$PY" -m venv "$VENV"
 fi
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" cmake ninja pytest hypothesis
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: \
+  "scikit-build-core>=0.10" cmake ninja pytest hypothesis  # wheels only: nothing to compile
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2

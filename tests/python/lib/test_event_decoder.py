@@ -39,10 +39,12 @@ def test_type_shape():
     assert EventDecoder.event_names.__doc__ == "Names of all events declared in the IDL, in declaration order."
     decoder = EventDecoder(EMPTY)
     assert not hasattr(decoder, "__dict__")
-    with pytest.raises(TypeError):
+    with pytest.raises(AttributeError):
         decoder.extra = 1
     with pytest.raises(AttributeError):
         decoder.event_names = []
+    with pytest.raises(AttributeError):
+        del decoder.event_names
 
 
 def test_not_subclassable():

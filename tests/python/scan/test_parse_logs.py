@@ -7,7 +7,7 @@ import pytest
 from varkel import EventDecoder
 from helpers import current_idl, data_line, event_discriminator, struct
 
-DISC = event_discriminator("Deposit")
+DISC = bytes(event_discriminator("Deposit"))
 KEY = bytes(range(32))
 KEY_TEXT = "1thX6LZfHDZZKUs92febYZhYRcXddmzfzF2NvTkPNE"
 PAYLOAD = DISC + (5).to_bytes(8, "little") + KEY
