@@ -374,9 +374,22 @@ template <class E>
 Status read_tagged(const json::Value& v, Ctx ctx, const TaggedEnum<E>& e, E& out) {
   Result<detail::TaggedValue> tagged = detail::split_tagged(v, e.name);
   if (!tagged) return fail(std::move(tagged.error()));
-  Result<std::size_t> index = detail::tag_index(*tagged->tag, ctx, detail::names_of(e.variants));
-  if (!index) return fail(std::move(index.error()));
-  return e.variants[*index].read(tagged->body, Ctx{.tagged = true}, out);
+  const json::Value& tag = *tagged->tag;
+  std::size_t index = e.variants.size();
+  if (tag.is_string()) {
+    for (std::size_t i = 0; i < e.variants.size(); ++i) {
+      if (e.variants[i].name == tag.as_string()) {
+        index = i;
+        break;
+      }
+    }
+  }
+  if (index == e.variants.size()) {
+    Result<std::size_t> found = detail::tag_index(tag, ctx, detail::names_of(e.variants));
+    if (!found) return fail(std::move(found.error()));
+    index = *found;
+  }
+  return e.variants[index].read(tagged->body, Ctx{.tagged = true}, out);
 }
 
 // ------------------------------------------- C: alternatives tried in order
