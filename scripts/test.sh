@@ -20,5 +20,7 @@ cmake -S . -B build/cpp -G Ninja -DVARKEL_BUILD_TESTS=ON -DVARKEL_WERROR=ON \
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j2 | tail -n 5
 
-# Run pytest from outside the source tree so that it imports the installed package.
+# Run pytest from outside the source tree so that it imports the installed
+# package; the test-only module _varkel_testing comes from the C++ build.
+export VARKEL_TESTING_DIR="$PWD/build/cpp"
 (cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider python "$@")

@@ -2,7 +2,10 @@
 
 import base64
 import hashlib
+import importlib
 import json
+import os
+import sys
 from pathlib import Path
 
 import pytest
@@ -53,3 +56,17 @@ def struct(name: str, fields=None) -> dict:
 
 def data_line(discriminator, payload: bytes = b"", prefix: str = "Program data: ") -> str:
     return prefix + base64.b64encode(bytes(discriminator) + payload).decode()
+
+
+def load_testing_decode():
+    """decode(idl_json, event_name, data) of the test-only module built with the
+    C++ tests (folder in VARKEL_TESTING_DIR), or None when it is not built."""
+    folder = os.environ.get("VARKEL_TESTING_DIR")
+    if not folder:
+        return None
+    if folder not in sys.path:
+        sys.path.insert(0, folder)
+    try:
+        return importlib.import_module("_varkel_testing").decode
+    except ImportError:
+        return None

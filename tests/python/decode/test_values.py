@@ -2,7 +2,7 @@
 
 Each case builds an IDL whose event E is a struct of the fields under test and
 feeds one "Program data: " line to parse_logs. Exact decode error messages are
-only visible through the test-only module function _decode_for_test.
+only visible through the test-only module _varkel_testing (built with the C++ tests).
 """
 
 import builtins
@@ -13,8 +13,7 @@ import time
 
 import pytest
 
-import varkel._varkel as _varkel
-from helpers import current_idl, data_line
+from helpers import current_idl, data_line, load_testing_decode
 from varkel import EventDecoder
 
 from .borsh_codec import b58encode, u32
@@ -22,8 +21,8 @@ from .borsh_codec import b58encode, u32
 DISC = [1, 2, 3, 4, 5, 6, 7, 8]
 MARK = 0xA5  # a trailing u8 field: proves how many bytes the field before it took
 
-decode_for_test = getattr(_varkel, "_decode_for_test", None)
-needs_entry = pytest.mark.skipif(decode_for_test is None, reason="_decode_for_test is not registered")
+decode_for_test = load_testing_decode()
+needs_entry = pytest.mark.skipif(decode_for_test is None, reason="the test-only module _varkel_testing is not built")
 
 
 def idl_for(fields, types=(), event_def=None):
@@ -79,9 +78,9 @@ def error_of(idl, data: bytes) -> str:
     """The decode error message (through the test entry); the line must also give no record."""
     assert records(idl, data) == []
     if decode_for_test is None:
-        pytest.skip("_decode_for_test is not registered")
+        pytest.skip("the test-only module _varkel_testing is not built")
     with pytest.raises(ValueError) as info:
-        decode_for_test(EventDecoder(idl), "E", data)
+        decode_for_test(idl, "E", data)
     return str(info.value)
 
 
@@ -447,16 +446,17 @@ def test_int256_calls_from_bytes_as_specified():
 
 
 def test_int256_failure_is_a_decode_error():
-    decoder = EventDecoder(idl_for([field("a", "u256")]))
+    idl = idl_for([field("a", "u256")])
+    decoder = EventDecoder(idl)
     line = data_line(DISC, b"\x00" * 32)
     assert _with_builtin_int(_FailingInt, lambda: decoder.parse_logs([line])) == []
     if decode_for_test is None:
-        pytest.skip("_decode_for_test is not registered")
+        pytest.skip("the test-only module _varkel_testing is not built")
 
     def run(replacement):
         def call():
             try:
-                decode_for_test(decoder, "E", b"\x00" * 32)
+                decode_for_test(idl, "E", b"\x00" * 32)
             except ValueError as exc:
                 return str(exc)
             return None

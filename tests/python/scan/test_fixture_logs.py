@@ -50,7 +50,7 @@ CASES = [
     (
         "drift-v2-mainnet-logs.json",
         ("legacy", "drift-v2.json"),
-        ["FundingRateRecord", "CurveRecord", "SpotInterestRecord", "SpotInterestRecord", "SwapRecord"],
+        ["CurveRecord", "FundingRateRecord", "SpotInterestRecord", "SpotInterestRecord", "SwapRecord"],
     ),
     ("carbon-moonshot-tradeevent-tx-meta.json", OKX, []),
 ]

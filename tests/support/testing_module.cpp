@@ -1,0 +1,87 @@
+// Test-only extension module `_varkel_testing`, built with the C++ tests and
+// never installed. It exposes what the package hides on purpose: the exact
+// decode error of an event, which parse_logs drops when it skips a line.
+//
+//   decode(idl_json, event_name, data) -> value
+//
+// builds a registry from the IDL, decodes `data` (the event data after the
+// 8-byte discriminator) as the first event named `event_name`, and raises
+// ValueError with the decoder's message on a decode error.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string_view>
+
+#include "decode/borsh_reader.h"
+#include "decode/registry.h"
+#include "decode/value_decoder.h"
+#include "idl/load.h"
+#include "lib/errors.h"
+#include "lib/pyref.h"
+
+namespace {
+
+std::string_view text_of(PyObject* obj) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+  return data == nullptr ? std::string_view() : std::string_view(data, static_cast<std::size_t>(size));
+}
+
+PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
+    PyErr_SetString(PyExc_TypeError, "decode(idl_json: str, event_name: str, data: bytes)");
+    return nullptr;
+  }
+  auto idl = varkel::idl::load_idl(text_of(args[0]));
+  if (!idl) {
+    PyErr_SetString(PyExc_ValueError, idl.error().c_str());
+    return nullptr;
+  }
+  auto registry = varkel::decode::build_registry(*idl);
+  if (!registry) {
+    PyErr_SetString(PyExc_ValueError, registry.error().c_str());
+    return nullptr;
+  }
+  const std::string_view name = text_of(args[1]);
+  const varkel::decode::EventEntry* entry = nullptr;
+  for (const auto& candidate : registry->events) {
+    if (candidate.name == name) {
+      entry = &candidate;
+      break;
+    }
+  }
+  if (entry == nullptr) {
+    PyErr_Format(PyExc_KeyError, "no event named '%U'", args[1]);
+    return nullptr;
+  }
+  Py_buffer view;
+  if (PyObject_GetBuffer(args[2], &view, PyBUF_SIMPLE) < 0) return nullptr;
+  varkel::decode::BorshReader reader(static_cast<const std::uint8_t*>(view.buf),
+                                     static_cast<std::uint64_t>(view.len));
+  varkel::decode::DecodeResult value = varkel::decode::decode_fields(*registry, reader, entry->fields);
+  PyBuffer_Release(&view);
+  if (!value) {
+    if (value.error().internal) return varkel::raise_internal_error(value.error().message);
+    PyErr_SetString(PyExc_ValueError, value.error().message.c_str());
+    return nullptr;
+  }
+  return value->release();
+}
+
+PyMethodDef methods[] = {
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decode)), METH_FASTCALL,
+     "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode error."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_varkel_testing", "Test-only access to decode errors.", 0,
+                          methods, slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__varkel_testing(void) { return PyModuleDef_Init(&module_def); }
