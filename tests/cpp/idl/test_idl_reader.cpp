@@ -14,7 +14,8 @@
 namespace varkel::idl {
 namespace {
 
-const char kLegacyMessage[] = "legacy IDL documents are not supported yet";
+// What the legacy road answers for documents that lack its required root keys.
+const char kLegacyMessage[] = "missing field `version`";
 
 // A minimal valid document with `extra` members appended to the root; since
 // the last occurrence of a key wins, `extra` may also replace the defaults.
@@ -80,9 +81,10 @@ TEST(IdlReaderLoad, DispatchAndParseFailures) {
       {"null spec", R"({"metadata": {"spec": null}})", kLegacyMessage},
       {"no spec", R"({"metadata": {"name": "x"}})", kLegacyMessage},
       {"metadata not an object", R"({"metadata": ["0.1.0"]})", kLegacyMessage},
-      {"no metadata", R"({"version": "0.1.0", "name": "p", "instructions": []})", kLegacyMessage},
-      {"root not an object", "42", kLegacyMessage},
-      {"root an array", "[]", kLegacyMessage},
+      {"no metadata", R"({"version": "0.1.0", "name": "p", "instructions": []})",
+       "Program id missing in `idl.metadata.address` field"},
+      {"root not an object", "42", "invalid type: integer `42`, expected struct Idl"},
+      {"root an array", "[]", "invalid length 0, expected struct Idl with 10 elements"},
   });
 }
 
