@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 set -x
 .venv/bin/python -m varkel --idl examples/okx-dex/idl.json examples/okx-dex/swap.log
+.venv/bin/python -m varkel --idl examples/pump-legacy/idl.json examples/pump-legacy/trades.log
