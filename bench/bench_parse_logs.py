@@ -345,9 +345,9 @@ class Generator:
         raise SystemExit(f"bench: unsupported type {t!r}")
 
 
-def generate_lines(idl: dict, weights: dict, total: int, seed: int):
+def generate_lines(idl: dict, weights: dict, total: int, rng_seed: int):
     """Log lines of transactions, cut at `total`, with the expected records."""
-    rng = random.Random(seed)
+    rng = random.Random(rng_seed)
     gen = Generator(idl, rng)
     defs = {t["name"]: t for t in idl["types"]}
     events = [(e["name"], bytes(e["discriminator"])) for e in idl["events"]]
@@ -627,7 +627,7 @@ def main(argv=None) -> int:
     ap.add_argument("--lines", type=int, default=100_000, help="log lines in the block (default 100000)")
     ap.add_argument("--batch", type=int, default=300, help="lines per transaction-sized batch (default 300)")
     ap.add_argument("--repeat", type=int, default=5, help="repetitions per measurement, best is kept (default 5)")
-    ap.add_argument("--seed", type=int, default=20260110)
+    ap.add_argument("--rng", type=int, default=20260110, help="random generator start value")
     ap.add_argument("--no-gc", action="store_true", help="disable the cyclic garbage collector while timing")
     ap.add_argument("--quick", action="store_true", help="small sizes for a smoke run (5000 lines, 2 repetitions)")
     args = ap.parse_args(argv)
@@ -641,7 +641,7 @@ def main(argv=None) -> int:
         return 2
 
     idl, weights, origin = build_idl()
-    lines, expected, n_data = generate_lines(idl, weights, args.lines, args.seed)
+    lines, expected, n_data = generate_lines(idl, weights, args.lines, args.rng)
     batches = [lines[i:i + args.batch] for i in range(0, len(lines), args.batch)]
 
     decoder = EventDecoder(json.dumps(idl))

@@ -8,22 +8,9 @@ produce for those bytes (public keys as base58 text, structs as dicts, ...).
 import random
 import struct
 
-ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
-
-
-def base58(data: bytes) -> str:
-    n, out = int.from_bytes(data, "big"), ""
-    while n:
-        n, r = divmod(n, 58)
-        out = ALPHABET[r] + out
-    return "1" * (len(data) - len(data.lstrip(b"\0"))) + out
-
-
-INTS = {
-    "u8": (1, False), "i8": (1, True), "u16": (2, False), "i16": (2, True),
-    "u32": (4, False), "i32": (4, True), "u64": (8, False), "i64": (8, True),
-    "u128": (16, False), "i128": (16, True), "u256": (32, False), "i256": (32, True),
-}
+# One base58 and one integer table for all the test encoders.
+from decode.borsh_codec import _INTS as INTS
+from decode.borsh_codec import b58encode as base58
 
 
 def encode_int(value: int, kind: str) -> bytes:

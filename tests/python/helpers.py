@@ -70,3 +70,22 @@ def load_testing_decode():
         return importlib.import_module("_varkel_testing").decode
     except ImportError:
         return None
+
+
+def log_lists(path):
+    """Every list of log lines inside a transaction JSON document."""
+    found = []
+
+    def walk(node):
+        if isinstance(node, dict):
+            for value in node.values():
+                walk(value)
+        elif isinstance(node, list):
+            if node and all(isinstance(x, str) for x in node) and any(x.startswith("Program ") for x in node):
+                found.append(node)
+            else:
+                for value in node:
+                    walk(value)
+
+    walk(json.loads(path.read_text()))
+    return found

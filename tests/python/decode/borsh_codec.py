@@ -98,3 +98,16 @@ def encode(t, value, types=None) -> bytes:
     if key == "defined":
         return encode_defined(types[payload["name"]], value, types)
     raise ValueError(f"unknown type {t!r}")
+
+
+def same(a, b) -> bool:
+    """Equal values of identical types; floats compared bit for bit."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return _struct.pack("<d", a) == _struct.pack("<d", b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    return a == b

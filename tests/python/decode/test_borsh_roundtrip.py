@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 from helpers import current_idl, data_line, load_testing_decode
 from varkel import EventDecoder
 
-from .borsh_codec import b58encode, encode
+from .borsh_codec import b58encode, encode, same
 
 DISC = [9, 8, 7, 6, 5, 4, 3, 2]
 MARK = 0x5A
@@ -134,19 +134,6 @@ def values(tree):
                 options.append(_field_values(*v).map(lambda payload, name=name: {name: payload}))
         return st.one_of(options)
     return values(tree[1])
-
-
-def same(a, b) -> bool:
-    """Equal values of identical types; floats compared bit for bit."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return struct.pack("<d", a) == struct.pack("<d", b)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
-    return a == b
 
 
 @st.composite

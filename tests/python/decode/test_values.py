@@ -16,7 +16,7 @@ import pytest
 from helpers import current_idl, data_line, load_testing_decode
 from varkel import EventDecoder
 
-from .borsh_codec import b58encode, u32
+from .borsh_codec import b58encode, same, u32
 
 DISC = [1, 2, 3, 4, 5, 6, 7, 8]
 MARK = 0xA5  # a trailing u8 field: proves how many bytes the field before it took
@@ -82,19 +82,6 @@ def error_of(idl, data: bytes) -> str:
     with pytest.raises(ValueError) as info:
         decode_for_test(idl, "E", data)
     return str(info.value)
-
-
-def same(a, b) -> bool:
-    """Equal values of identical types; floats compared bit for bit."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return struct.pack("<d", a) == struct.pack("<d", b)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
-    return a == b
 
 
 def f32(bits: int) -> bytes:

@@ -13,7 +13,7 @@ from hypothesis import given, settings, strategies as st
 
 from varkel import EventDecoder
 from borsh import Sampler, base58
-from helpers import FIXTURES, data_line, fixture
+from helpers import FIXTURES, data_line, fixture, log_lists
 
 NO_ADDRESS = "failed to parse IDL: Program id missing in `idl.metadata.address` field"
 FLOAT_CODE = "failed to parse IDL: invalid type: floating point `6000.0`, expected u32"
@@ -212,24 +212,6 @@ def test_fixture_and_current_twin_agree(path):
         noisy += [line, line[:-4], "Program data: " + line[14:-8] + "AAAAAAAA"]
     assert legacy.parse_logs(noisy) == current.parse_logs(noisy)
     assert legacy.parse_logs(lines) == expected
-
-
-def log_lists(path):
-    found = []
-
-    def walk(node):
-        if isinstance(node, dict):
-            for value in node.values():
-                walk(value)
-        elif isinstance(node, list):
-            if node and all(isinstance(x, str) for x in node) and any(x.startswith("Program ") for x in node):
-                found.append(node)
-            else:
-                for value in node:
-                    walk(value)
-
-    walk(json.loads(path.read_text()))
-    return found
 
 
 @pytest.mark.parametrize(

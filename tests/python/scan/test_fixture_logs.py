@@ -8,26 +8,7 @@ import pytest
 
 from varkel import EventDecoder
 from borsh import Sampler
-from helpers import fixture
-
-
-def log_lists(path):
-    """Every list of log lines inside a transaction JSON document."""
-    found = []
-
-    def walk(node):
-        if isinstance(node, dict):
-            for value in node.values():
-                walk(value)
-        elif isinstance(node, list):
-            if node and all(isinstance(x, str) for x in node) and any(x.startswith("Program ") for x in node):
-                found.append(node)
-            else:
-                for value in node:
-                    walk(value)
-
-    walk(json.loads(path.read_text()))
-    return found
+from helpers import fixture, log_lists
 
 
 def decoder_for(kind, name):
