@@ -4,6 +4,7 @@ import gc
 import importlib.util
 import json
 import os
+import subprocess
 import sys
 import tracemalloc
 
@@ -19,6 +20,16 @@ ONE = current_idl(events=["Ev"], types=[struct("Ev", [("a", "u8")])])
 
 def test_gil_stays_disabled():
     assert sys._is_gil_enabled() is False
+    # In a fresh interpreter whose GIL is not forced either way.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    code = "import sys, varkel; print(sys._is_gil_enabled())"
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "False"
+
+
+def test_instances_only_through_the_constructor():
+    with pytest.raises(TypeError, match="is not safe"):
+        object.__new__(EventDecoder)
 
 
 def test_module_surface():
