@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "decode/wide_int.h"
 #include "lib/pyref.h"
 
 namespace varkel {
@@ -13,22 +14,6 @@ std::atomic<PyObject*> g_internal_error{nullptr};
 constexpr const char* kInternalErrorDoc =
     "Raised when the decoder meets a failure it treats as impossible, such as the "
     "interpreter failing to create a result object. Derives from BaseException.";
-
-// str() of an object as UTF-8, or `fallback` when that fails (error cleared).
-std::string str_or(PyObject* obj, const char* fallback) {
-  PyRef text = PyRef::steal(PyObject_Str(obj));
-  if (!text) {
-    PyErr_Clear();
-    return fallback;
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    return fallback;
-  }
-  return std::string(utf8, static_cast<std::size_t>(size));
-}
 
 }  // namespace
 
@@ -67,17 +52,6 @@ PyObject* raise_not_instance(const char* param, PyObject* obj, const char* targe
   return nullptr;
 }
 
-std::string take_exception_text() {
-  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
-  if (!exc) return "SystemError: no exception set";
-  std::string type_name = "<unknown>";
-  PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(exc.get())));
-  if (qualname) {
-    type_name = str_or(qualname.get(), "<unknown>");
-  } else {
-    PyErr_Clear();
-  }
-  return type_name + ": " + str_or(exc.get(), "<exception str() failed>");
-}
+std::string take_exception_text() { return decode::error_from_python().message; }
 
 }  // namespace varkel
