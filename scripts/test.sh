@@ -18,7 +18,11 @@ PATH="$PWD/$VENV/bin:$PATH"
 cmake -S . -B build/cpp -G Ninja -DVARKEL_BUILD_TESTS=ON -DVARKEL_WERROR=ON \
   -DVARKEL_PY314_HEADERS="$HEADERS314" -DPython_EXECUTABLE="$PWD/$VENV/bin/python" >/dev/null
 cmake --build build/cpp
-ctest --test-dir build/cpp --output-on-failure -j2 | tail -n 5
+if ! ctest --test-dir build/cpp --output-on-failure -j2 >build/cpp/ctest.log 2>&1; then
+  cat build/cpp/ctest.log
+  exit 1
+fi
+tail -n 3 build/cpp/ctest.log
 
 # Run pytest from outside the source tree so that it imports the installed
 # package; the test-only module _varkel_testing comes from the C++ build.

@@ -72,6 +72,27 @@ def test_same_type_across_module_objects():
     assert second.__all__ == ["EventDecoder"]
 
 
+def test_first_imports_race_to_one_type():
+    # A fresh process whose first executions of the extension module run on
+    # eight threads at once: every module object gets the same type.
+    code = """
+import importlib.util, threading, sys
+spec = importlib.util.find_spec("varkel._varkel")
+barrier, types = threading.Barrier(8), []
+def run():
+    module = importlib.util.module_from_spec(spec)
+    barrier.wait()
+    spec.loader.exec_module(module)
+    types.append(module.EventDecoder)
+threads = [threading.Thread(target=run) for _ in range(8)]
+[t.start() for t in threads]
+[t.join() for t in threads]
+print(len(types), len({id(t) for t in types}), sys._is_gil_enabled())
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.split() == ["8", "1", "False"]
+
+
 @pytest.mark.parametrize(
     "args, kwargs, message",
     [
