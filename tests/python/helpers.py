@@ -89,3 +89,9 @@ def log_lists(path):
 
     walk(json.loads(path.read_text()))
     return found
+
+
+def rss_bytes() -> int:
+    """Resident memory of this process."""
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")

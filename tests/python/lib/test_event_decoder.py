@@ -12,7 +12,7 @@ import pytest
 
 import varkel
 from varkel import EventDecoder
-from helpers import current_idl, data_line, event_discriminator, fixture, struct
+from helpers import current_idl, data_line, event_discriminator, fixture, rss_bytes, struct
 
 EMPTY = current_idl()
 ONE = current_idl(events=["Ev"], types=[struct("Ev", [("a", "u8")])])
@@ -210,11 +210,6 @@ def test_every_fixture_idl_lists_its_events():
         decoder = EventDecoder(text)
         expected = [e["name"] for e in json.loads(text).get("events", [])]
         assert decoder.event_names == expected, path.name
-
-
-def rss_bytes() -> int:
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def test_construction_does_not_leak():

@@ -1,11 +1,12 @@
 """parse_logs: argument conversion, line forms, base64 strictness, ordering."""
 
 import base64
+import gc
 
 import pytest
 
 from varkel import EventDecoder
-from helpers import current_idl, data_line, event_discriminator, struct
+from helpers import current_idl, data_line, event_discriminator, rss_bytes, struct
 
 DISC = bytes(event_discriminator("Deposit"))
 KEY = bytes(range(32))
@@ -174,3 +175,24 @@ def test_other_exceptions_pass_unchanged(decoder):
         decoder.parse_logs(Bad())
     with pytest.raises(UnicodeEncodeError):
         decoder.parse_logs(["Program data: " + B64, "\ud800"])
+
+
+def test_repeated_batches_do_not_leak(decoder):
+    good = "Program data: " + B64
+    lines = [good, good[:-4], "noise", data_line(DISC, b"\x01"), data_line(PAYLOAD, b"\xff" * 64)] * 40
+
+    def churn(rounds):
+        for _ in range(rounds):
+            assert len(decoder.parse_logs(lines)) == 80
+            for bad in (lines + [5], "text", iter(lines)):
+                with pytest.raises(TypeError):
+                    decoder.parse_logs(bad)
+
+    churn(100)
+    gc.collect()
+    before = rss_bytes()
+    churn(1000)
+    gc.collect()
+    # 80,000 records and 3,000 failed calls: a leak of one object per record
+    # or per call would show as several MiB.
+    assert rss_bytes() - before < 8 * 1024 * 1024
