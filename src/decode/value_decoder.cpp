@@ -7,9 +7,11 @@
 // Two bounds keep hostile or looping input from exhausting the machine:
 // - Nesting depth: every compound type expression (an option that is present,
 //   a vec, an array, a defined reference) entered on the way down counts one
-//   level; more than kMaxDepth levels fail the event. This stops types that
+//   level; more than kMaxDepth levels, or a frame within kStackReserve bytes
+//   of the end of the thread's stack, fail the event. This stops types that
 //   reach themselves without consuming a byte (an alias of itself, a struct
-//   whose first field is the struct) before they exhaust the C stack.
+//   whose first field is the struct) before they exhaust the C stack, also on
+//   threads started with a small stack.
 // - Zero-width elements: a vec or array element that consumes no bytes costs
 //   objects but no data, so a count read from the data could ask for billions
 //   of them. Such an element is decoded from no input at all, so every later
@@ -19,6 +21,10 @@
 //   elements per event, or the event fails before building any of them.
 //   Elements that consume bytes are bounded by the data and are not counted.
 #include "decode/value_decoder.h"
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
 
 #include <bit>
 #include <cstddef>
@@ -46,6 +52,11 @@ using Kind = IdlType::Kind;
 // inside the stack of any interpreter thread.
 constexpr unsigned kMaxDepth = 256;
 
+// Stack that must stay free below the deepest decoding frame: room for the
+// failure path and the interpreter's own calls, whatever the thread's stack
+// size (threading.stack_size may make it small).
+constexpr std::uintptr_t kStackReserve = 16 * 1024;
+
 // Zero-width vec/array elements one event may produce.
 constexpr std::uint64_t kMaxZeroWidth = std::uint64_t{1} << 20;
 
@@ -71,8 +82,23 @@ using Failure = DecodeResult;
 
 [[gnu::cold, gnu::noinline]] Failure pass_on(DecodeError& error) { return Failure(std::unexpect, std::move(error)); }
 
-[[gnu::cold, gnu::noinline]] Failure too_deep() {
-  return failure("type nesting exceeds " + std::to_string(kMaxDepth) + " levels");
+// The lowest address of the calling thread's stack (it grows down), read once
+// per thread; 0 where the platform does not tell, which disables the check.
+std::uintptr_t stack_floor() noexcept {
+  thread_local const std::uintptr_t floor = [] {
+    std::uintptr_t low = 0;
+#if defined(__linux__)
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      void* addr = nullptr;
+      std::size_t size = 0;
+      if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = reinterpret_cast<std::uintptr_t>(addr);
+      pthread_attr_destroy(&attr);
+    }
+#endif
+    return low;
+  }();
+  return floor;
 }
 
 [[gnu::cold, gnu::noinline]] Failure too_many_zero_width() {
@@ -142,9 +168,18 @@ class Decoder {
   [[gnu::noinline]] int next_u8();
   [[gnu::noinline]] std::int64_t next_u32();
 
+  // Whether one more nesting level fits: under kMaxDepth levels, and at least
+  // kStackReserve bytes of the thread's stack left below this frame.
+  bool may_descend() const noexcept {
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    return depth_ < kMaxDepth && here - stack_floor_ > kStackReserve;
+  }
+  [[gnu::cold, gnu::noinline]] Failure too_deep() const;
+
   const EventRegistry& registry_;
   BorshReader& reader_;
   DecodeError error_;
+  std::uintptr_t stack_floor_ = stack_floor();
   unsigned depth_ = 0;
   std::uint64_t zero_width_ = 0;  // charged so far, never above kMaxZeroWidth
 };
@@ -279,6 +314,11 @@ DecodeResult Decoder::scalar(Kind kind) {
 
 // One nesting level, given back when the compound value is done. (A failure
 // ends the whole decode, so the count need not be exact after one.)
+Failure Decoder::too_deep() const {
+  if (depth_ >= kMaxDepth) return failure("type nesting exceeds " + std::to_string(kMaxDepth) + " levels");
+  return failure("type nesting exceeds the thread's stack at " + std::to_string(depth_) + " levels");
+}
+
 class Decoder::Level {
  public:
   explicit Level(unsigned& depth) noexcept : depth_(depth) { ++depth_; }
@@ -312,7 +352,7 @@ DecodeResult Decoder::option_value(const IdlType& inner) {
   const int tag = next_u8();
   if (tag < 0) [[unlikely]] return pass_on(error_);
   if (tag == 0) return PyRef::borrow(Py_None);
-  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  if (!may_descend()) [[unlikely]] return too_deep();
   Level level(depth_);
   return type(inner);
 }
@@ -320,7 +360,7 @@ DecodeResult Decoder::option_value(const IdlType& inner) {
 DecodeResult Decoder::vec_value(const IdlType& element) {
   const std::int64_t count = next_u32();
   if (count < 0) [[unlikely]] return pass_on(error_);
-  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  if (!may_descend()) [[unlikely]] return too_deep();
   Level level(depth_);
   return sequence(element, static_cast<std::uint64_t>(count));
 }
@@ -328,14 +368,14 @@ DecodeResult Decoder::vec_value(const IdlType& element) {
 DecodeResult Decoder::array_value(const IdlType::Array& array) {
   const auto* length = std::get_if<std::uint64_t>(&array.len.value);
   if (length == nullptr) [[unlikely]] return generic_length();
-  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  if (!may_descend()) [[unlikely]] return too_deep();
   Level level(depth_);
   return sequence(*array.element, *length);
 }
 
 DecodeResult Decoder::defined_value(const IdlType::Defined& ref) {
   if (!ref.generics.empty()) [[unlikely]] return generic_defined(ref.name);
-  if (depth_ >= kMaxDepth) [[unlikely]] return too_deep();
+  if (!may_descend()) [[unlikely]] return too_deep();
   Level level(depth_);
   return defined(ref.name);
 }

@@ -531,6 +531,16 @@ def test_recursive_enum_past_the_limit_fails():
     assert error_of(idl, cons_list(5000)) == DEPTH_MESSAGE
 
 
+def on_thread_with_stack(size, work):
+    previous = threading.stack_size(size)
+    try:
+        thread = threading.Thread(target=work)
+        thread.start()
+    finally:
+        threading.stack_size(previous)
+    thread.join()
+
+
 def test_guards_hold_on_a_small_thread_stack():
     # The deepest legal decode and the loops run on a thread with 512 KiB of stack.
     results = []
@@ -542,14 +552,26 @@ def test_guards_hold_on_a_small_thread_stack():
         for fields, types in LOOPS:
             results.append(records(idl_for(fields, types), b"\x01" * 64))
 
-    previous = threading.stack_size(512 * 1024)
-    try:
-        thread = threading.Thread(target=work)
-        thread.start()
-    finally:
-        threading.stack_size(previous)
-    thread.join()
+    on_thread_with_stack(512 * 1024, work)
     assert results == [{"v": 42}, []] + [[] for _ in LOOPS]
+
+
+def test_tiny_thread_stack_fails_deep_events_instead_of_crashing():
+    # 32 KiB, the least threading.stack_size allows: too little for 256 levels,
+    # so nesting stops where the stack ends; shallow events still decode.
+    results, errors = [], []
+
+    def work():
+        results.append(decoded(idl_for([field("v", {"option": {"vec": "u8"}})]), b"\x01\x01\x00\x00\x00\x07"))
+        results.append(records(idl_for([field("l", defined("List"))], [LIST]), cons_list(5000)))
+        for fields, types in LOOPS:
+            results.append(records(idl_for(fields, types), b"\x01" * 64))
+        if decode_for_test is not None:
+            errors.append(error_of(idl_for([field("l", defined("List"))], [LIST]), cons_list(5000)))
+
+    on_thread_with_stack(32 * 1024, work)
+    assert results == [{"v": [7]}, []] + [[] for _ in LOOPS]
+    assert all(e.startswith("type nesting exceeds the thread's stack at ") for e in errors)
 
 
 ZERO_WIDTH = [
