@@ -9,7 +9,6 @@ import builtins
 import math
 import struct
 import threading
-import time
 
 import pytest
 
@@ -588,9 +587,8 @@ ZERO_WIDTH = [
 
 @pytest.mark.parametrize(("fields", "types", "data"), ZERO_WIDTH)
 def test_zero_width_flood_fails_the_event(fields, types, data):
-    start = time.monotonic()
+    # Without the cap these would build billions of objects (or never end).
     assert records(idl_for(fields, types), data) == []
-    assert time.monotonic() - start < 60  # a safety net against a hang, not a timing test
 
 
 @needs_entry
