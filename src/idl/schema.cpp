@@ -13,20 +13,26 @@ std::string missing_field(std::string_view name) {
   return text;
 }
 
-std::string invalid_type(std::string_view found, std::string_view expected) {
-  std::string text = "invalid type: ";
+namespace {
+
+// "{what}: {found}, expected {expected}"
+std::string found_expected(std::string_view what, std::string_view found, std::string_view expected) {
+  std::string text(what);
+  text += ": ";
   text += found;
   text += ", expected ";
   text += expected;
   return text;
 }
 
+}  // namespace
+
+std::string invalid_type(std::string_view found, std::string_view expected) {
+  return found_expected("invalid type", found, expected);
+}
+
 std::string invalid_value(std::string_view found, std::string_view expected) {
-  std::string text = "invalid value: ";
-  text += found;
-  text += ", expected ";
-  text += expected;
-  return text;
+  return found_expected("invalid value", found, expected);
 }
 
 std::string invalid_length(std::size_t n, std::string_view expected) {
