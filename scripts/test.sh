@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up everything (scripts/setup.sh), then runs the C++ unit tests (CTest)
-# and the Python tests (pytest against the installed package).
+# Sets up everything (scripts/setup.sh), checks the C++ formatting, then runs
+# the C++ unit tests (CTest) and the Python tests (pytest against the
+# installed package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,6 +9,7 @@ if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends libgtest-dev >/dev/null
 fi
+bash scripts/check-format.sh
 bash scripts/setup.sh
 
 VENV=.venv

@@ -218,6 +218,7 @@ def main():
     w("// auxiliary/WordBreakProperty.txt, emoji/emoji-data.txt). Do not edit by hand.")
     w(f"// Command: {command}")
     w("// Unicode data: Copyright (c) Unicode, Inc.; used under the Unicode License.")
+    w("// clang-format off")
     w("")
     w('#include "idl/unicode_tables.h"')
     w("")

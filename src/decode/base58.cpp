@@ -16,7 +16,9 @@ constexpr std::uint32_t kChunk = 58u * 58u * 58u * 58u * 58u;
 
 // Upper bound of the digits produced from `limbs` 32-bit limbs: every division
 // removes at least 29 bits (58^5 > 2^29), and each yields five digits.
-constexpr std::size_t digit_room(std::size_t limbs) { return 5 * (limbs * 32 / 29 + 2); }
+constexpr std::size_t digit_room(std::size_t limbs) {
+  return 5 * (limbs * 32 / 29 + 2);
+}
 
 // Turns the big-endian number held in `limbs` (consumed) into base-58 digits,
 // least significant first, without high zero digits. Returns their count.

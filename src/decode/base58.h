@@ -10,7 +10,9 @@
 namespace varkel::decode {
 
 // Size of the output buffer for n input bytes: n + (n + 1) / 2 (48 for a key).
-constexpr std::size_t base58_capacity(std::size_t n) { return n + (n + 1) / 2; }
+constexpr std::size_t base58_capacity(std::size_t n) {
+  return n + (n + 1) / 2;
+}
 
 // Writes the text into `out`; returns its length, or nullopt when `out` is too
 // small (cannot happen with base58_capacity(input.size()) characters).

@@ -28,7 +28,7 @@ using Decoded = std::expected<T, DecodeError>;
 // "unexpected end of buffer: need {n} byte(s) at offset {position}, have {length}".
 // Kept out of line: reads only fail on malformed payloads.
 [[gnu::cold, gnu::noinline]] DecodeError read_failure(std::uint64_t n, std::uint64_t position,
-                                                       std::uint64_t length);
+                                                      std::uint64_t length);
 
 class BorshReader {
  public:

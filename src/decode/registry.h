@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/result.h"
 #include "idl/model.h"
-#include "result.h"
 
 namespace varkel::decode {
 

@@ -15,7 +15,9 @@ namespace {
   return "incomplete utf-8 byte sequence from index " + std::to_string(i);
 }
 
-constexpr bool is_continuation(std::uint8_t b) { return (b & 0xC0) == 0x80; }
+constexpr bool is_continuation(std::uint8_t b) {
+  return (b & 0xC0) == 0x80;
+}
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 //
 // One pass over the data: every value is built as soon as its bytes are read
 // and handed to its container, which takes over the reference. A failure ends
-// the decode; the PyRef handles release whatever was built on the way out.
+// the decode; the py::PyRef handles release whatever was built on the way out.
 //
 // Two bounds keep hostile or looping input from exhausting the machine:
 // - Nesting depth: every compound type expression (an option that is present,
@@ -78,9 +78,13 @@ using Failure = DecodeResult;
 }
 
 // An append or item assignment failed in the runtime: a decode error.
-[[gnu::cold, gnu::noinline]] Failure runtime_failure() { return Failure(std::unexpect, error_from_python()); }
+[[gnu::cold, gnu::noinline]] Failure runtime_failure() {
+  return Failure(std::unexpect, error_from_python());
+}
 
-[[gnu::cold, gnu::noinline]] Failure pass_on(DecodeError& error) { return Failure(std::unexpect, std::move(error)); }
+[[gnu::cold, gnu::noinline]] Failure pass_on(DecodeError& error) {
+  return Failure(std::unexpect, std::move(error));
+}
 
 // The lowest address of the calling thread's stack (it grows down), read once
 // per thread; 0 where the platform does not tell, which disables the check.
@@ -105,9 +109,13 @@ std::uintptr_t stack_floor() noexcept {
   return failure("more than " + std::to_string(kMaxZeroWidth) + " zero-width elements");
 }
 
-[[gnu::cold, gnu::noinline]] Failure generic_parameter() { return failure("generic type parameter is not supported"); }
+[[gnu::cold, gnu::noinline]] Failure generic_parameter() {
+  return failure("generic type parameter is not supported");
+}
 
-[[gnu::cold, gnu::noinline]] Failure generic_length() { return failure("generic array length is not supported"); }
+[[gnu::cold, gnu::noinline]] Failure generic_length() {
+  return failure("generic array length is not supported");
+}
 
 [[gnu::cold, gnu::noinline]] Failure unknown_type(std::string_view name) {
   return failure("unknown defined type '" + std::string(name) + "'");
@@ -127,8 +135,9 @@ std::uintptr_t stack_floor() noexcept {
 
 // Takes over a new reference returned by an object constructor.
 inline DecodeResult adopt(PyObject* obj) {
-  if (obj == nullptr) [[unlikely]] return creation_failure();
-  return PyRef::steal(obj);
+  if (obj == nullptr) [[unlikely]]
+    return creation_failure();
+  return py::PyRef::steal(obj);
 }
 
 inline DecodeResult new_str(std::string_view text) {
@@ -137,7 +146,8 @@ inline DecodeResult new_str(std::string_view text) {
 
 class Decoder {
  public:
-  Decoder(const EventRegistry& registry, BorshReader& reader) noexcept : registry_(registry), reader_(reader) {}
+  Decoder(const EventRegistry& registry, BorshReader& reader) noexcept
+      : registry_(registry), reader_(reader) {}
 
   DecodeResult fields(const std::optional<IdlDefinedFields>& fields);
   DecodeResult type(const IdlType& type);
@@ -194,26 +204,33 @@ DecodeResult Decoder::fields(const std::optional<IdlDefinedFields>& fields) {
 
 DecodeResult Decoder::named(const IdlDefinedFields::Named& fields) {
   DecodeResult dict = adopt(PyDict_New());
-  if (!dict) [[unlikely]] return dict;
+  if (!dict) [[unlikely]]
+    return dict;
   for (const idl::IdlField& field : fields) {
     DecodeResult value = type(field.type);
-    if (!value) [[unlikely]] return value;
+    if (!value) [[unlikely]]
+      return value;
     DecodeResult key = new_str(field.name);
-    if (!key) [[unlikely]] return key;
+    if (!key) [[unlikely]]
+      return key;
     // A repeated name keeps the position of its first insertion and the value
     // of the last.
-    if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+    if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]]
+      return runtime_failure();
   }
   return dict;
 }
 
 DecodeResult Decoder::tuple(const IdlDefinedFields::Tuple& fields) {
   DecodeResult list = adopt(PyList_New(0));
-  if (!list) [[unlikely]] return list;
+  if (!list) [[unlikely]]
+    return list;
   for (const IdlType& field : fields) {
     DecodeResult value = type(field);
-    if (!value) [[unlikely]] return value;
-    if (PyList_Append(list->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+    if (!value) [[unlikely]]
+      return value;
+    if (PyList_Append(list->get(), value->get()) < 0) [[unlikely]]
+      return runtime_failure();
   }
   return list;
 }
@@ -239,58 +256,69 @@ DecodeResult Decoder::scalar(Kind kind) {
   switch (kind) {
     case Kind::Bool: {
       auto b = reader_.read_u8();
-      if (!b) [[unlikely]] return pass_on(b.error());
-      return PyRef::borrow(*b != 0 ? Py_True : Py_False);
+      if (!b) [[unlikely]]
+        return pass_on(b.error());
+      return py::PyRef::borrow(*b != 0 ? Py_True : Py_False);
     }
     case Kind::U8: {
       auto v = reader_.read_u8();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLong(static_cast<long>(*v)));
     }
     case Kind::I8: {
       auto v = reader_.read_u8();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int8_t>(*v))));
     }
     case Kind::U16: {
       auto v = reader_.read_u16();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLong(static_cast<long>(*v)));
     }
     case Kind::I16: {
       auto v = reader_.read_u16();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int16_t>(*v))));
     }
     case Kind::U32: {
       auto v = reader_.read_u32();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLongLong(static_cast<long long>(*v)));
     }
     case Kind::I32: {
       auto v = reader_.read_u32();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLong(static_cast<long>(std::bit_cast<std::int32_t>(*v))));
     }
     case Kind::F32: {
       auto v = reader_.read_u32();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       // Widening binary32 to binary64 is exact; NaN and infinities stay so.
       return adopt(PyFloat_FromDouble(static_cast<double>(std::bit_cast<float>(*v))));
     }
     case Kind::U64: {
       auto v = reader_.read_u64();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(*v)));
     }
     case Kind::I64: {
       auto v = reader_.read_u64();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyLong_FromLongLong(static_cast<long long>(std::bit_cast<std::int64_t>(*v))));
     }
     case Kind::F64: {
       auto v = reader_.read_u64();
-      if (!v) [[unlikely]] return pass_on(v.error());
+      if (!v) [[unlikely]]
+        return pass_on(v.error());
       return adopt(PyFloat_FromDouble(std::bit_cast<double>(*v)));
     }
     case Kind::U128:
@@ -350,32 +378,40 @@ std::int64_t Decoder::next_u32() {
 
 DecodeResult Decoder::option_value(const IdlType& inner) {
   const int tag = next_u8();
-  if (tag < 0) [[unlikely]] return pass_on(error_);
-  if (tag == 0) return PyRef::borrow(Py_None);
-  if (!may_descend()) [[unlikely]] return too_deep();
+  if (tag < 0) [[unlikely]]
+    return pass_on(error_);
+  if (tag == 0) return py::PyRef::borrow(Py_None);
+  if (!may_descend()) [[unlikely]]
+    return too_deep();
   Level level(depth_);
   return type(inner);
 }
 
 DecodeResult Decoder::vec_value(const IdlType& element) {
   const std::int64_t count = next_u32();
-  if (count < 0) [[unlikely]] return pass_on(error_);
-  if (!may_descend()) [[unlikely]] return too_deep();
+  if (count < 0) [[unlikely]]
+    return pass_on(error_);
+  if (!may_descend()) [[unlikely]]
+    return too_deep();
   Level level(depth_);
   return sequence(element, static_cast<std::uint64_t>(count));
 }
 
 DecodeResult Decoder::array_value(const IdlType::Array& array) {
   const auto* length = std::get_if<std::uint64_t>(&array.len.value);
-  if (length == nullptr) [[unlikely]] return generic_length();
-  if (!may_descend()) [[unlikely]] return too_deep();
+  if (length == nullptr) [[unlikely]]
+    return generic_length();
+  if (!may_descend()) [[unlikely]]
+    return too_deep();
   Level level(depth_);
   return sequence(*array.element, *length);
 }
 
 DecodeResult Decoder::defined_value(const IdlType::Defined& ref) {
-  if (!ref.generics.empty()) [[unlikely]] return generic_defined(ref.name);
-  if (!may_descend()) [[unlikely]] return too_deep();
+  if (!ref.generics.empty()) [[unlikely]]
+    return generic_defined(ref.name);
+  if (!may_descend()) [[unlikely]]
+    return too_deep();
   Level level(depth_);
   return defined(ref.name);
 }
@@ -384,24 +420,28 @@ DecodeResult Decoder::sequence(const IdlType& element, std::uint64_t count) {
   // Lists start empty and grow with the elements that the data really holds;
   // the count is never used to reserve.
   DecodeResult list = adopt(PyList_New(0));
-  if (!list) [[unlikely]] return list;
+  if (!list) [[unlikely]]
+    return list;
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::uint64_t before = reader_.position();
     DecodeResult item = type(element);
-    if (!item) [[unlikely]] return item;
+    if (!item) [[unlikely]]
+      return item;
     if (reader_.position() == before) [[unlikely]] {
       // This element and all count - i - 1 after it are built from no data.
       if (count - i > kMaxZeroWidth - zero_width_) return too_many_zero_width();
       ++zero_width_;
     }
-    if (PyList_Append(list->get(), item->get()) < 0) [[unlikely]] return runtime_failure();
+    if (PyList_Append(list->get(), item->get()) < 0) [[unlikely]]
+      return runtime_failure();
   }
   return list;
 }
 
 DecodeResult Decoder::defined(std::string_view name) {
   const idl::IdlTypeDef* def = registry_.find_type(name);
-  if (def == nullptr) [[unlikely]] return unknown_type(name);
+  if (def == nullptr) [[unlikely]]
+    return unknown_type(name);
   // Serialization and representation do not matter: every body is Borsh.
   if (const auto* body = std::get_if<IdlTypeDefTy::Struct>(&def->type.value)) return fields(body->fields);
   if (const auto* body = std::get_if<IdlTypeDefTy::Enum>(&def->type.value)) return enumeration(*body);
@@ -410,36 +450,45 @@ DecodeResult Decoder::defined(std::string_view name) {
 
 DecodeResult Decoder::enumeration(const IdlTypeDefTy::Enum& body) {
   const int discriminant = next_u8();
-  if (discriminant < 0) [[unlikely]] return pass_on(error_);
+  if (discriminant < 0) [[unlikely]]
+    return pass_on(error_);
   if (static_cast<std::size_t>(discriminant) >= body.variants.size()) [[unlikely]] {
     return bad_discriminant(static_cast<unsigned>(discriminant));
   }
   const idl::IdlEnumVariant& variant = body.variants[static_cast<std::size_t>(discriminant)];
   if (!variant.fields) return new_str(variant.name);
   DecodeResult value = fields(variant.fields);
-  if (!value) [[unlikely]] return value;
+  if (!value) [[unlikely]]
+    return value;
   DecodeResult dict = adopt(PyDict_New());
-  if (!dict) [[unlikely]] return dict;
+  if (!dict) [[unlikely]]
+    return dict;
   DecodeResult key = new_str(variant.name);
-  if (!key) [[unlikely]] return key;
-  if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]] return runtime_failure();
+  if (!key) [[unlikely]]
+    return key;
+  if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]]
+    return runtime_failure();
   return dict;
 }
 
 DecodeResult Decoder::bytes_value() {
   auto length = reader_.read_u32();
-  if (!length) [[unlikely]] return pass_on(length.error());
+  if (!length) [[unlikely]]
+    return pass_on(length.error());
   auto bytes = reader_.read_bytes(*length);
-  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  if (!bytes) [[unlikely]]
+    return pass_on(bytes.error());
   return adopt(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes->data()),
                                          static_cast<Py_ssize_t>(bytes->size())));
 }
 
 DecodeResult Decoder::string_value() {
   auto length = reader_.read_u32();
-  if (!length) [[unlikely]] return pass_on(length.error());
+  if (!length) [[unlikely]]
+    return pass_on(length.error());
   auto bytes = reader_.read_bytes(*length);
-  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  if (!bytes) [[unlikely]]
+    return pass_on(bytes.error());
   if (std::optional<std::string> detail = check_utf8(*bytes)) [[unlikely]] {
     return invalid_utf8(*detail);
   }
@@ -449,23 +498,27 @@ DecodeResult Decoder::string_value() {
 
 DecodeResult Decoder::pubkey_value() {
   auto key = reader_.read_array32();
-  if (!key) [[unlikely]] return pass_on(key.error());
+  if (!key) [[unlikely]]
+    return pass_on(key.error());
   char text[base58_capacity(32)];
   const std::optional<std::size_t> length = base58_encode(*key, std::span<char>(text));
   // 48 characters always hold the text of 32 bytes (at most 44).
-  if (!length) [[unlikely]] return Failure(std::unexpect, DecodeError{"base58 buffer too small", true});
+  if (!length) [[unlikely]]
+    return Failure(std::unexpect, DecodeError{"base58 buffer too small", true});
   return new_str(std::string_view(text, *length));
 }
 
 DecodeResult Decoder::int128_value(bool is_signed) {
   auto bytes = reader_.read_array16();
-  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  if (!bytes) [[unlikely]]
+    return pass_on(bytes.error());
   return make_int128(*bytes, is_signed);
 }
 
 DecodeResult Decoder::int256_value(bool is_signed) {
   auto bytes = reader_.read_array32();
-  if (!bytes) [[unlikely]] return pass_on(bytes.error());
+  if (!bytes) [[unlikely]]
+    return pass_on(bytes.error());
   return make_int256(*bytes, is_signed);
 }
 

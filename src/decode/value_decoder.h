@@ -6,13 +6,19 @@
 #include "decode/borsh_reader.h"
 #include "decode/registry.h"
 #include "idl/model.h"
-#include "lib/pyref.h"
+#include "py/errors.h"
+#include "py/pyref.h"
 
 namespace varkel::decode {
 
 // A new reference, or the decode error (`internal` set when the interpreter
 // failed to create an object).
-using DecodeResult = std::expected<PyRef, DecodeError>;
+using DecodeResult = std::expected<py::PyRef, DecodeError>;
+
+// The pending Python exception as a decode error "{type}: {text}" (clears it).
+inline DecodeError error_from_python() {
+  return DecodeError{py::take_exception_text(), false};
+}
 
 // An event's or struct's fields: dict for named fields, list for tuple fields,
 // empty dict when absent.

@@ -11,7 +11,4 @@ namespace varkel::decode {
 DecodeResult make_int128(const std::array<std::uint8_t, 16>& bytes, bool is_signed);
 DecodeResult make_int256(const std::array<std::uint8_t, 32>& bytes, bool is_signed);
 
-// The pending Python exception as a decode error "{type}: {text}" (clears it).
-DecodeError error_from_python();
-
 }  // namespace varkel::decode

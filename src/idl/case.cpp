@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/utf8_encode.h"
 #include "idl/unicode_tables.h"
 
 namespace varkel::idl {
@@ -72,31 +73,22 @@ std::vector<Char> decode(std::string_view text) {
   return chars;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp == kInvalid) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+bool is_ignorable(WB t) {
+  return t == WB::Extend || t == WB::Format || t == WB::ZWJ;
+}
+bool is_newline(WB t) {
+  return t == WB::CR || t == WB::LF || t == WB::Newline;
+}
+bool is_ahletter(WB t) {
+  return t == WB::ALetter || t == WB::Hebrew_Letter;
+}
+bool is_midnumletq(WB t) {
+  return t == WB::MidNumLet || t == WB::Single_Quote;
 }
 
-bool is_ignorable(WB t) { return t == WB::Extend || t == WB::Format || t == WB::ZWJ; }
-bool is_newline(WB t) { return t == WB::CR || t == WB::LF || t == WB::Newline; }
-bool is_ahletter(WB t) { return t == WB::ALetter || t == WB::Hebrew_Letter; }
-bool is_midnumletq(WB t) { return t == WB::MidNumLet || t == WB::Single_Quote; }
-
-bool keeps(std::uint16_t props) { return (props & (uc::kAlphabetic | uc::kNumeric)) != 0; }
+bool keeps(std::uint16_t props) {
+  return (props & (uc::kAlphabetic | uc::kNumeric)) != 0;
+}
 
 // Cuts `text` at its word boundaries; with `kept_only`, drops the segments
 // without an alphabetic or numeric character.
@@ -127,59 +119,52 @@ std::vector<std::string_view> segment(std::string_view text, bool kept_only) {
   const auto no_break_before = [&](std::size_t i) {
     const WB left = wb(i - 1);
     const WB right = wb(i);
-    if (left == WB::CR && right == WB::LF) return true;                        // WB3
-    if (is_newline(left) || is_newline(right)) return false;                   // WB3a, WB3b
+    if (left == WB::CR && right == WB::LF) return true;       // WB3
+    if (is_newline(left) || is_newline(right)) return false;  // WB3a, WB3b
     if (left == WB::ZWJ && (chars[i].props & uc::kExtendedPictographic) != 0) {
-      return true;                                                             // WB3c
+      return true;  // WB3c
     }
-    if (left == WB::WSegSpace && right == WB::WSegSpace) return true;          // WB3d
-    if (is_ignorable(right)) return true;                                      // WB4
+    if (left == WB::WSegSpace && right == WB::WSegSpace) return true;  // WB3d
+    if (is_ignorable(right)) return true;                              // WB4
     const std::size_t p = base[i - 1];
     const WB prev = wb(p);
     const WB prev2 = p > 0 ? wb(base[p - 1]) : WB::Other;
     const std::size_t k = next[i + 1];
     const WB after = k < n ? wb(k) : WB::Other;
-    if (is_ahletter(prev) && is_ahletter(right)) return true;                  // WB5
-    if (is_ahletter(prev) && (right == WB::MidLetter || is_midnumletq(right)) &&
-        is_ahletter(after)) {
-      return true;                                                             // WB6
+    if (is_ahletter(prev) && is_ahletter(right)) return true;  // WB5
+    if (is_ahletter(prev) && (right == WB::MidLetter || is_midnumletq(right)) && is_ahletter(after)) {
+      return true;  // WB6
     }
-    if (is_ahletter(prev2) && (prev == WB::MidLetter || is_midnumletq(prev)) &&
-        is_ahletter(right)) {
-      return true;                                                             // WB7
+    if (is_ahletter(prev2) && (prev == WB::MidLetter || is_midnumletq(prev)) && is_ahletter(right)) {
+      return true;  // WB7
     }
-    if (prev == WB::Hebrew_Letter && right == WB::Single_Quote) return true;   // WB7a
+    if (prev == WB::Hebrew_Letter && right == WB::Single_Quote) return true;  // WB7a
     if (prev == WB::Hebrew_Letter && right == WB::Double_Quote && after == WB::Hebrew_Letter) {
-      return true;                                                             // WB7b
+      return true;  // WB7b
     }
     if (prev2 == WB::Hebrew_Letter && prev == WB::Double_Quote && right == WB::Hebrew_Letter) {
-      return true;                                                             // WB7c
+      return true;  // WB7c
     }
     if ((prev == WB::Numeric || is_ahletter(prev)) && right == WB::Numeric) return true;  // WB8, 9
-    if (prev == WB::Numeric && is_ahletter(right)) return true;                // WB10
-    if (prev2 == WB::Numeric && (prev == WB::MidNum || is_midnumletq(prev)) &&
-        right == WB::Numeric) {
-      return true;                                                             // WB11
+    if (prev == WB::Numeric && is_ahletter(right)) return true;                           // WB10
+    if (prev2 == WB::Numeric && (prev == WB::MidNum || is_midnumletq(prev)) && right == WB::Numeric) {
+      return true;  // WB11
     }
-    if (prev == WB::Numeric && (right == WB::MidNum || is_midnumletq(right)) &&
-        after == WB::Numeric) {
-      return true;                                                             // WB12
+    if (prev == WB::Numeric && (right == WB::MidNum || is_midnumletq(right)) && after == WB::Numeric) {
+      return true;  // WB12
     }
-    if (prev == WB::Katakana && right == WB::Katakana) return true;            // WB13
-    if ((is_ahletter(prev) || prev == WB::Numeric || prev == WB::Katakana ||
-         prev == WB::ExtendNumLet) &&
+    if (prev == WB::Katakana && right == WB::Katakana) return true;  // WB13
+    if ((is_ahletter(prev) || prev == WB::Numeric || prev == WB::Katakana || prev == WB::ExtendNumLet) &&
         right == WB::ExtendNumLet) {
-      return true;                                                             // WB13a
+      return true;  // WB13a
     }
-    if (prev == WB::ExtendNumLet &&
-        (is_ahletter(right) || right == WB::Numeric || right == WB::Katakana)) {
-      return true;                                                             // WB13b
+    if (prev == WB::ExtendNumLet && (is_ahletter(right) || right == WB::Numeric || right == WB::Katakana)) {
+      return true;  // WB13b
     }
-    if (prev == WB::Regional_Indicator && right == WB::Regional_Indicator &&
-        ri_run[p] % 2 == 1) {
-      return true;                                                             // WB15, WB16
+    if (prev == WB::Regional_Indicator && right == WB::Regional_Indicator && ri_run[p] % 2 == 1) {
+      return true;  // WB15, WB16
     }
-    return false;                                                              // WB999
+    return false;  // WB999
   };
 
   std::size_t start = 0;
@@ -206,12 +191,15 @@ bool is_ascii(std::string_view text) {
   return true;
 }
 
-bool ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool ascii_digit(char c) { return c >= '0' && c <= '9'; }
+bool ascii_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool ascii_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Appends the lower-cased piece text[begin, end) to `out`.
-void append_lower(std::string& out, const std::vector<Char>& chars, std::size_t begin,
-                  std::size_t end) {
+void append_lower(std::string& out, const std::vector<Char>& chars, std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
     const char32_t cp = chars[i].cp;
     if (cp == 0x3A3 && i + 1 == end) {  // capital sigma ending the piece
@@ -219,7 +207,7 @@ void append_lower(std::string& out, const std::vector<Char>& chars, std::size_t 
       continue;
     }
     if (cp == kInvalid) {
-      append_utf8(out, cp);
+      append_utf8(out, 0xFFFD);
       continue;
     }
     char32_t mapped[3];
@@ -295,8 +283,8 @@ std::vector<std::string_view> split_words_ascii(std::string_view text) {
         const char after = text[i + 1];
         const bool digits = ascii_digit(before) && ascii_digit(after);
         const bool letters = ascii_letter(before) && ascii_letter(after);
-        if (((d == '.' || d == '\'') && (digits || letters)) ||
-            ((d == ',' || d == ';') && digits) || (d == ':' && letters)) {
+        if (((d == '.' || d == '\'') && (digits || letters)) || ((d == ',' || d == ';') && digits) ||
+            (d == ':' && letters)) {
           ++i;
           continue;
         }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "idl/case.h"
-#include "idl/json.h"
 #include "idl/sha256.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 
@@ -20,7 +20,9 @@ ByteVec discriminator(std::string_view prefix, std::string_view name) {
   return ByteVec(bytes.begin(), bytes.end());
 }
 
-Docs docs_or_empty(std::optional<legacy::Docs>& docs) { return docs ? std::move(*docs) : Docs{}; }
+Docs docs_or_empty(std::optional<legacy::Docs>& docs) {
+  return docs ? std::move(*docs) : Docs{};
+}
 
 // ------------------------------------------------------- type expressions
 
@@ -41,27 +43,48 @@ IdlType convert_type(legacy::IdlType& type) {
   using L = legacy::IdlType::Kind;
   using C = IdlType::Kind;
   switch (type.kind) {
-    case L::Bool: return IdlType::simple(C::Bool);
-    case L::U8: return IdlType::simple(C::U8);
-    case L::I8: return IdlType::simple(C::I8);
-    case L::U16: return IdlType::simple(C::U16);
-    case L::I16: return IdlType::simple(C::I16);
-    case L::U32: return IdlType::simple(C::U32);
-    case L::I32: return IdlType::simple(C::I32);
-    case L::F32: return IdlType::simple(C::F32);
-    case L::U64: return IdlType::simple(C::U64);
-    case L::I64: return IdlType::simple(C::I64);
-    case L::F64: return IdlType::simple(C::F64);
-    case L::U128: return IdlType::simple(C::U128);
-    case L::I128: return IdlType::simple(C::I128);
-    case L::U256: return IdlType::simple(C::U256);
-    case L::I256: return IdlType::simple(C::I256);
-    case L::Bytes: return IdlType::simple(C::Bytes);
-    case L::String: return IdlType::simple(C::String);
-    case L::PublicKey: return IdlType::simple(C::Pubkey);
-    case L::Defined: return IdlType::defined_of(std::move(std::get<std::string>(type.payload)));
-    case L::Option: return IdlType::option(convert_type(*std::get<Box<legacy::IdlType>>(type.payload)));
-    case L::Vec: return IdlType::vec(convert_type(*std::get<Box<legacy::IdlType>>(type.payload)));
+    case L::Bool:
+      return IdlType::simple(C::Bool);
+    case L::U8:
+      return IdlType::simple(C::U8);
+    case L::I8:
+      return IdlType::simple(C::I8);
+    case L::U16:
+      return IdlType::simple(C::U16);
+    case L::I16:
+      return IdlType::simple(C::I16);
+    case L::U32:
+      return IdlType::simple(C::U32);
+    case L::I32:
+      return IdlType::simple(C::I32);
+    case L::F32:
+      return IdlType::simple(C::F32);
+    case L::U64:
+      return IdlType::simple(C::U64);
+    case L::I64:
+      return IdlType::simple(C::I64);
+    case L::F64:
+      return IdlType::simple(C::F64);
+    case L::U128:
+      return IdlType::simple(C::U128);
+    case L::I128:
+      return IdlType::simple(C::I128);
+    case L::U256:
+      return IdlType::simple(C::U256);
+    case L::I256:
+      return IdlType::simple(C::I256);
+    case L::Bytes:
+      return IdlType::simple(C::Bytes);
+    case L::String:
+      return IdlType::simple(C::String);
+    case L::PublicKey:
+      return IdlType::simple(C::Pubkey);
+    case L::Defined:
+      return IdlType::defined_of(std::move(std::get<std::string>(type.payload)));
+    case L::Option:
+      return IdlType::option(convert_type(*std::get<Box<legacy::IdlType>>(type.payload)));
+    case L::Vec:
+      return IdlType::vec(convert_type(*std::get<Box<legacy::IdlType>>(type.payload)));
     case L::Array: {
       auto& array = std::get<legacy::IdlType::Array>(type.payload);
       return IdlType::array_of(convert_type(*array.element), IdlArrayLen{array.size});
@@ -71,7 +94,8 @@ IdlType convert_type(legacy::IdlType& type) {
       return IdlType::array_of(convert_type(*array.element),
                                IdlArrayLen{IdlArrayLen::Generic{std::move(array.name)}});
     }
-    case L::Generic: return IdlType::generic_of(std::move(std::get<std::string>(type.payload)));
+    case L::Generic:
+      return IdlType::generic_of(std::move(std::get<std::string>(type.payload)));
     case L::DefinedWithTypeArgs: {
       auto& defined = std::get<legacy::IdlType::DefinedWithTypeArgs>(type.payload);
       std::vector<IdlGenericArg> generics;
@@ -191,7 +215,8 @@ IdlInstructionAccountItem convert_account_item(legacy::IdlAccountItem& item) {
     IdlInstructionAccounts out;
     out.name = to_snake_case(group->name);
     out.accounts.reserve(group->accounts.size());
-    for (legacy::IdlAccountItem& nested : group->accounts) out.accounts.push_back(convert_account_item(nested));
+    for (legacy::IdlAccountItem& nested : group->accounts)
+      out.accounts.push_back(convert_account_item(nested));
     return IdlInstructionAccountItem{std::move(out)};
   }
   auto& account = std::get<legacy::IdlAccount>(item.value);
@@ -212,7 +237,8 @@ IdlInstruction convert_instruction(legacy::IdlInstruction& instruction) {
   out.discriminator = discriminator("global", out.name);
   out.docs = docs_or_empty(instruction.docs);
   out.accounts.reserve(instruction.accounts.size());
-  for (legacy::IdlAccountItem& item : instruction.accounts) out.accounts.push_back(convert_account_item(item));
+  for (legacy::IdlAccountItem& item : instruction.accounts)
+    out.accounts.push_back(convert_account_item(item));
   out.args = convert_fields(instruction.args);
   if (instruction.returns) out.returns = convert_type(*instruction.returns);
   return out;
@@ -243,7 +269,8 @@ Result<Idl> convert_legacy_idl(legacy::Idl idl) {
     out.instructions.push_back(convert_instruction(instruction));
   }
 
-  std::vector<legacy::IdlEvent> events = idl.events ? std::move(*idl.events) : std::vector<legacy::IdlEvent>{};
+  std::vector<legacy::IdlEvent> events =
+      idl.events ? std::move(*idl.events) : std::vector<legacy::IdlEvent>{};
   out.types.reserve(idl.types.size() + idl.accounts.size() + events.size());
   for (legacy::IdlTypeDefinition& def : idl.types) out.types.push_back(convert_type_def(def));
 

@@ -4,9 +4,9 @@
 // fields.
 #pragma once
 
+#include "base/result.h"
 #include "idl/legacy_model.h"
 #include "idl/model.h"
-#include "result.h"
 
 namespace varkel::idl {
 

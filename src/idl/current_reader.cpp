@@ -8,25 +8,25 @@ namespace current {
 
 using json::Value;
 using schema::Ctx;
+using schema::defaulted_field;
 using schema::Field;
 using schema::NamedEnum;
 using schema::NamedVariant;
-using schema::Payload;
-using schema::Reader;
-using schema::Record;
-using schema::Status;
-using schema::TaggedEnum;
-using schema::TaggedVariant;
-using schema::Untagged;
-using schema::defaulted_field;
 using schema::optional_field;
+using schema::Payload;
 using schema::read_bool;
 using schema::read_list;
 using schema::read_string;
 using schema::read_u32;
 using schema::read_u8;
 using schema::read_usize;
+using schema::Reader;
+using schema::Record;
 using schema::required_field;
+using schema::Status;
+using schema::TaggedEnum;
+using schema::TaggedVariant;
+using schema::Untagged;
 
 namespace {
 
@@ -437,29 +437,39 @@ constexpr Record<Idl> kIdl{"struct Idl", kIdlFields};
 
 // ------------------------------------------------- the private readers
 
-Status read_type_box(const Value& v, Ctx ctx, Box<IdlType>& out) { return read_type(v, ctx, *out); }
+Status read_type_box(const Value& v, Ctx ctx, Box<IdlType>& out) {
+  return read_type(v, ctx, *out);
+}
 Status read_serialization(const Value& v, Ctx ctx, IdlSerialization& out) {
   return schema::read_named(v, ctx, kSerialization, out);
 }
-Status read_repr(const Value& v, Ctx ctx, IdlRepr& out) { return schema::read_tagged(v, ctx, kRepr, out); }
+Status read_repr(const Value& v, Ctx ctx, IdlRepr& out) {
+  return schema::read_tagged(v, ctx, kRepr, out);
+}
 Status read_type_def_generic(const Value& v, Ctx ctx, IdlTypeDefGeneric& out) {
   return schema::read_tagged(v, ctx, kGenericParam, out);
 }
 Status read_enum_variant(const Value& v, Ctx ctx, IdlEnumVariant& out) {
   return schema::read_record(v, ctx, kEnumVariant, out);
 }
-Status read_pda(const Value& v, Ctx ctx, IdlPda& out) { return schema::read_record(v, ctx, kPda, out); }
+Status read_pda(const Value& v, Ctx ctx, IdlPda& out) {
+  return schema::read_record(v, ctx, kPda, out);
+}
 Status read_instruction(const Value& v, Ctx ctx, IdlInstruction& out) {
   return schema::read_record(v, ctx, kInstruction, out);
 }
 Status read_account(const Value& v, Ctx ctx, IdlAccount& out) {
   return schema::read_record(v, ctx, kIdlAccount, out);
 }
-Status read_event(const Value& v, Ctx ctx, IdlEvent& out) { return schema::read_record(v, ctx, kEvent, out); }
+Status read_event(const Value& v, Ctx ctx, IdlEvent& out) {
+  return schema::read_record(v, ctx, kEvent, out);
+}
 Status read_error_code(const Value& v, Ctx ctx, IdlErrorCode& out) {
   return schema::read_record(v, ctx, kErrorCode, out);
 }
-Status read_const(const Value& v, Ctx ctx, IdlConst& out) { return schema::read_record(v, ctx, kConst, out); }
+Status read_const(const Value& v, Ctx ctx, IdlConst& out) {
+  return schema::read_record(v, ctx, kConst, out);
+}
 Status read_dependency(const Value& v, Ctx ctx, IdlDependency& out) {
   return schema::read_record(v, ctx, kDependency, out);
 }
@@ -474,11 +484,15 @@ Status read_metadata(const Value& v, Ctx ctx, IdlMetadata& out) {
 
 // ------------------------------------------------- the public readers
 
-Status read_type(const Value& v, Ctx ctx, IdlType& out) { return schema::read_named(v, ctx, kType, out); }
+Status read_type(const Value& v, Ctx ctx, IdlType& out) {
+  return schema::read_named(v, ctx, kType, out);
+}
 Status read_array_len(const Value& v, Ctx ctx, IdlArrayLen& out) {
   return schema::read_untagged(v, ctx, kArrayLen, out);
 }
-Status read_field(const Value& v, Ctx ctx, IdlField& out) { return schema::read_record(v, ctx, kField, out); }
+Status read_field(const Value& v, Ctx ctx, IdlField& out) {
+  return schema::read_record(v, ctx, kField, out);
+}
 Status read_defined_fields(const Value& v, Ctx ctx, IdlDefinedFields& out) {
   return schema::read_untagged(v, ctx, kDefinedFieldsEnum, out);
 }
@@ -488,7 +502,9 @@ Status read_type_def(const Value& v, Ctx ctx, IdlTypeDef& out) {
 Status read_type_def_ty(const Value& v, Ctx ctx, IdlTypeDefTy& out) {
   return schema::read_tagged(v, ctx, kBody, out);
 }
-Status read_seed(const Value& v, Ctx ctx, IdlSeed& out) { return schema::read_tagged(v, ctx, kSeed, out); }
+Status read_seed(const Value& v, Ctx ctx, IdlSeed& out) {
+  return schema::read_tagged(v, ctx, kSeed, out);
+}
 Status read_generic_arg(const Value& v, Ctx ctx, IdlGenericArg& out) {
   return schema::read_tagged(v, ctx, kGenericArg, out);
 }

@@ -1,10 +1,10 @@
 // Reading a document of the current IDL format ("0.1.0") into the model.
 #pragma once
 
-#include "idl/json.h"
+#include "base/result.h"
 #include "idl/model.h"
 #include "idl/schema.h"
-#include "result.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "idl/box.h"
-#include "idl/json.h"
+#include "json/json.h"
 
 namespace varkel::idl::legacy {
 
@@ -44,8 +44,30 @@ struct IdlDefinedTypeArg {
 // them.
 struct IdlType {
   enum class Kind : std::uint8_t {
-    Bool, U8, I8, U16, I16, U32, I32, F32, U64, I64, F64, U128, I128, U256, I256,
-    Bytes, String, PublicKey, Defined, Option, Vec, Array, GenericLenArray, Generic,
+    Bool,
+    U8,
+    I8,
+    U16,
+    I16,
+    U32,
+    I32,
+    F32,
+    U64,
+    I64,
+    F64,
+    U128,
+    I128,
+    U256,
+    I256,
+    Bytes,
+    String,
+    PublicKey,
+    Defined,
+    Option,
+    Vec,
+    Array,
+    GenericLenArray,
+    Generic,
     DefinedWithTypeArgs,
   };
   static constexpr int kVariantCount = 25;

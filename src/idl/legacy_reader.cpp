@@ -28,25 +28,25 @@ using legacy::IdlType;
 using legacy::IdlTypeDefinition;
 using legacy::IdlTypeDefinitionTy;
 using schema::Ctx;
+using schema::defaulted_field;
 using schema::Field;
 using schema::NamedEnum;
 using schema::NamedVariant;
-using schema::Payload;
-using schema::Reader;
-using schema::Record;
-using schema::Status;
-using schema::TaggedEnum;
-using schema::TaggedVariant;
-using schema::Untagged;
-using schema::defaulted_field;
 using schema::optional_field;
+using schema::Payload;
 using schema::read_any;
 using schema::read_bool;
 using schema::read_list;
 using schema::read_string;
 using schema::read_u32;
 using schema::read_usize;
+using schema::Reader;
+using schema::Record;
 using schema::required_field;
+using schema::Status;
+using schema::TaggedEnum;
+using schema::TaggedVariant;
+using schema::Untagged;
 
 namespace {
 
@@ -358,42 +358,56 @@ constexpr Record<legacy::Idl> kIdl{"struct Idl", kIdlFields};
 
 // ------------------------------------------------- the private readers
 
-Status read_type_box(const Value& v, Ctx ctx, Box<IdlType>& out) { return read_type(v, ctx, *out); }
+Status read_type_box(const Value& v, Ctx ctx, Box<IdlType>& out) {
+  return read_type(v, ctx, *out);
+}
 Status read_defined_type_arg(const Value& v, Ctx ctx, IdlDefinedTypeArg& out) {
   return schema::read_named(v, ctx, kDefinedTypeArg, out);
 }
 Status read_event_field(const Value& v, Ctx ctx, IdlEventField& out) {
   return schema::read_record(v, ctx, kEventField, out);
 }
-Status read_event(const Value& v, Ctx ctx, IdlEvent& out) { return schema::read_record(v, ctx, kEvent, out); }
+Status read_event(const Value& v, Ctx ctx, IdlEvent& out) {
+  return schema::read_record(v, ctx, kEvent, out);
+}
 Status read_enum_variant(const Value& v, Ctx ctx, IdlEnumVariant& out) {
   return schema::read_record(v, ctx, kEnumVariant, out);
 }
 Status read_type_definition_ty(const Value& v, Ctx ctx, IdlTypeDefinitionTy& out) {
   return schema::read_tagged(v, ctx, kBody, out);
 }
-Status read_pda(const Value& v, Ctx ctx, IdlPda& out) { return schema::read_record(v, ctx, kPda, out); }
+Status read_pda(const Value& v, Ctx ctx, IdlPda& out) {
+  return schema::read_record(v, ctx, kPda, out);
+}
 Status read_instruction(const Value& v, Ctx ctx, IdlInstruction& out) {
   return schema::read_record(v, ctx, kInstruction, out);
 }
 Status read_error_code(const Value& v, Ctx ctx, IdlErrorCode& out) {
   return schema::read_record(v, ctx, kErrorCode, out);
 }
-Status read_const(const Value& v, Ctx ctx, IdlConst& out) { return schema::read_record(v, ctx, kConst, out); }
+Status read_const(const Value& v, Ctx ctx, IdlConst& out) {
+  return schema::read_record(v, ctx, kConst, out);
+}
 
 }  // namespace
 
 // ------------------------------------------------- the public readers
 
-Status read_type(const Value& v, Ctx ctx, IdlType& out) { return schema::read_named(v, ctx, kType, out); }
-Status read_field(const Value& v, Ctx ctx, IdlField& out) { return schema::read_record(v, ctx, kField, out); }
+Status read_type(const Value& v, Ctx ctx, IdlType& out) {
+  return schema::read_named(v, ctx, kType, out);
+}
+Status read_field(const Value& v, Ctx ctx, IdlField& out) {
+  return schema::read_record(v, ctx, kField, out);
+}
 Status read_enum_fields(const Value& v, Ctx ctx, EnumFields& out) {
   return schema::read_untagged(v, ctx, kEnumFields, out);
 }
 Status read_type_definition(const Value& v, Ctx ctx, IdlTypeDefinition& out) {
   return schema::read_record(v, ctx, kTypeDefinition, out);
 }
-Status read_seed(const Value& v, Ctx ctx, IdlSeed& out) { return schema::read_tagged(v, ctx, kSeed, out); }
+Status read_seed(const Value& v, Ctx ctx, IdlSeed& out) {
+  return schema::read_tagged(v, ctx, kSeed, out);
+}
 Status read_account_item(const Value& v, Ctx ctx, IdlAccountItem& out) {
   return schema::read_untagged(v, ctx, kAccountItem, out);
 }

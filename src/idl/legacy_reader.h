@@ -2,10 +2,10 @@
 // records: the same record machinery as the current format, other tables.
 #pragma once
 
-#include "idl/json.h"
+#include "base/result.h"
 #include "idl/legacy_model.h"
 #include "idl/schema.h"
-#include "result.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 

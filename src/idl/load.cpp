@@ -3,11 +3,24 @@
 #include <string>
 #include <utility>
 
+#include "idl/convert.h"
 #include "idl/current_reader.h"
-#include "idl/json.h"
-#include "idl/legacy_road.h"
+#include "idl/legacy_reader.h"
+#include "json/json.h"
 
 namespace varkel::idl {
+
+namespace {
+
+// A document without a string metadata.spec: the older format, read and
+// converted to the current model.
+Result<Idl> load_legacy(const json::Value& root) {
+  Result<legacy::Idl> idl = read_legacy_idl(root);
+  if (!idl) return fail(std::move(idl.error()));
+  return convert_legacy_idl(std::move(*idl));
+}
+
+}  // namespace
 
 Result<Idl> load_idl(std::string_view text) {
   Result<json::Value> root = json::parse(text);

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
+#include "base/result.h"
 #include "idl/model.h"
-#include "result.h"
 
 namespace varkel::idl {
 

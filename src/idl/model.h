@@ -34,8 +34,29 @@ struct IdlArrayLen {
 // meaningful only for the kinds named beside them.
 struct IdlType {
   enum class Kind : std::uint8_t {
-    Bool, U8, I8, U16, I16, U32, I32, F32, U64, I64, F64, U128, I128, U256, I256,
-    Bytes, String, Pubkey, Option, Vec, Array, Defined, Generic,
+    Bool,
+    U8,
+    I8,
+    U16,
+    I16,
+    U32,
+    I32,
+    F32,
+    U64,
+    I64,
+    F64,
+    U128,
+    I128,
+    U256,
+    I256,
+    Bytes,
+    String,
+    Pubkey,
+    Option,
+    Vec,
+    Array,
+    Defined,
+    Generic,
   };
   static constexpr int kVariantCount = 23;
 

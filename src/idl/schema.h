@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "idl/json.h"
-#include "result.h"
+#include "base/result.h"
+#include "json/json.h"
 
 namespace varkel::idl::schema {
 
@@ -199,8 +199,7 @@ Status read_record_object(const json::Object& object, Ctx ctx, const Record<R>& 
 
 // Positional form: the field values in field order.
 template <class R>
-Status read_record_elements(std::span<const json::Value> items, Ctx ctx, const Record<R>& rec,
-                            R& out) {
+Status read_record_elements(std::span<const json::Value> items, Ctx ctx, const Record<R>& rec, R& out) {
   const std::size_t count = rec.fields.size();
   for (std::size_t i = 0; i < count; ++i) {
     const Field<R>& field = rec.fields[i];

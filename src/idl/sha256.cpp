@@ -89,8 +89,7 @@ void Sha256::update(std::span<const std::uint8_t> data) {
 }
 
 void Sha256::update(std::string_view data) {
-  update(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()),
-                                       data.size()));
+  update(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
 }
 
 Sha256Digest Sha256::finish() {

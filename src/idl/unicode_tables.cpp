@@ -3,6 +3,7 @@
 // auxiliary/WordBreakProperty.txt, emoji/emoji-data.txt). Do not edit by hand.
 // Command: python3 tools/gen_unicode_tables.py /usr/share/unicode src/idl/unicode_tables.cpp
 // Unicode data: Copyright (c) Unicode, Inc.; used under the Unicode License.
+// clang-format off
 
 #include "idl/unicode_tables.h"
 

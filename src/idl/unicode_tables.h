@@ -13,18 +13,34 @@ extern const char kUnicodeVersion[];
 
 // Word_Break property values. The order is fixed by the generator.
 enum class WordBreak : std::uint8_t {
-  Other, CR, LF, Newline, Extend, ZWJ, Regional_Indicator, Format, Katakana, Hebrew_Letter,
-  ALetter, Single_Quote, Double_Quote, MidNumLet, MidLetter, MidNum, Numeric, ExtendNumLet,
+  Other,
+  CR,
+  LF,
+  Newline,
+  Extend,
+  ZWJ,
+  Regional_Indicator,
+  Format,
+  Katakana,
+  Hebrew_Letter,
+  ALetter,
+  Single_Quote,
+  Double_Quote,
+  MidNumLet,
+  MidLetter,
+  MidNum,
+  Numeric,
+  ExtendNumLet,
   WSegSpace,
 };
 
 // Bits of the packed value returned by properties().
-inline constexpr std::uint16_t kWordBreakMask = 0x1F;         // a WordBreak value
+inline constexpr std::uint16_t kWordBreakMask = 0x1F;  // a WordBreak value
 inline constexpr std::uint16_t kExtendedPictographic = 1u << 5;
 inline constexpr std::uint16_t kAlphabetic = 1u << 6;
 inline constexpr std::uint16_t kLowercase = 1u << 7;
 inline constexpr std::uint16_t kUppercase = 1u << 8;
-inline constexpr std::uint16_t kNumeric = 1u << 9;            // general category Nd, Nl or No
+inline constexpr std::uint16_t kNumeric = 1u << 9;  // general category Nd, Nl or No
 
 // Packed properties of `cp`; 0 (Other, no flags) above U+10FFFF.
 std::uint16_t properties(char32_t cp);

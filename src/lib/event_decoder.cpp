@@ -7,24 +7,29 @@
 
 #include "idl/load.h"
 #include "lib/args.h"
-#include "lib/errors.h"
-#include "lib/pyref.h"
+#include "py/errors.h"
+#include "py/once.h"
+#include "py/pyref.h"
 #include "scan/batch_scan.h"
 
 namespace varkel {
 
 namespace {
 
-EventDecoderObject* as_decoder(PyObject* self) { return reinterpret_cast<EventDecoderObject*>(self); }
+EventDecoderObject* as_decoder(PyObject* self) {
+  return reinterpret_cast<EventDecoderObject*>(self);
+}
 
 // Borrowed UTF-8 view of a str argument, or null with the exception set.
-const char* utf8_of(PyObject* text, Py_ssize_t* size) { return PyUnicode_AsUTF8AndSize(text, size); }
+const char* utf8_of(PyObject* text, Py_ssize_t* size) {
+  return PyUnicode_AsUTF8AndSize(text, size);
+}
 
 PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   static constexpr Signature kSig{"EventDecoder.__new__()", "idl_json"};
   PyObject* idl_json = bind_single(kSig, args, kwargs);
   if (idl_json == nullptr) return nullptr;
-  if (!PyUnicode_Check(idl_json)) return raise_not_instance("idl_json", idl_json, "str");
+  if (!PyUnicode_Check(idl_json)) return py::raise_not_instance("idl_json", idl_json, "str");
   Py_ssize_t size = 0;
   const char* text = utf8_of(idl_json, &size);
   if (text == nullptr) return nullptr;
@@ -44,7 +49,7 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     registry = std::move(*built);
   }  // the model is released here
 
-  PyRef empty = PyRef::steal(PyTuple_New(0));
+  py::PyRef empty = py::PyRef::steal(PyTuple_New(0));
   if (!empty) return nullptr;
   PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
@@ -61,12 +66,12 @@ void decoder_dealloc(PyObject* self) {
 
 PyObject* decoder_event_names(PyObject* self, void*) {
   const auto& events = as_decoder(self)->registry.events;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
-  if (!list) return raise_internal_error(take_exception_text());
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
+  if (!list) return py::raise_internal_error(py::take_exception_text());
   for (std::size_t i = 0; i < events.size(); ++i) {
     const std::string& name = events[i].name;
     PyObject* item = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-    if (item == nullptr) return raise_internal_error(take_exception_text());
+    if (item == nullptr) return py::raise_internal_error(py::take_exception_text());
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
   }
   return list.release();
@@ -109,10 +114,7 @@ PyType_Slot decoder_slots[] = {
 };
 
 PyType_Spec decoder_spec = {
-    "builtins.EventDecoder",
-    static_cast<int>(sizeof(EventDecoderObject)),
-    0,
-    Py_TPFLAGS_DEFAULT,
+    "builtins.EventDecoder", static_cast<int>(sizeof(EventDecoderObject)), 0, Py_TPFLAGS_DEFAULT,
     decoder_slots,
 };
 
@@ -121,18 +123,7 @@ std::atomic<PyObject*> g_type{nullptr};
 }  // namespace
 
 PyObject* event_decoder_type() {
-  // Create, then publish with a compare-and-swap: a thread never blocks here
-  // while attached to the interpreter. A type that loses the race is dropped.
-  PyObject* type = g_type.load(std::memory_order_acquire);
-  if (type != nullptr) return type;
-  PyObject* created = PyType_FromSpec(&decoder_spec);
-  if (created == nullptr) return nullptr;
-  PyObject* expected = nullptr;
-  if (g_type.compare_exchange_strong(expected, created, std::memory_order_acq_rel)) {
-    return created;  // kept for the life of the process
-  }
-  Py_DECREF(created);
-  return expected;
+  return py::publish_once(g_type, [] { return PyType_FromSpec(&decoder_spec); });
 }
 
 }  // namespace varkel

@@ -9,8 +9,7 @@
 namespace varkel {
 
 struct EventDecoderObject {
-  PyObject_HEAD
-  decode::EventRegistry registry;  // built by the constructor, never changed
+  PyObject_HEAD decode::EventRegistry registry;  // built by the constructor, never changed
 };
 
 // The type object, created at the first call in the process and kept for its

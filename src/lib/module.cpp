@@ -3,7 +3,7 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
-#include "lib/pyref.h"
+#include "py/pyref.h"
 
 namespace varkel {
 namespace {
@@ -12,16 +12,16 @@ namespace {
 int add_to_all(PyObject* module, const char* name) {
   PyObject* raw = nullptr;
   if (PyObject_GetOptionalAttrString(module, "__all__", &raw) < 0) return -1;
-  PyRef all = PyRef::steal(raw);
+  py::PyRef all = py::PyRef::steal(raw);
   if (!all) {
-    all = PyRef::steal(PyList_New(0));
+    all = py::PyRef::steal(PyList_New(0));
     if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
   }
   if (!PyList_Check(all.get())) {
     PyErr_SetString(PyExc_TypeError, "module __all__ is not a list");
     return -1;
   }
-  PyRef text = PyRef::steal(PyUnicode_FromString(name));
+  py::PyRef text = py::PyRef::steal(PyUnicode_FromString(name));
   if (!text) return -1;
   return PyList_Append(all.get(), text.get());
 }
@@ -54,4 +54,6 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace varkel
 
-PyMODINIT_FUNC PyInit__varkel(void) { return PyModuleDef_Init(&varkel::module_def); }
+PyMODINIT_FUNC PyInit__varkel(void) {
+  return PyModuleDef_Init(&varkel::module_def);
+}

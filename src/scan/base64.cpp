@@ -22,7 +22,9 @@ constexpr std::array<std::uint8_t, 256> make_table() {
 
 constexpr std::array<std::uint8_t, 256> kTable = make_table();
 
-inline std::uint8_t value_of(char c) { return kTable[static_cast<unsigned char>(c)]; }
+inline std::uint8_t value_of(char c) {
+  return kTable[static_cast<unsigned char>(c)];
+}
 
 // Writes the 3 bytes of `bits` (24 bits) and one byte of garbage after them,
 // as a single 4-byte store; the caller guarantees the fourth byte's room.

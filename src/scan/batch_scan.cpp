@@ -4,8 +4,8 @@
 
 #include "decode/borsh_reader.h"
 #include "decode/value_decoder.h"
-#include "lib/compat.h"
-#include "lib/errors.h"
+#include "py/compat.h"
+#include "py/errors.h"
 #include "scan/base64.h"
 #include "scan/payload.h"
 
@@ -17,14 +17,14 @@ namespace {
 // that keeps the replaced one's cause. Other exceptions stay as they are.
 void prefix_type_error() {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
-  PyRef message = PyRef::steal(PyObject_Str(exc.get()));
+  py::PyRef exc = py::PyRef::steal(PyErr_GetRaisedException());
+  py::PyRef message = py::PyRef::steal(PyObject_Str(exc.get()));
   if (!message) return;  // str() failed: its exception is pending instead
-  PyRef replacement = PyRef::steal(PyUnicode_FromFormat("argument 'logs': %U", message.get()));
+  py::PyRef replacement = py::PyRef::steal(PyUnicode_FromFormat("argument 'logs': %U", message.get()));
   if (!replacement) return;
-  PyRef error = PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, replacement.get()));
+  py::PyRef error = py::PyRef::steal(PyObject_CallOneArg(PyExc_TypeError, replacement.get()));
   if (!error) return;
-  PyObject* cause = PyException_GetCause(exc.get());  // new reference or null
+  PyObject* cause = PyException_GetCause(exc.get());               // new reference or null
   if (cause != nullptr) PyException_SetCause(error.get(), cause);  // steals cause
   PyErr_SetRaisedException(error.release());
 }
@@ -35,7 +35,7 @@ bool collect_lines(PyObject* logs, LogLines& out) {
     return false;
   }
   if (!PySequence_Check(logs)) {
-    raise_not_instance(nullptr, logs, "Sequence");
+    py::raise_not_instance(nullptr, logs, "Sequence");
     return false;
   }
   Py_ssize_t capacity = PyObject_Size(logs);
@@ -45,16 +45,16 @@ bool collect_lines(PyObject* logs, LogLines& out) {
   }
   out.owners.reserve(static_cast<std::size_t>(capacity));
   out.views.reserve(static_cast<std::size_t>(capacity));
-  PyRef iter = PyRef::steal(PyObject_GetIter(logs));
+  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(logs));
   if (!iter) return false;
   for (;;) {
     PyObject* raw = nullptr;
-    int status = iter_next_item(iter.get(), &raw);
+    int status = py::iter_next_item(iter.get(), &raw);
     if (status < 0) return false;
     if (status == 0) return true;
-    PyRef item = PyRef::steal(raw);
+    py::PyRef item = py::PyRef::steal(raw);
     if (!PyUnicode_Check(item.get())) {
-      raise_not_instance(nullptr, item.get(), "str");
+      py::raise_not_instance(nullptr, item.get(), "str");
       return false;
     }
     Py_ssize_t size = 0;
@@ -67,15 +67,15 @@ bool collect_lines(PyObject* logs, LogLines& out) {
 
 // The (name, value) record; takes over `value`. Null with the internal error
 // raised when the interpreter cannot build it.
-PyRef make_record(const std::string& name, PyRef value) {
-  PyRef tuple = PyRef::steal(PyTuple_New(2));
+py::PyRef make_record(const std::string& name, py::PyRef value) {
+  py::PyRef tuple = py::PyRef::steal(PyTuple_New(2));
   if (!tuple) {
-    raise_internal_error(take_exception_text());
+    py::raise_internal_error(py::take_exception_text());
     return {};
   }
   PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
   if (text == nullptr) {
-    raise_internal_error(take_exception_text());
+    py::raise_internal_error(py::take_exception_text());
     return {};
   }
   PyTuple_SET_ITEM(tuple.get(), 0, text);             // steals text
@@ -94,8 +94,8 @@ std::optional<LogLines> convert_logs(PyObject* logs) {
   return lines;
 }
 
-PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines) {
-  PyRef result = PyRef::steal(PyList_New(0));
+py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines) {
+  py::PyRef result = py::PyRef::steal(PyList_New(0));
   if (!result) return result;
   if (registry.events.empty()) return result;
   for (std::string_view line : lines) {
@@ -109,12 +109,12 @@ PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::str
     decode::DecodeResult value = decode::decode_fields(registry, reader, entry->fields);
     if (!value) {
       if (value.error().internal) {
-        raise_internal_error(value.error().message);
+        py::raise_internal_error(value.error().message);
         return {};
       }
       continue;  // not decodable as this event: skipped
     }
-    PyRef record = make_record(entry->name, std::move(*value));
+    py::PyRef record = make_record(entry->name, std::move(*value));
     if (!record) return {};
     if (PyList_Append(result.get(), record.get()) < 0) return {};
   }

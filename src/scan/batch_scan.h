@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "decode/registry.h"
-#include "lib/pyref.h"
+#include "py/pyref.h"
 
 namespace varkel::scan {
 
 // The lines of one batch: UTF-8 views into the str objects, which `owners`
 // keeps alive for as long as the views are used.
 struct LogLines {
-  std::vector<PyRef> owners;
+  std::vector<py::PyRef> owners;
   std::vector<std::string_view> views;
 };
 
@@ -28,6 +28,6 @@ std::optional<LogLines> convert_logs(PyObject* logs);
 // Decodes every event line of the batch, in order, into a new list of
 // (name, value) tuples. Null with an exception set only when the interpreter
 // fails (appending, or creating a record).
-PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines);
+py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines);
 
 }  // namespace varkel::scan

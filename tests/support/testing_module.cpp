@@ -16,8 +16,8 @@
 #include "decode/registry.h"
 #include "decode/value_decoder.h"
 #include "idl/load.h"
-#include "lib/errors.h"
-#include "lib/pyref.h"
+#include "py/errors.h"
+#include "py/pyref.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   varkel::decode::DecodeResult value = varkel::decode::decode_fields(*registry, reader, entry->fields);
   PyBuffer_Release(&view);
   if (!value) {
-    if (value.error().internal) return varkel::raise_internal_error(value.error().message);
+    if (value.error().internal) return varkel::py::raise_internal_error(value.error().message);
     PyErr_SetString(PyExc_ValueError, value.error().message.c_str());
     return nullptr;
   }
@@ -70,7 +70,8 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 PyMethodDef methods[] = {
     {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decode)), METH_FASTCALL,
-     "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode error."},
+     "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode "
+     "error."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -79,9 +80,18 @@ PyModuleDef_Slot slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_varkel_testing", "Test-only access to decode errors.", 0,
-                          methods, slots, nullptr, nullptr, nullptr};
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
+                          "_varkel_testing",
+                          "Test-only access to decode errors.",
+                          0,
+                          methods,
+                          slots,
+                          nullptr,
+                          nullptr,
+                          nullptr};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__varkel_testing(void) { return PyModuleDef_Init(&module_def); }
+PyMODINIT_FUNC PyInit__varkel_testing(void) {
+  return PyModuleDef_Init(&module_def);
+}

@@ -1,5 +1,3 @@
-#include "decode/base58.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "decode/base58.h"
 
 namespace varkel::decode {
 namespace {
@@ -70,17 +70,15 @@ Bytes counting_key() {
 INSTANTIATE_TEST_SUITE_P(
     Table, Base58Table,
     ::testing::Values(
-        Base58Case{"empty", {}, ""},
-        Base58Case{"one_zero", {0}, "1"},
-        Base58Case{"two_zeros", {0, 0}, "11"},
-        Base58Case{"digit_57", {57}, "z"},
-        Base58Case{"digit_58", {58}, "21"},
+        Base58Case{"empty", {}, ""}, Base58Case{"one_zero", {0}, "1"}, Base58Case{"two_zeros", {0, 0}, "11"},
+        Base58Case{"digit_57", {57}, "z"}, Base58Case{"digit_58", {58}, "21"},
         Base58Case{"leading_zeros_then_value", {0, 0, 0x28, 0x7F, 0xB4, 0xCD}, "11233QC4"},
         Base58Case{"text", {'H', 'e', 'l', 'l', 'o', ' ', 'W', 'o', 'r', 'l', 'd', '!'}, "2NEpo7TZRRrLZSi2U"},
         Base58Case{"zero_key", Bytes(32, 0), std::string(32, '1')},
         Base58Case{"key_ending_in_one", key_ending_in_one(), "11111111111111111111111111111112"},
         Base58Case{"all_ff_key", Bytes(32, 0xFF), "JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFG"},
-        Base58Case{"key_starting_with_one", with_first(1, 32, 0), "4uQeVj5tqViQh7yWWGStvkEG1Zmhx6uasJtWCJziofM"},
+        Base58Case{"key_starting_with_one", with_first(1, 32, 0),
+                   "4uQeVj5tqViQh7yWWGStvkEG1Zmhx6uasJtWCJziofM"},
         Base58Case{"counting_key", counting_key(), "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw"}),
     [](const ::testing::TestParamInfo<Base58Case>& row) { return row.param.name; });
 

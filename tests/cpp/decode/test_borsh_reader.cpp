@@ -1,5 +1,3 @@
-#include "decode/borsh_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,8 @@
 #include <numeric>
 #include <string>
 #include <vector>
+
+#include "decode/borsh_reader.h"
 
 namespace varkel::decode {
 namespace {
@@ -84,14 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{5, 2, Op::Bytes, kMax - 1, "length overflow"},
         ReadCase{5, 5, Op::Bytes, kMax, "length overflow"},
         // Successful reads, including exact fits and reads of nothing.
-        ReadCase{0, 0, Op::Bytes, 0, ""},
-        ReadCase{5, 5, Op::Bytes, 0, ""},
-        ReadCase{9, 4, Op::Bytes, 5, ""},
-        ReadCase{6, 4, Op::U16, 0, ""},
-        ReadCase{4, 0, Op::U32, 0, ""},
-        ReadCase{9, 1, Op::U64, 0, ""},
-        ReadCase{16, 0, Op::Array16, 0, ""},
-        ReadCase{33, 1, Op::Array32, 0, ""}));
+        ReadCase{0, 0, Op::Bytes, 0, ""}, ReadCase{5, 5, Op::Bytes, 0, ""}, ReadCase{9, 4, Op::Bytes, 5, ""},
+        ReadCase{6, 4, Op::U16, 0, ""}, ReadCase{4, 0, Op::U32, 0, ""}, ReadCase{9, 1, Op::U64, 0, ""},
+        ReadCase{16, 0, Op::Array16, 0, ""}, ReadCase{33, 1, Op::Array32, 0, ""}));
 
 TEST(BorshReader, ReadsLittleEndianValuesInOrder) {
   std::vector<std::uint8_t> data(1 + 2 + 4 + 8 + 16 + 32 + 3);
@@ -111,7 +106,8 @@ TEST(BorshReader, ReadsLittleEndianValuesInOrder) {
   EXPECT_EQ(rest.size(), 3u);
   EXPECT_EQ(reader.position(), data.size());
   EXPECT_TRUE(reader.read_bytes(0).has_value());
-  EXPECT_EQ(reader.read_u8().error().message, "unexpected end of buffer: need 1 byte(s) at offset 66, have 66");
+  EXPECT_EQ(reader.read_u8().error().message,
+            "unexpected end of buffer: need 1 byte(s) at offset 66, have 66");
 }
 
 TEST(BorshReader, HighBitValuesAreUnsigned) {

@@ -1,5 +1,3 @@
-#include "idl/case.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "idl/case.h"
 #include "idl/unicode_tables.h"
 
 namespace varkel::idl {
@@ -54,8 +53,11 @@ bool valid_utf8(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                                   : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    std::size_t len = b < 0x80                 ? 1
+                      : b >= 0xC2 && b <= 0xDF ? 2
+                      : b >= 0xE0 && b <= 0xEF ? 3
+                      : b >= 0xF0 && b <= 0xF4 ? 4
+                                               : 0;
     if (len == 0 || s.size() - i < len) return false;
     char32_t cp = len == 1 ? b : b & (0x7F >> len);
     for (std::size_t k = 1; k < len; ++k) {
@@ -78,7 +80,9 @@ struct SnakeRow {
   std::string_view expected;
 };
 
-void PrintTo(const SnakeRow& row, std::ostream* os) { *os << '"' << row.input << '"'; }
+void PrintTo(const SnakeRow& row, std::ostream* os) {
+  *os << '"' << row.input << '"';
+}
 
 class SnakeCaseTable : public ::testing::TestWithParam<SnakeRow> {};
 
@@ -91,33 +95,33 @@ INSTANTIATE_TEST_SUITE_P(
     Names, SnakeCaseTable,
     ::testing::Values(
         SnakeRow{"initializeMarket", "initialize_market"}, SnakeRow{"userKey", "user_key"},
-        SnakeRow{"UserKey", "user_key"}, SnakeRow{"user_key", "user_key"},
-        SnakeRow{"user__key", "user_key"}, SnakeRow{"_private", "private"},
-        SnakeRow{"value_", "value"}, SnakeRow{"XMLParser", "xml_parser"},
-        SnakeRow{"myXMLParser", "my_xml_parser"}, SnakeRow{"ABC", "abc"},
-        SnakeRow{"aBC", "a_bc"}, SnakeRow{"ABc", "a_bc"}, SnakeRow{"user2Key", "user2_key"},
-        SnakeRow{"A1b", "a1b"}, SnakeRow{"ab2", "ab2"}, SnakeRow{"Foo_Bar", "foo_bar"},
-        SnakeRow{"foo bar", "foo_bar"}, SnakeRow{"foo-bar", "foo_bar"}, SnakeRow{"a.b", "a.b"},
-        SnakeRow{"a::b", "a_b"}, SnakeRow{"___", ""}, SnakeRow{"", ""},
+        SnakeRow{"UserKey", "user_key"}, SnakeRow{"user_key", "user_key"}, SnakeRow{"user__key", "user_key"},
+        SnakeRow{"_private", "private"}, SnakeRow{"value_", "value"}, SnakeRow{"XMLParser", "xml_parser"},
+        SnakeRow{"myXMLParser", "my_xml_parser"}, SnakeRow{"ABC", "abc"}, SnakeRow{"aBC", "a_bc"},
+        SnakeRow{"ABc", "a_bc"}, SnakeRow{"user2Key", "user2_key"}, SnakeRow{"A1b", "a1b"},
+        SnakeRow{"ab2", "ab2"}, SnakeRow{"Foo_Bar", "foo_bar"}, SnakeRow{"foo bar", "foo_bar"},
+        SnakeRow{"foo-bar", "foo_bar"}, SnakeRow{"a.b", "a.b"}, SnakeRow{"a::b", "a_b"}, SnakeRow{"___", ""},
+        SnakeRow{"", ""},
         // More ASCII.
-        SnakeRow{"_", ""}, SnakeRow{"  -- ", ""}, SnakeRow{"a", "a"}, SnakeRow{"A", "a"},
-        SnakeRow{"1", "1"}, SnakeRow{"__a__b__", "a_b"}, SnakeRow{"a_B", "a_b"},
-        SnakeRow{"HTTPServer2Go", "http_server2_go"}, SnakeRow{"getHTTP", "get_http"},
-        SnakeRow{"snake_Case_ID", "snake_case_id"}, SnakeRow{"can'tStop", "can't_stop"},
-        SnakeRow{"3.14", "3.14"}, SnakeRow{"v1.2", "v1.2"}, SnakeRow{"a:B", "a:_b"},
-        SnakeRow{"\tx\r\ny\n", "x_y"}, SnakeRow{"2fast", "2fast"}, SnakeRow{"_1a", "1a"},
+        SnakeRow{"_", ""}, SnakeRow{"  -- ", ""}, SnakeRow{"a", "a"}, SnakeRow{"A", "a"}, SnakeRow{"1", "1"},
+        SnakeRow{"__a__b__", "a_b"}, SnakeRow{"a_B", "a_b"}, SnakeRow{"HTTPServer2Go", "http_server2_go"},
+        SnakeRow{"getHTTP", "get_http"}, SnakeRow{"snake_Case_ID", "snake_case_id"},
+        SnakeRow{"can'tStop", "can't_stop"}, SnakeRow{"3.14", "3.14"}, SnakeRow{"v1.2", "v1.2"},
+        SnakeRow{"a:B", "a:_b"}, SnakeRow{"\tx\r\ny\n", "x_y"}, SnakeRow{"2fast", "2fast"},
+        SnakeRow{"_1a", "1a"},
         // Non-ASCII.
-        SnakeRow{"ΟΔΟΣ", "οδο\u03C2"}, SnakeRow{"ΣΑΣ", "σα\u03C2"},
-        SnakeRow{"ΟΔΟΣKey", "οδο\u03C2_key"}, SnakeRow{"ΣΑΣ_ΣΟΣ", "σα\u03C2_σο\u03C2"},
-        SnakeRow{"Straße", "straße"}, SnakeRow{"StraßeNummer", "straße_nummer"},
-        SnakeRow{"İstanbul", "i\u0307stanbul"}, SnakeRow{"İ", "i\u0307"},
-        SnakeRow{"Àéîõü", "àéîõü"}, SnakeRow{"ÀÉÎõü", "àé_îõü"}, SnakeRow{"ДомКнига", "дом_книга"},
-        SnakeRow{"東京タワー", "東_京_タワー"}, SnakeRow{"カタ_カナ", "カタ_カナ"},
+        SnakeRow{"ΟΔΟΣ", "οδο\u03C2"}, SnakeRow{"ΣΑΣ", "σα\u03C2"}, SnakeRow{"ΟΔΟΣKey", "οδο\u03C2_key"},
+        SnakeRow{"ΣΑΣ_ΣΟΣ", "σα\u03C2_σο\u03C2"}, SnakeRow{"Straße", "straße"},
+        SnakeRow{"StraßeNummer", "straße_nummer"}, SnakeRow{"İstanbul", "i\u0307stanbul"},
+        SnakeRow{"İ", "i\u0307"}, SnakeRow{"Àéîõü", "àéîõü"}, SnakeRow{"ÀÉÎõü", "àé_îõü"},
+        SnakeRow{"ДомКнига", "дом_книга"}, SnakeRow{"東京タワー", "東_京_タワー"},
+        SnakeRow{"カタ_カナ", "カタ_カナ"},
         SnakeRow{"\U00010400\U00010428", "\U00010428\U00010428"},  // Deseret
-        SnakeRow{"fix👍Bug", "fix_bug"}, SnakeRow{"x\u00BDy", "x_\u00BD_y"},
-        SnakeRow{"\u01C5", "\u01C6"},
-        SnakeRow{"ab\xFF" "cd", "ab_cd"}, SnakeRow{"\xE0\x80\x80", ""},
-        SnakeRow{"\xFF\u093E", "\uFFFD\u093E"}));
+        SnakeRow{"fix👍Bug", "fix_bug"}, SnakeRow{"x\u00BDy", "x_\u00BD_y"}, SnakeRow{"\u01C5", "\u01C6"},
+        SnakeRow{"ab\xFF"
+                 "cd",
+                 "ab_cd"},
+        SnakeRow{"\xE0\x80\x80", ""}, SnakeRow{"\xFF\u093E", "\uFFFD\u093E"}));
 
 // ---------------------------------------------------------------------------
 // split_words
@@ -127,7 +131,9 @@ struct SplitRow {
   std::vector<std::string> expected;
 };
 
-void PrintTo(const SplitRow& row, std::ostream* os) { *os << '"' << row.input << '"'; }
+void PrintTo(const SplitRow& row, std::ostream* os) {
+  *os << '"' << row.input << '"';
+}
 
 class SplitWordsTable : public ::testing::TestWithParam<SplitRow> {};
 
@@ -140,16 +146,15 @@ TEST_P(SplitWordsTable, BothPathsGiveTheSegments) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ascii, SplitWordsTable,
-    ::testing::Values(
-        SplitRow{"user_key", {"user_key"}}, SplitRow{"user2Key", {"user2Key"}},
-        SplitRow{"a.b", {"a.b"}}, SplitRow{"a:b", {"a:b"}}, SplitRow{"can't", {"can't"}},
-        SplitRow{"3.14", {"3.14"}}, SplitRow{"1,000;5", {"1,000;5"}},
-        SplitRow{"a-b", {"a", "b"}}, SplitRow{"a b", {"a", "b"}}, SplitRow{"a;b", {"a", "b"}},
-        SplitRow{"a::b", {"a", "b"}}, SplitRow{"a,b", {"a", "b"}}, SplitRow{"1:2", {"1", "2"}},
-        SplitRow{"a.1", {"a", "1"}}, SplitRow{"a..b", {"a", "b"}}, SplitRow{"a.", {"a"}},
-        SplitRow{".a", {"a"}}, SplitRow{"a_.b", {"a_", "b"}}, SplitRow{"a.b.c", {"a.b.c"}},
-        SplitRow{"_x_ _", {"_x_"}}, SplitRow{"", {}}, SplitRow{"   ", {}},
-        SplitRow{"x\r\ny", {"x", "y"}}, SplitRow{"x\ty\vz\fw", {"x", "y", "z", "w"}}));
+    ::testing::Values(SplitRow{"user_key", {"user_key"}}, SplitRow{"user2Key", {"user2Key"}},
+                      SplitRow{"a.b", {"a.b"}}, SplitRow{"a:b", {"a:b"}}, SplitRow{"can't", {"can't"}},
+                      SplitRow{"3.14", {"3.14"}}, SplitRow{"1,000;5", {"1,000;5"}},
+                      SplitRow{"a-b", {"a", "b"}}, SplitRow{"a b", {"a", "b"}}, SplitRow{"a;b", {"a", "b"}},
+                      SplitRow{"a::b", {"a", "b"}}, SplitRow{"a,b", {"a", "b"}}, SplitRow{"1:2", {"1", "2"}},
+                      SplitRow{"a.1", {"a", "1"}}, SplitRow{"a..b", {"a", "b"}}, SplitRow{"a.", {"a"}},
+                      SplitRow{".a", {"a"}}, SplitRow{"a_.b", {"a_", "b"}}, SplitRow{"a.b.c", {"a.b.c"}},
+                      SplitRow{"_x_ _", {"_x_"}}, SplitRow{"", {}}, SplitRow{"   ", {}},
+                      SplitRow{"x\r\ny", {"x", "y"}}, SplitRow{"x\ty\vz\fw", {"x", "y", "z", "w"}}));
 
 struct SegmentRow {
   std::string_view input;
@@ -157,7 +162,9 @@ struct SegmentRow {
   std::vector<std::string> all;   // word_segments
 };
 
-void PrintTo(const SegmentRow& row, std::ostream* os) { *os << '"' << row.input << '"'; }
+void PrintTo(const SegmentRow& row, std::ostream* os) {
+  *os << '"' << row.input << '"';
+}
 
 class WordSegmentsTable : public ::testing::TestWithParam<SegmentRow> {};
 
@@ -176,14 +183,11 @@ INSTANTIATE_TEST_SUITE_P(
         SegmentRow{"e\u0301t\u00E9", {"e\u0301t\u00E9"}, {"e\u0301t\u00E9"}},
         // WB7a-c: Hebrew letters with quotes.
         SegmentRow{"\u05D0\"\u05D1", {"\u05D0\"\u05D1"}, {"\u05D0\"\u05D1"}},
-        SegmentRow{"\u05D0'", {"\u05D0'"}, {"\u05D0'"}},
-        SegmentRow{"a\"b", {"a", "b"}, {"a", "\"", "b"}},
+        SegmentRow{"\u05D0'", {"\u05D0'"}, {"\u05D0'"}}, SegmentRow{"a\"b", {"a", "b"}, {"a", "\"", "b"}},
         // WB13: Katakana runs; ideographs stand alone.
         SegmentRow{"カタカナ漢字", {"カタカナ", "漢", "字"}, {"カタカナ", "漢", "字"}},
         // WB15/16: regional indicators pair up.
-        SegmentRow{"\U0001F1E6\U0001F1E7\U0001F1E8",
-                   {},
-                   {"\U0001F1E6\U0001F1E7", "\U0001F1E8"}},
+        SegmentRow{"\U0001F1E6\U0001F1E7\U0001F1E8", {}, {"\U0001F1E6\U0001F1E7", "\U0001F1E8"}},
         // WB3d: spaces of any kind join.
         SegmentRow{"a\u3000\u2003b", {"a", "b"}, {"a", "\u3000\u2003", "b"}},
         // WB11/12 with Arabic-Indic digits; WB13a/b with a connector.
@@ -241,12 +245,27 @@ TEST(UnicodeTables, LowerCaseMapping) {
     std::u32string expected;
   };
   const Row rows[] = {
-      {U'A', U"a"},        {U'Z', U"z"},         {U'a', U"a"},         {U'1', U"1"},
-      {0x00C0, U"\u00E0"}, {0x00DF, U"\u00DF"},  {0x0100, U"\u0101"},  {0x0101, U"\u0101"},
-      {0x012E, U"\u012F"}, {0x0130, U"i\u0307"}, {0x0178, U"\u00FF"},  {0x01C5, U"\u01C6"},
-      {0x03A3, U"\u03C3"}, {0x0410, U"\u0430"},  {0x1E9E, U"\u00DF"},  {0x212A, U"k"},
-      {0x2163, U"\u2173"}, {0xFF21, U"\uFF41"},  {0x10400, U"\U00010428"},
-      {0x1E900, U"\U0001E922"}, {0x10FFFF, U"\U0010FFFF"},
+      {U'A', U"a"},
+      {U'Z', U"z"},
+      {U'a', U"a"},
+      {U'1', U"1"},
+      {0x00C0, U"\u00E0"},
+      {0x00DF, U"\u00DF"},
+      {0x0100, U"\u0101"},
+      {0x0101, U"\u0101"},
+      {0x012E, U"\u012F"},
+      {0x0130, U"i\u0307"},
+      {0x0178, U"\u00FF"},
+      {0x01C5, U"\u01C6"},
+      {0x03A3, U"\u03C3"},
+      {0x0410, U"\u0430"},
+      {0x1E9E, U"\u00DF"},
+      {0x212A, U"k"},
+      {0x2163, U"\u2173"},
+      {0xFF21, U"\uFF41"},
+      {0x10400, U"\U00010428"},
+      {0x1E900, U"\U0001E922"},
+      {0x10FFFF, U"\U0010FFFF"},
   };
   for (const Row& row : rows) {
     char32_t out[3];
@@ -338,10 +357,9 @@ TEST(SplitWordsRobustness, RandomUtf8OfAnyScript) {
   std::mt19937 rng(11);
   // Ranges with many letters, marks and joiners, and the whole code space.
   const std::pair<char32_t, char32_t> ranges[] = {
-      {0x0000, 0x007F},   {0x0080, 0x07FF},   {0x0300, 0x036F},  {0x0590, 0x06FF},
-      {0x0900, 0x0DFF},   {0x1F00, 0x1FFF},   {0x2000, 0x206F},  {0x3000, 0x30FF},
-      {0x4E00, 0x4E40},   {0xFE00, 0xFFFF},   {0x1F1E6, 0x1F1FF}, {0x1F300, 0x1FAFF},
-      {0xE0000, 0xE007F}, {0x0000, 0x10FFFF},
+      {0x0000, 0x007F},   {0x0080, 0x07FF},   {0x0300, 0x036F},   {0x0590, 0x06FF},   {0x0900, 0x0DFF},
+      {0x1F00, 0x1FFF},   {0x2000, 0x206F},   {0x3000, 0x30FF},   {0x4E00, 0x4E40},   {0xFE00, 0xFFFF},
+      {0x1F1E6, 0x1F1FF}, {0x1F300, 0x1FAFF}, {0xE0000, 0xE007F}, {0x0000, 0x10FFFF},
   };
   std::string text;
   for (int round = 0; round < 5000; ++round) {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "idl/convert.h"
-#include "idl/json.h"
 #include "idl/legacy_reader.h"
 #include "idl/load.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 namespace {
@@ -57,7 +57,9 @@ std::optional<IdlPda> pda_of(const std::string& seeds, const std::string& progra
   return items.empty() ? std::nullopt : single(items[0]).pda;
 }
 
-const IdlTypeDef& type_named(const Idl& idl, std::size_t index) { return idl.types.at(index); }
+const IdlTypeDef& type_named(const Idl& idl, std::size_t index) {
+  return idl.types.at(index);
+}
 
 const IdlDefinedFields::Named& named_fields(const IdlTypeDef& def) {
   return std::get<IdlDefinedFields::Named>(std::get<IdlTypeDefTy::Struct>(def.type.value).fields->value);
@@ -80,7 +82,8 @@ TEST(ConvertAddress, TakenFromMetadataOrRefused) {
       {"address null", base + R"(, "metadata": {"address": null}})", std::string("!") + kNoAddress},
       {"top-level address only", base + R"(, "address": "Prog1"})", std::string("!") + kNoAddress},
       {"empty address", base + R"(, "metadata": {"address": ""}})", ""},
-      {"address as is", base + R"(, "metadata": {"address": " Not base58! ", "spec": null}})", " Not base58! "},
+      {"address as is", base + R"(, "metadata": {"address": " Not base58! ", "spec": null}})",
+       " Not base58! "},
   };
   for (const Row& row : rows) {
     Result<Idl> idl = convert(row.text);
@@ -145,7 +148,7 @@ TEST(ConvertInstructions, SnakeNamesAndGlobalDiscriminator) {
   ASSERT_EQ(ix.args.size(), 2u);
   EXPECT_EQ(ix.args[0].name, "base_lot_size");
   EXPECT_EQ(ix.args[0].docs, (Docs{"lots"}));
-  EXPECT_EQ(ix.args[1].name, "buy_order");  // a field name is converted ...
+  EXPECT_EQ(ix.args[1].name, "buy_order");                // a field name is converted ...
   EXPECT_EQ(ix.args[1].type.defined().name, "BuyOrder");  // ... a defined name is not
   EXPECT_TRUE(ix.args[1].type.defined().generics.empty());
   ASSERT_TRUE(ix.returns.has_value());
@@ -184,7 +187,9 @@ TEST(ConvertInstructions, AccountItems) {
   EXPECT_FALSE(single(items[2]).optional);
 }
 
-std::string bytes_text(const ByteVec& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string bytes_text(const ByteVec& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(ConvertInstructions, Seeds) {
   // Const seeds of type string hold the compact JSON text of their value.
@@ -317,15 +322,19 @@ TEST(ConvertTypes, EnumsAndAliases) {
 // A canonical text of a converted type expression.
 std::string text_of(const IdlType& type) {
   using K = IdlType::Kind;
-  static const char* const kSimple[] = {"bool", "u8",   "i8",   "u16",  "i16",  "u32",   "i32",    "f32",   "u64",
-                                        "i64",  "f64",  "u128", "i128", "u256", "i256", "bytes", "string", "pubkey"};
+  static const char* const kSimple[] = {"bool", "u8",   "i8",   "u16",   "i16",    "u32",
+                                        "i32",  "f32",  "u64",  "i64",   "f64",    "u128",
+                                        "i128", "u256", "i256", "bytes", "string", "pubkey"};
   switch (type.kind) {
-    case K::Option: return "option<" + text_of(type.inner()) + ">";
-    case K::Vec: return "vec<" + text_of(type.inner()) + ">";
+    case K::Option:
+      return "option<" + text_of(type.inner()) + ">";
+    case K::Vec:
+      return "vec<" + text_of(type.inner()) + ">";
     case K::Array: {
       const auto& len = type.array().len.value;
-      std::string n = std::holds_alternative<std::uint64_t>(len) ? std::to_string(std::get<std::uint64_t>(len))
-                                                                 : "$" + std::get<IdlArrayLen::Generic>(len).name;
+      std::string n = std::holds_alternative<std::uint64_t>(len)
+                          ? std::to_string(std::get<std::uint64_t>(len))
+                          : "$" + std::get<IdlArrayLen::Generic>(len).name;
       std::string text = "[";
       text.append(text_of(*type.array().element)).append(";").append(n).append("]");
       return text;
@@ -346,8 +355,10 @@ std::string text_of(const IdlType& type) {
       }
       return text + ">";
     }
-    case K::Generic: return "$" + type.generic();
-    default: return kSimple[static_cast<int>(type.kind)];
+    case K::Generic:
+      return "$" + type.generic();
+    default:
+      return kSimple[static_cast<int>(type.kind)];
   }
 }
 
@@ -357,10 +368,24 @@ TEST(ConvertTypes, TypeExpressions) {
     std::string expected;
   };
   const std::vector<Row> rows = {
-      {R"("bool")", "bool"}, {R"("u8")", "u8"}, {R"("i8")", "i8"}, {R"("u16")", "u16"}, {R"("i16")", "i16"},
-      {R"("u32")", "u32"}, {R"("i32")", "i32"}, {R"("f32")", "f32"}, {R"("u64")", "u64"}, {R"("i64")", "i64"},
-      {R"("f64")", "f64"}, {R"("u128")", "u128"}, {R"("i128")", "i128"}, {R"("u256")", "u256"},
-      {R"("i256")", "i256"}, {R"("bytes")", "bytes"}, {R"("string")", "string"}, {R"("publicKey")", "pubkey"},
+      {R"("bool")", "bool"},
+      {R"("u8")", "u8"},
+      {R"("i8")", "i8"},
+      {R"("u16")", "u16"},
+      {R"("i16")", "i16"},
+      {R"("u32")", "u32"},
+      {R"("i32")", "i32"},
+      {R"("f32")", "f32"},
+      {R"("u64")", "u64"},
+      {R"("i64")", "i64"},
+      {R"("f64")", "f64"},
+      {R"("u128")", "u128"},
+      {R"("i128")", "i128"},
+      {R"("u256")", "u256"},
+      {R"("i256")", "i256"},
+      {R"("bytes")", "bytes"},
+      {R"("string")", "string"},
+      {R"("publicKey")", "pubkey"},
       {R"({"defined": "my_Type"})", "my_Type"},
       {R"({"option": "publicKey"})", "option<pubkey>"},
       {R"({"vec": {"vec": "u8"}})", "vec<vec<u8>>"},
@@ -375,9 +400,11 @@ TEST(ConvertTypes, TypeExpressions) {
        "Outer<In<option<u8>>>"},
   };
   for (const Row& row : rows) {
-    Idl idl = convert_ok(doc(R"("types": [{"name": "A", "type": {"kind": "alias", "value": )" + row.legacy + "}}]"));
+    Idl idl = convert_ok(
+        doc(R"("types": [{"name": "A", "type": {"kind": "alias", "value": )" + row.legacy + "}}]"));
     ASSERT_EQ(idl.types.size(), 1u) << row.legacy;
-    EXPECT_EQ(text_of(std::get<IdlTypeDefTy::Type>(idl.types[0].type.value).alias), row.expected) << row.legacy;
+    EXPECT_EQ(text_of(std::get<IdlTypeDefTy::Type>(idl.types[0].type.value).alias), row.expected)
+        << row.legacy;
   }
 
   // The generic arguments by variant: generic -> a type holding `generic`,

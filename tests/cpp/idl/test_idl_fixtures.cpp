@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "idl/current_reader.h"
-#include "idl/json.h"
 #include "idl/load.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 namespace {
@@ -61,9 +61,9 @@ std::string model_text(const IdlGenericArg& arg) {
 }
 
 std::string model_text(const IdlType& type) {
-  static const char* const kNames[] = {"bool", "u8",   "i8",   "u16",  "i16",  "u32",  "i32",   "f32",
-                                       "u64",  "i64",  "f64",  "u128", "i128", "u256", "i256", "bytes",
-                                       "string", "pubkey"};
+  static const char* const kNames[] = {"bool", "u8",   "i8",   "u16",   "i16",    "u32",
+                                       "i32",  "f32",  "u64",  "i64",   "f64",    "u128",
+                                       "i128", "u256", "i256", "bytes", "string", "pubkey"};
   switch (type.kind) {
     case IdlType::Kind::Option:
       return "option<" + model_text(type.inner()) + ">";
@@ -116,7 +116,8 @@ std::string json_text(const json::Value& type) {
     for (const json::Value& arg : generics->as_array()) {
       if (!first) text += ",";
       first = false;
-      text += arg.get("kind")->as_string() == "type" ? json_text(*arg.get("type")) : arg.get("value")->as_string();
+      text += arg.get("kind")->as_string() == "type" ? json_text(*arg.get("type"))
+                                                     : arg.get("value")->as_string();
     }
     text += ">";
   }
@@ -194,7 +195,8 @@ void expect_matches(const Idl& idl, const json::Value& root, const std::string& 
       ASSERT_EQ(variants.size(), json_variants.size()) << where;
       for (std::size_t v = 0; v < variants.size(); ++v) {
         EXPECT_EQ(variants[v].name, json_variants[v].get("name")->as_string()) << where;
-        expect_fields_match(variants[v].fields, json_variants[v].get("fields"), where + "::" + variants[v].name);
+        expect_fields_match(variants[v].fields, json_variants[v].get("fields"),
+                            where + "::" + variants[v].name);
       }
     } else {
       ASSERT_EQ(kind, "type") << where;
@@ -209,7 +211,8 @@ void expect_matches(const Idl& idl, const json::Value& root, const std::string& 
   for (std::size_t i = 0; i < instructions.size(); ++i) {
     const IdlInstruction& ix = idl.instructions[i];
     EXPECT_EQ(ix.name, instructions[i].get("name")->as_string()) << label;
-    EXPECT_EQ(ix.accounts.size(), instructions[i].get("accounts")->as_array().size()) << label << ":" << ix.name;
+    EXPECT_EQ(ix.accounts.size(), instructions[i].get("accounts")->as_array().size())
+        << label << ":" << ix.name;
     const json::Array& args = instructions[i].get("args")->as_array();
     ASSERT_EQ(ix.args.size(), args.size()) << label << ":" << ix.name;
     for (std::size_t a = 0; a < args.size(); ++a) {
@@ -289,8 +292,8 @@ void collect(json::Value& value, std::vector<json::Value*>& nodes) {
 }
 
 json::Value scalar(std::mt19937_64& rng) {
-  static const char* const kStrings[] = {"u7", "u8", "struct", "enum", "type", "const", "kind", "",
-                                         "0.1.0", "defined", "generic", "custom", "transparent", "N"};
+  static const char* const kStrings[] = {"u7", "u8",    "struct",  "enum",    "type",   "const",       "kind",
+                                         "",   "0.1.0", "defined", "generic", "custom", "transparent", "N"};
   switch (rng() % 6) {
     case 0:
       return json::Value{nullptr};
@@ -332,8 +335,8 @@ void mutate(json::Value& root, std::mt19937_64& rng) {
       return;
     case 3:  // add or replace a member with a well-known key
       if (node.is_object()) {
-        static const char* const kKeys[] = {"kind", "name", "type", "fields", "accounts", "generics",
-                                            "array", "defined", "alias", "variants", "seeds", "value"};
+        static const char* const kKeys[] = {"kind",  "name",    "type",  "fields",   "accounts", "generics",
+                                            "array", "defined", "alias", "variants", "seeds",    "value"};
         std::string key = kKeys[rng() % std::size(kKeys)];
         auto& members = std::get<json::Object>(node.data);
         auto at = std::lower_bound(members.begin(), members.end(), key,

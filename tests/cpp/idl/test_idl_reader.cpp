@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "idl/current_reader.h"
-#include "idl/json.h"
 #include "idl/load.h"
+#include "idl/reader_rows.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 namespace {
@@ -27,7 +28,9 @@ std::string doc(const std::string& extra = "") {
 }
 
 // A document with one type definition whose body is `body`.
-std::string with_body(const std::string& body) { return doc(R"("types":[{"name":"T","type":)" + body + "}]"); }
+std::string with_body(const std::string& body) {
+  return doc(R"("types":[{"name":"T","type":)" + body + "}]");
+}
 
 // A document with one instruction whose single argument has type `type`.
 std::string with_arg_type(const std::string& type) {
@@ -41,39 +44,28 @@ std::string with_accounts(const std::string& accounts) {
 }
 
 // A type alias `T = type`: the type is read below a tagged value.
-std::string with_alias(const std::string& type) { return with_body(R"({"kind":"type","alias":)" + type + "}"); }
-
-std::string outcome(std::string_view text) {
-  Result<Idl> idl = load_idl(text);
-  return idl ? std::string("ok") : idl.error();
+std::string with_alias(const std::string& type) {
+  return with_body(R"({"kind":"type","alias":)" + type + "}");
 }
 
+using testing::Row;
+
 Idl load_ok(std::string_view text) {
-  Result<Idl> idl = load_idl(text);
-  EXPECT_TRUE(idl.has_value()) << text << "\n" << (idl ? "" : idl.error());
-  return idl ? std::move(*idl) : Idl{};
+  return testing::read_ok(load_idl, text);
+}
+void check_rows(const std::vector<Row>& rows) {
+  testing::check_rows(load_idl, rows);
 }
 
 const std::string kTypeChoices =
     "`bool`, `u8`, `i8`, `u16`, `i16`, `u32`, `i32`, `f32`, `u64`, `i64`, `f64`, `u128`, `i128`, `u256`, "
     "`i256`, `bytes`, `string`, `pubkey`, `option`, `vec`, `array`, `defined`, `generic`";
 
-struct Row {
-  std::string name;
-  std::string text;
-  std::string expected;  // "ok" or the exact message
-};
-
-void check_rows(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    EXPECT_EQ(outcome(row.text), row.expected) << row.name << ": " << row.text;
-  }
-}
-
 TEST(IdlReaderLoad, DispatchAndParseFailures) {
   check_rows({
       {"empty text", "", "EOF while parsing a value at line 1 column 0"},
-      {"second value", doc() + " {}", "trailing characters at line 1 column " + std::to_string(doc().size() + 2)},
+      {"second value", doc() + " {}",
+       "trailing characters at line 1 column " + std::to_string(doc().size() + 2)},
       {"other spec", R"({"metadata": {"spec": "0.2.0"}})", "IDL spec not supported: `0.2.0`"},
       {"spec with blank", R"({"metadata": {"spec": " 0.1.0"}})", "IDL spec not supported: ` 0.1.0`"},
       {"empty spec", R"({"metadata": {"spec": ""}})", "IDL spec not supported: ``"},
@@ -94,33 +86,42 @@ TEST(IdlReaderRecords, RootFieldsAndKeyOrder) {
       {"only metadata", meta + "}", "missing field `address`"},
       {"no instructions", meta + R"(,"address":"A"})", "missing field `instructions`"},
       {"minimal", meta + R"(,"address":"A","instructions":[]})", "ok"},
-      {"bad address before bad types", doc(R"("address":5,"types":7)"), "invalid type: integer `5`, expected a string"},
+      {"bad address before bad types", doc(R"("address":5,"types":7)"),
+       "invalid type: integer `5`, expected a string"},
       {"bad metadata before missing address", R"({"metadata":{"name":1,"spec":"0.1.0"},"instructions":[]})",
        "invalid type: integer `1`, expected a string"},
-      {"metadata missing version", R"({"metadata":{"name":"x","spec":"0.1.0"},"address":"A","instructions":[]})",
+      {"metadata missing version",
+       R"({"metadata":{"name":"x","spec":"0.1.0"},"address":"A","instructions":[]})",
        "missing field `version`"},
       {"duplicate key, last wins", doc(R"("address":5,"address":"B")"), "ok"},
-      {"duplicate key, last bad", doc(R"("address":"B","address":5)"), "invalid type: integer `5`, expected a string"},
-      {"unknown keys ignored", doc(R"("version":5,"zzz":{"deep":[1,2]},"metadata":{"name":"p","version":"1",)"
-                                   R"("spec":"0.1.0","bogus":null})"),
+      {"duplicate key, last bad", doc(R"("address":"B","address":5)"),
+       "invalid type: integer `5`, expected a string"},
+      {"unknown keys ignored",
+       doc(R"("version":5,"zzz":{"deep":[1,2]},"metadata":{"name":"p","version":"1",)"
+           R"("spec":"0.1.0","bogus":null})"),
        "ok"},
       {"null list", doc(R"("docs":null)"), "invalid type: null, expected a sequence"},
       {"null required", doc(R"("address":null)"), "invalid type: null, expected a string"},
-      {"null optional", doc(R"("metadata":{"name":"p","version":"1","spec":"0.1.0","description":null,)"
-                            R"("deployments":null})"),
+      {"null optional",
+       doc(R"("metadata":{"name":"p","version":"1","spec":"0.1.0","description":null,)"
+           R"("deployments":null})"),
        "ok"},
       {"list not array", doc(R"("events":{})"), "invalid type: map, expected a sequence"},
       {"record not object", doc(R"("events":[5])"), "invalid type: integer `5`, expected struct IdlEvent"},
-      {"record a string", doc(R"("errors":["E"])"), "invalid type: string \"E\", expected struct IdlErrorCode"},
+      {"record a string", doc(R"("errors":["E"])"),
+       "invalid type: string \"E\", expected struct IdlErrorCode"},
       {"event missing discriminator", doc(R"("events":[{"name":"E"}])"), "missing field `discriminator`"},
-      {"account flag not a boolean", doc(R"("instructions":[{"name":"ix","discriminator":[],"args":[],"accounts":[{"name":"a",)"
-                   R"("writable":1}]}])"),
+      {"account flag not a boolean",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"args":[],"accounts":[{"name":"a",)"
+           R"("writable":1}]}])"),
        "data did not match any variant of untagged enum IdlInstructionAccountItem"},
   });
 }
 
 TEST(IdlReaderScalars, IntegersAndFloats) {
-  auto event = [](const std::string& disc) { return doc(R"("events":[{"name":"E","discriminator":)" + disc + "}]"); };
+  auto event = [](const std::string& disc) {
+    return doc(R"("events":[{"name":"E","discriminator":)" + disc + "}]");
+  };
   auto error = [](const std::string& code) { return doc(R"("errors":[{"name":"E","code":)" + code + "}]"); };
   check_rows({
       {"u8 max", event("[0,255]"), "ok"},
@@ -139,7 +140,8 @@ TEST(IdlReaderScalars, IntegersAndFloats) {
       {"usize max", with_body(R"({"kind":"struct"},"repr":{"kind":"c","align":18446744073709551615})"), "ok"},
       {"usize negative", with_body(R"({"kind":"struct"},"repr":{"kind":"c","align":-8})"),
        "invalid value: integer `-8`, expected usize"},
-      {"usize out of range", with_body(R"({"kind":"struct"},"repr":{"kind":"c","align":18446744073709551616})"),
+      {"usize out of range",
+       with_body(R"({"kind":"struct"},"repr":{"kind":"c","align":18446744073709551616})"),
        "invalid type: floating point `18446744073709551616.0`, expected usize"},
       {"boolean", with_body(R"({"kind":"struct"},"repr":{"kind":"rust","packed":"yes"})"),
        "invalid type: string \"yes\", expected a boolean"},
@@ -151,25 +153,29 @@ TEST(IdlReaderScalars, IntegersAndFloats) {
 TEST(IdlReaderTypes, NameOrSingleKey) {
   check_rows({
       {"unknown in args", with_arg_type(R"("u7")"), "unknown variant `u7`, expected one of " + kTypeChoices},
-      {"unknown key in args", with_arg_type(R"({"u7":null})"), "unknown variant `u7`, expected one of " + kTypeChoices},
+      {"unknown key in args", with_arg_type(R"({"u7":null})"),
+       "unknown variant `u7`, expected one of " + kTypeChoices},
       {"unknown in struct fields", with_body(R"({"kind":"struct","fields":[{"name":"a","type":"u7"}]})"),
        "data did not match any variant of untagged enum IdlDefinedFields"},
       {"unknown in alias", with_alias(R"("u7")"), "unknown variant `u7`, expected one of " + kTypeChoices},
-      {"legacy key name", with_arg_type(R"("publicKey")"), "unknown variant `publicKey`, expected one of " + kTypeChoices},
+      {"legacy key name", with_arg_type(R"("publicKey")"),
+       "unknown variant `publicKey`, expected one of " + kTypeChoices},
       {"unit as object", with_arg_type(R"({"u8":null})"), "ok"},
       {"unit with payload", with_arg_type(R"({"u8":1})"), "invalid type: integer `1`, expected unit"},
       {"neither string nor map", with_arg_type("5"), "invalid type: integer `5`, expected string or map"},
       {"null type", with_arg_type("null"), "invalid type: null, expected string or map"},
       {"array type", with_arg_type(R"(["u8"])"), "invalid type: sequence, expected string or map"},
       {"empty map", with_arg_type("{}"), "invalid value: map, expected map with a single key"},
-      {"two keys", with_arg_type(R"({"u8":null,"u16":null})"), "invalid value: map, expected map with a single key"},
+      {"two keys", with_arg_type(R"({"u8":null,"u16":null})"),
+       "invalid value: map, expected map with a single key"},
       {"bare option", with_arg_type(R"("option")"), "invalid type: unit variant, expected newtype variant"},
       {"bare vec", with_arg_type(R"("vec")"), "invalid type: unit variant, expected newtype variant"},
       {"bare generic", with_arg_type(R"("generic")"), "invalid type: unit variant, expected newtype variant"},
       {"bare array", with_arg_type(R"("array")"), "invalid type: unit variant, expected tuple variant"},
       {"bare defined", with_arg_type(R"("defined")"), "invalid type: unit variant, expected struct variant"},
       {"option of null", with_arg_type(R"({"option":null})"), "invalid type: null, expected string or map"},
-      {"generic not string", with_arg_type(R"({"generic":1})"), "invalid type: integer `1`, expected a string"},
+      {"generic not string", with_arg_type(R"({"generic":1})"),
+       "invalid type: integer `1`, expected a string"},
       {"nested", with_arg_type(R"({"option":{"vec":{"array":[{"option":"pubkey"},4]}}})"), "ok"},
       {"array", with_arg_type(R"({"array":["u8",32]})"), "ok"},
       {"array generic length", with_arg_type(R"({"array":["u8",{"generic":"N"}]})"), "ok"},
@@ -183,29 +189,38 @@ TEST(IdlReaderTypes, NameOrSingleKey) {
        "data did not match any variant of untagged enum IdlArrayLen"},
       {"array bad element first", with_arg_type(R"({"array":["u7",-1]})"),
        "unknown variant `u7`, expected one of " + kTypeChoices},
-      {"array not array", with_arg_type(R"({"array":"u8"})"), "invalid type: string \"u8\", expected tuple variant"},
+      {"array not array", with_arg_type(R"({"array":"u8"})"),
+       "invalid type: string \"u8\", expected tuple variant"},
       {"array null", with_arg_type(R"({"array":null})"), "invalid type: null, expected tuple variant"},
-      {"array empty", with_arg_type(R"({"array":[]})"), "invalid type: null, expected tuple variant IdlType::Array"},
+      {"array empty", with_arg_type(R"({"array":[]})"),
+       "invalid type: null, expected tuple variant IdlType::Array"},
       {"array one", with_arg_type(R"({"array":["u8"]})"),
        "invalid length 1, expected tuple variant IdlType::Array with 2 elements"},
-      {"array one bad", with_arg_type(R"({"array":["u7"]})"), "unknown variant `u7`, expected one of " + kTypeChoices},
-      {"array three", with_arg_type(R"({"array":["u8",1,2]})"), "invalid length 3, expected fewer elements in array"},
+      {"array one bad", with_arg_type(R"({"array":["u7"]})"),
+       "unknown variant `u7`, expected one of " + kTypeChoices},
+      {"array three", with_arg_type(R"({"array":["u8",1,2]})"),
+       "invalid length 3, expected fewer elements in array"},
       {"alias array empty", with_alias(R"({"array":[]})"),
        "invalid length 0, expected tuple variant IdlType::Array with 2 elements"},
       {"alias array one", with_alias(R"({"array":["u8"]})"),
        "invalid length 1, expected tuple variant IdlType::Array with 2 elements"},
-      {"alias array three", with_alias(R"({"array":["u8",1,2]})"), "invalid length 3, expected 2 elements in sequence"},
-      {"defined as string", with_arg_type(R"({"defined":"Foo"})"), "invalid type: string \"Foo\", expected struct variant"},
+      {"alias array three", with_alias(R"({"array":["u8",1,2]})"),
+       "invalid length 3, expected 2 elements in sequence"},
+      {"defined as string", with_arg_type(R"({"defined":"Foo"})"),
+       "invalid type: string \"Foo\", expected struct variant"},
       {"defined object", with_arg_type(R"({"defined":{"name":"Foo"}})"), "ok"},
       {"defined without name", with_arg_type(R"({"defined":{"generics":[]}})"), "missing field `name`"},
-      {"defined array outside", with_arg_type(R"({"defined":["Foo"]})"), "invalid type: sequence, expected struct variant"},
+      {"defined array outside", with_arg_type(R"({"defined":["Foo"]})"),
+       "invalid type: sequence, expected struct variant"},
       {"defined array inside", with_alias(R"({"defined":["Foo"]})"), "ok"},
-      {"defined array with generics", with_alias(R"({"defined":["Foo",[{"kind":"const","value":"4"}]]})"), "ok"},
+      {"defined array with generics", with_alias(R"({"defined":["Foo",[{"kind":"const","value":"4"}]]})"),
+       "ok"},
       {"defined empty array inside", with_alias(R"({"defined":[]})"),
        "invalid length 0, expected struct variant IdlType::Defined with 2 elements"},
       {"defined long array inside", with_alias(R"({"defined":["Foo",[],1]})"),
        "invalid length 3, expected 2 elements in sequence"},
-      {"defined number inside", with_alias(R"({"defined":5})"), "invalid type: integer `5`, expected struct variant"},
+      {"defined number inside", with_alias(R"({"defined":5})"),
+       "invalid type: integer `5`, expected struct variant"},
       {"defined generics null", with_arg_type(R"({"defined":{"name":"Foo","generics":null}})"),
        "invalid type: null, expected a sequence"},
   });
@@ -213,12 +228,15 @@ TEST(IdlReaderTypes, NameOrSingleKey) {
 
 TEST(IdlReaderTypes, GenericArgumentsInsideAndOutside) {
   check_rows({
-      {"string tags", with_arg_type(R"({"defined":{"name":"F","generics":[{"kind":"type","type":"u8"},)"
-                                    R"({"kind":"const","value":"3"}]}})"),
+      {"string tags",
+       with_arg_type(R"({"defined":{"name":"F","generics":[{"kind":"type","type":"u8"},)"
+                     R"({"kind":"const","value":"3"}]}})"),
        "ok"},
-      {"integer tag outside", with_arg_type(R"({"defined":{"name":"F","generics":[{"kind":0,"type":"u8"}]}})"),
+      {"integer tag outside",
+       with_arg_type(R"({"defined":{"name":"F","generics":[{"kind":0,"type":"u8"}]}})"),
        "invalid type: integer `0`, expected variant identifier"},
-      {"integer tag inside", with_alias(R"({"defined":{"name":"F","generics":[{"kind":0,"type":"u8"}]}})"), "ok"},
+      {"integer tag inside", with_alias(R"({"defined":{"name":"F","generics":[{"kind":0,"type":"u8"}]}})"),
+       "ok"},
       {"integer tag past end", with_alias(R"({"defined":{"name":"F","generics":[{"kind":2,"type":"u8"}]}})"),
        "invalid value: integer `2`, expected variant index 0 <= i < 2"},
       {"negative tag inside", with_alias(R"({"defined":{"name":"F","generics":[{"kind":-1}]}})"),
@@ -244,24 +262,30 @@ TEST(IdlReaderTypeDefs, BodiesAndAttributes) {
   check_rows({
       {"struct without fields", with_body(R"({"kind":"struct"})"), "ok"},
       {"struct null fields", with_body(R"({"kind":"struct","fields":null})"), "ok"},
-      {"union", with_body(R"({"kind":"union"})"), "unknown variant `union`, expected one of `struct`, `enum`, `type`"},
+      {"union", with_body(R"({"kind":"union"})"),
+       "unknown variant `union`, expected one of `struct`, `enum`, `type`"},
       {"no kind", with_body(R"({"fields":[]})"), "missing field `kind`"},
       {"kind null", with_body(R"({"kind":null})"), "invalid type: null, expected variant identifier"},
-      {"integer kind outside", with_body(R"({"kind":0})"), "invalid type: integer `0`, expected variant identifier"},
-      {"body a string", with_body(R"("struct")"), "invalid type: string \"struct\", expected internally tagged enum "
-                                                  "IdlTypeDefTy"},
+      {"integer kind outside", with_body(R"({"kind":0})"),
+       "invalid type: integer `0`, expected variant identifier"},
+      {"body a string", with_body(R"("struct")"),
+       "invalid type: string \"struct\", expected internally tagged enum "
+       "IdlTypeDefTy"},
       {"enum without variants", with_body(R"({"kind":"enum"})"), "missing field `variants`"},
       {"alias without alias", with_body(R"({"kind":"type"})"), "missing field `alias`"},
       {"empty positional body", with_body("[]"), "missing field `kind`"},
-      {"positional enum", with_body(R"(["enum"])"), "invalid length 0, expected struct variant IdlTypeDefTy::Enum with "
-                                                    "1 element"},
+      {"positional enum", with_body(R"(["enum"])"),
+       "invalid length 0, expected struct variant IdlTypeDefTy::Enum with "
+       "1 element"},
       {"positional struct", with_body(R"(["struct"])"),
        "invalid length 0, expected struct variant IdlTypeDefTy::Struct with 1 element"},
       {"positional struct null", with_body(R"(["struct",null])"), "ok"},
-      {"positional too long", with_body(R"(["enum",[],1])"), "invalid length 2, expected 1 element in sequence"},
+      {"positional too long", with_body(R"(["enum",[],1])"),
+       "invalid length 2, expected 1 element in sequence"},
       {"enum variant missing name", with_body(R"({"kind":"enum","variants":[{"fields":[]}]})"),
        "missing field `name`"},
-      {"enum variant bad fields", with_body(R"({"kind":"enum","variants":[{"name":"A","fields":[{"name":"x"}]}]})"),
+      {"enum variant bad fields",
+       with_body(R"({"kind":"enum","variants":[{"name":"A","fields":[{"name":"x"}]}]})"),
        "data did not match any variant of untagged enum IdlDefinedFields"},
       {"fields not list", with_body(R"({"kind":"struct","fields":{}})"),
        "data did not match any variant of untagged enum IdlDefinedFields"},
@@ -274,12 +298,15 @@ TEST(IdlReaderTypeDefs, BodiesAndAttributes) {
       {"serialization custom", with_def(R"("serialization":{"custom":"mine"})"), "ok"},
       {"serialization unknown", with_def(R"("serialization":"json")"),
        "unknown variant `json`, expected one of `borsh`, `bytemuck`, `bytemuckunsafe`, `custom`"},
-      {"serialization null", with_def(R"("serialization":null)"), "invalid type: null, expected string or map"},
+      {"serialization null", with_def(R"("serialization":null)"),
+       "invalid type: null, expected string or map"},
       {"repr null", with_def(R"("repr":null)"), "ok"},
       {"repr unknown", with_def(R"("repr":{"kind":"packed"})"),
        "unknown variant `packed`, expected one of `rust`, `c`, `transparent`"},
-      {"repr not object", with_def(R"("repr":"c")"), "invalid type: string \"c\", expected internally tagged enum IdlRepr"},
-      {"repr transparent ignores keys", with_def(R"("repr":{"kind":"transparent","packed":"x","align":-1})"), "ok"},
+      {"repr not object", with_def(R"("repr":"c")"),
+       "invalid type: string \"c\", expected internally tagged enum IdlRepr"},
+      {"repr transparent ignores keys", with_def(R"("repr":{"kind":"transparent","packed":"x","align":-1})"),
+       "ok"},
       {"repr positional", with_def(R"("repr":["c",true,8])"), "ok"},
       {"repr positional short", with_def(R"("repr":["c"])"),
        "invalid length 1, expected struct IdlReprModifier with 2 elements"},
@@ -287,11 +314,13 @@ TEST(IdlReaderTypeDefs, BodiesAndAttributes) {
        "unknown variant `lifetime`, expected `type` or `const`"},
       {"generic param integer outside", with_def(R"("generics":[{"kind":1,"name":"N","type":"usize"}])"),
        "invalid type: integer `1`, expected variant identifier"},
-      {"generic const missing type", with_def(R"("generics":[{"kind":"const","name":"N"}])"), "missing field `type`"},
+      {"generic const missing type", with_def(R"("generics":[{"kind":"const","name":"N"}])"),
+       "missing field `type`"},
       {"typedef missing type", doc(R"("types":[{"name":"T"}])"), "missing field `type`"},
       {"typedef positional name only", doc(R"("types":[["A"]])"),
        "invalid length 3, expected struct IdlTypeDef with 6 elements"},
-      {"typedef positional empty", doc(R"("types":[[]])"), "invalid length 0, expected struct IdlTypeDef with 6 elements"},
+      {"typedef positional empty", doc(R"("types":[[]])"),
+       "invalid length 0, expected struct IdlTypeDef with 6 elements"},
       {"typedef positional repr null", doc(R"("types":[["A",[],"borsh",null]])"),
        "invalid length 5, expected struct IdlTypeDef with 6 elements"},
       {"typedef positional full", doc(R"("types":[["A",[],"borsh",null,[],{"kind":"struct"}]])"), "ok"},
@@ -299,16 +328,20 @@ TEST(IdlReaderTypeDefs, BodiesAndAttributes) {
        "invalid length 7, expected fewer elements in array"},
       {"typedef positional bad element first", doc(R"("types":[[1,[],"borsh",null,[],{"kind":"struct"},0]])"),
        "invalid type: integer `1`, expected a string"},
-      {"field positional", doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
-                               R"("args":[["b",[],"u16"]]}])"),
+      {"field positional",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
+           R"("args":[["b",[],"u16"]]}])"),
        "ok"},
-      {"field positional short", doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
-                                     R"("args":[["c"]]}])"),
+      {"field positional short",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
+           R"("args":[["c"]]}])"),
        "invalid length 2, expected struct IdlField with 3 elements"},
-      {"field positional long", doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
-                                    R"("args":[["b",[],"u16",1]]}])"),
+      {"field positional long",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],)"
+           R"("args":[["b",[],"u16",1]]}])"),
        "invalid length 4, expected fewer elements in array"},
-      {"event positional short", doc(R"("events":[["E"]])"), "invalid length 1, expected struct IdlEvent with 2 elements"},
+      {"event positional short", doc(R"("events":[["E"]])"),
+       "invalid length 1, expected struct IdlEvent with 2 elements"},
       {"error positional msg", doc(R"("errors":[[6000,"E"]])"),
        "invalid length 2, expected struct IdlErrorCode with 3 elements"},
       {"const positional", doc(R"("constants":[["C",[],"u8","5"]])"), "ok"},
@@ -326,25 +359,29 @@ TEST(IdlReaderAccounts, GroupsSingleAccountsAndSeeds) {
       {"nameless", with_accounts(R"([{"nme":"x"}])"), untagged},
       {"not an object", with_accounts("[1]"), untagged},
       {"bad writable", with_accounts(R"([{"name":"a","writable":"yes"}])"), untagged},
-      {"unknown seed kind", with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":"constant","value":[1]}]}}])"),
-       untagged},
-      {"seeds", with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":"const","value":[1,2]},)"
-                              R"({"kind":"arg","path":"amount"},{"kind":"account","path":"user","account":"User"}],)"
-                              R"("program":{"kind":"const","value":[3]}}}])"),
+      {"unknown seed kind",
+       with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":"constant","value":[1]}]}}])"), untagged},
+      {"seeds",
+       with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":"const","value":[1,2]},)"
+                     R"({"kind":"arg","path":"amount"},{"kind":"account","path":"user","account":"User"}],)"
+                     R"("program":{"kind":"const","value":[3]}}}])"),
        "ok"},
-      {"integer seed kinds", with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":0,"value":[1]},)"
-                                           R"({"kind":1,"path":"x"},{"kind":2,"path":"y"}]}}])"),
+      {"integer seed kinds",
+       with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":0,"value":[1]},)"
+                     R"({"kind":1,"path":"x"},{"kind":2,"path":"y"}]}}])"),
        "ok"},
-      {"integer seed kind past end", with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":3,"path":"x"}]}}])"),
-       untagged},
+      {"integer seed kind past end",
+       with_accounts(R"([{"name":"a","pda":{"seeds":[{"kind":3,"path":"x"}]}}])"), untagged},
       {"accounts not list", with_accounts("{}"), "invalid type: map, expected a sequence"},
       {"missing accounts", doc(R"("instructions":[{"name":"ix","discriminator":[],"args":[]}])"),
        "missing field `accounts`"},
-      {"returns null", doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],"args":[],)"
-                           R"("returns":null}])"),
+      {"returns null",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],"args":[],)"
+           R"("returns":null}])"),
        "ok"},
-      {"returns bad", doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],"args":[],)"
-                          R"("returns":"u7"}])"),
+      {"returns bad",
+       doc(R"("instructions":[{"name":"ix","discriminator":[],"accounts":[],"args":[],)"
+           R"("returns":"u7"}])"),
        "unknown variant `u7`, expected one of " + kTypeChoices},
   });
 }
@@ -369,25 +406,30 @@ std::string read_direct(schema::Status (*read)(const json::Value&, schema::Ctx, 
 
 TEST(IdlReaderDirect, SeedsAndIntegerTags) {
   const std::vector<DirectRow> rows = {
-      {"arg positional short", R"(["arg"])", true, "invalid length 0, expected struct IdlSeedArg with 1 element"},
+      {"arg positional short", R"(["arg"])", true,
+       "invalid length 0, expected struct IdlSeedArg with 1 element"},
       {"arg positional", R"(["arg","amount"])", true, "ok"},
       {"account positional short", R"(["account","p"])", true,
        "invalid length 1, expected struct IdlSeedAccount with 2 elements"},
       {"account positional null", R"(["account","p",null])", true, "ok"},
-      {"const positional long", R"(["const",[1],2,3])", true, "invalid length 3, expected 1 element in sequence"},
+      {"const positional long", R"(["const",[1],2,3])", true,
+       "invalid length 3, expected 1 element in sequence"},
       {"integer kind inside", R"({"kind":1,"path":"x"})", true, "ok"},
       {"integer kind positional", R"([2,"x",null])", true, "ok"},
       {"integer kind past end", R"({"kind":3,"path":"x"})", true,
        "invalid value: integer `3`, expected variant index 0 <= i < 3"},
       {"integer kind outside", R"({"kind":1,"path":"x"})", false,
        "invalid type: integer `1`, expected variant identifier"},
-      {"float kind", R"({"kind":1.0})", true, "invalid type: floating point `1.0`, expected variant identifier"},
+      {"float kind", R"({"kind":1.0})", true,
+       "invalid type: floating point `1.0`, expected variant identifier"},
       {"unknown kind", R"({"kind":"constant"})", true,
        "unknown variant `constant`, expected one of `const`, `arg`, `account`"},
       {"no kind", R"({"path":"x"})", true, "missing field `kind`"},
       {"empty array", "[]", true, "missing field `kind`"},
-      {"not an object", "true", true, "invalid type: boolean `true`, expected internally tagged enum IdlSeed"},
-      {"bad const byte", R"({"kind":"const","value":[300]})", true, "invalid value: integer `300`, expected u8"},
+      {"not an object", "true", true,
+       "invalid type: boolean `true`, expected internally tagged enum IdlSeed"},
+      {"bad const byte", R"({"kind":"const","value":[300]})", true,
+       "invalid value: integer `300`, expected u8"},
       {"missing path", R"({"kind":"account","account":"A"})", true, "missing field `path`"},
   };
   for (const DirectRow& row : rows) {
@@ -402,8 +444,10 @@ TEST(IdlReaderDirect, RecordsAndAlternatives) {
             "invalid length 4, expected 3 elements in sequence");
   EXPECT_EQ(read_direct(&current::read_field, R"(["a"])", false),
             "invalid length 2, expected struct IdlField with 3 elements");
-  EXPECT_EQ(read_direct(&current::read_field, R"(["a","u8"])", false), "invalid type: string \"u8\", expected a sequence");
-  EXPECT_EQ(read_direct(&current::read_field, "5", false), "invalid type: integer `5`, expected struct IdlField");
+  EXPECT_EQ(read_direct(&current::read_field, R"(["a","u8"])", false),
+            "invalid type: string \"u8\", expected a sequence");
+  EXPECT_EQ(read_direct(&current::read_field, "5", false),
+            "invalid type: integer `5`, expected struct IdlField");
   EXPECT_EQ(read_direct(&current::read_array_len, "5", false), "ok");
   EXPECT_EQ(read_direct(&current::read_array_len, R"({"generic":"N","x":1})", false),
             "data did not match any variant of untagged enum IdlArrayLen");
@@ -558,8 +602,8 @@ TEST(IdlReaderModel, TypeExpressions) {
   EXPECT_TRUE(plain.instructions[0].args[0].type.defined().generics.empty());
 
   // Every payload-free name reads as its own kind, in order.
-  const char* names[] = {"bool", "u8",   "i8",   "u16",  "i16",  "u32",   "i32",    "f32",   "u64",
-                         "i64",  "f64",  "u128", "i128", "u256", "i256", "bytes", "string", "pubkey"};
+  const char* names[] = {"bool", "u8",  "i8",   "u16",  "i16",  "u32",  "i32",   "f32",    "u64",
+                         "i64",  "f64", "u128", "i128", "u256", "i256", "bytes", "string", "pubkey"};
   for (int i = 0; i < 18; ++i) {
     Idl one = load_ok(with_arg_type(std::string("\"") + names[i] + "\""));
     EXPECT_EQ(static_cast<int>(one.instructions[0].args[0].type.kind), i) << names[i];

@@ -16,9 +16,9 @@
 
 #include "decode/registry.h"
 #include "idl/case.h"
-#include "idl/json.h"
 #include "idl/load.h"
 #include "idl/sha256.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 namespace {
@@ -80,7 +80,8 @@ void collect_references(const json::Value& value, std::set<std::string>& out) {
   } else if (value.is_object()) {
     for (const auto& [key, member] : value.as_object()) {
       if (key == "defined" && member.is_string()) out.insert(member.as_string());
-      if (key == "definedWithTypeArgs" && member.get("name") != nullptr) out.insert(member.get("name")->as_string());
+      if (key == "definedWithTypeArgs" && member.get("name") != nullptr)
+        out.insert(member.get("name")->as_string());
       collect_references(member, out);
     }
   }
@@ -120,11 +121,13 @@ void expect_resolves(const IdlType& type, const decode::EventRegistry& registry,
   }
 }
 
-void expect_fields_resolve(const std::optional<IdlDefinedFields>& fields, const decode::EventRegistry& registry,
-                           const DocNames& names, const std::string& where) {
+void expect_fields_resolve(const std::optional<IdlDefinedFields>& fields,
+                           const decode::EventRegistry& registry, const DocNames& names,
+                           const std::string& where) {
   if (!fields) return;
   if (const auto* named = std::get_if<IdlDefinedFields::Named>(&fields->value)) {
-    for (const IdlField& field : *named) expect_resolves(field.type, registry, names, where + "." + field.name);
+    for (const IdlField& field : *named)
+      expect_resolves(field.type, registry, names, where + "." + field.name);
   } else {
     for (const IdlType& type : std::get<IdlDefinedFields::Tuple>(fields->value)) {
       expect_resolves(type, registry, names, where);
@@ -179,7 +182,8 @@ TEST(LegacyFixtures, RefusedWithoutAddressThenLoadWithOne) {
     }
     const json::Value* events_json = root->get("events");
     const json::Array no_events;
-    const json::Array& events = events_json != nullptr && events_json->is_array() ? events_json->as_array() : no_events;
+    const json::Array& events =
+        events_json != nullptr && events_json->is_array() ? events_json->as_array() : no_events;
     const auto count_of = [&](const char* key) {
       const json::Value* list = root->get(key);
       return list != nullptr && list->is_array() ? list->as_array().size() : 0;

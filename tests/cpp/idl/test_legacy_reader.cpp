@@ -7,9 +7,10 @@
 #include <variant>
 #include <vector>
 
-#include "idl/json.h"
 #include "idl/legacy_reader.h"
 #include "idl/load.h"
+#include "idl/reader_rows.h"
+#include "json/json.h"
 
 namespace varkel::idl {
 namespace {
@@ -22,8 +23,12 @@ std::string doc(const std::string& extra = "") {
   return text + "}";
 }
 
-std::string with_types(const std::string& types) { return doc(R"("types":)" + types); }
-std::string with_body(const std::string& body) { return with_types(R"([{"name":"T","type":)" + body + "}]"); }
+std::string with_types(const std::string& types) {
+  return doc(R"("types":)" + types);
+}
+std::string with_body(const std::string& body) {
+  return with_types(R"([{"name":"T","type":)" + body + "}]");
+}
 std::string with_variant_fields(const std::string& fields) {
   return with_body(R"({"kind":"enum","variants":[{"name":"V","fields":)" + fields + "}]}");
 }
@@ -43,15 +48,13 @@ Result<legacy::Idl> read(std::string_view text) {
   return read_legacy_idl(*root);
 }
 
-std::string outcome(std::string_view text) {
-  Result<legacy::Idl> idl = read(text);
-  return idl ? std::string("ok") : idl.error();
-}
+using testing::Row;
 
 legacy::Idl read_ok(std::string_view text) {
-  Result<legacy::Idl> idl = read(text);
-  EXPECT_TRUE(idl.has_value()) << text << "\n" << (idl ? "" : idl.error());
-  return idl ? std::move(*idl) : legacy::Idl{};
+  return testing::read_ok(read, text);
+}
+void check_rows(const std::vector<Row>& rows) {
+  testing::check_rows(read, rows);
 }
 
 const std::string kTypeChoices =
@@ -60,18 +63,6 @@ const std::string kTypeChoices =
     "`generic`, `definedWithTypeArgs`";
 const std::string kAccountItem = "data did not match any variant of untagged enum IdlAccountItem";
 const std::string kEnumFields = "data did not match any variant of untagged enum EnumFields";
-
-struct Row {
-  std::string name;
-  std::string text;
-  std::string expected;  // "ok" or the exact message
-};
-
-void check_rows(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    EXPECT_EQ(outcome(row.text), row.expected) << row.name << ": " << row.text;
-  }
-}
 
 TEST(LegacyReaderRoot, ShapesAndRequiredKeys) {
   check_rows({
@@ -87,7 +78,8 @@ TEST(LegacyReaderRoot, ShapesAndRequiredKeys) {
       {"minimal", doc(), "ok"},
       {"no name", R"({"version":"1","instructions":[]})", "missing field `name`"},
       {"no instructions", R"({"version":"1","name":"p"})", "missing field `instructions`"},
-      {"current-looking document", R"({"address": "x", "metadata": {"name": "p", "version": "1"}, "instructions": []})",
+      {"current-looking document",
+       R"({"address": "x", "metadata": {"name": "p", "version": "1"}, "instructions": []})",
        "missing field `version`"},
       {"version not a string", doc(R"("version": 1)"), "invalid type: integer `1`, expected a string"},
       {"top-level address ignored", doc(R"("address": 5)"), "ok"},
@@ -127,11 +119,14 @@ TEST(LegacyReaderRoot, NullsAbsentOrRefused) {
 
 TEST(LegacyReaderRecords, ScalarsAndRecordNames) {
   check_rows({
-      {"instruction not a record", doc(R"("instructions": [5])"), "invalid type: integer `5`, expected struct IdlInstruction"},
-      {"instruction without args", doc(R"("instructions": [{"name": "ix", "accounts": []}])"), "missing field `args`"},
+      {"instruction not a record", doc(R"("instructions": [5])"),
+       "invalid type: integer `5`, expected struct IdlInstruction"},
+      {"instruction without args", doc(R"("instructions": [{"name": "ix", "accounts": []}])"),
+       "missing field `args`"},
       {"instruction positional", doc(R"("instructions": [["ix", null, [], []]])"),
        "invalid length 4, expected struct IdlInstruction with 5 elements"},
-      {"const not a record", doc(R"("constants": [true])"), "invalid type: boolean `true`, expected struct IdlConst"},
+      {"const not a record", doc(R"("constants": [true])"),
+       "invalid type: boolean `true`, expected struct IdlConst"},
       {"const value not a string", doc(R"("constants": [{"name": "C", "type": "u8", "value": 5}])"),
        "invalid type: integer `5`, expected a string"},
       {"error code float", doc(R"("errors": [{"code": 6000.0, "name": "E"}])"),
@@ -144,20 +139,25 @@ TEST(LegacyReaderRecords, ScalarsAndRecordNames) {
       {"error positional, msg defaults", doc(R"("errors": [[6000, "E"]])"), "ok"},
       {"error positional, too short", doc(R"("errors": [[6000]])"),
        "invalid length 1, expected struct IdlErrorCode with 3 elements"},
-      {"event not a record", doc(R"("events": ["E"])"), R"(invalid type: string "E", expected struct IdlEvent)"},
+      {"event not a record", doc(R"("events": ["E"])"),
+       R"(invalid type: string "E", expected struct IdlEvent)"},
       {"event without fields", doc(R"("events": [{"name": "E"}])"), "missing field `fields`"},
-      {"event field without index", doc(R"("events": [{"name": "E", "fields": [{"name": "a", "type": "u8"}]}])"),
-       "missing field `index`"},
-      {"event field index null", doc(R"("events": [{"name": "E", "fields": [{"name": "a", "type": "u8", "index": null}]}])"),
+      {"event field without index",
+       doc(R"("events": [{"name": "E", "fields": [{"name": "a", "type": "u8"}]}])"), "missing field `index`"},
+      {"event field index null",
+       doc(R"("events": [{"name": "E", "fields": [{"name": "a", "type": "u8", "index": null}]}])"),
        "invalid type: null, expected a boolean"},
       {"event field not a record", doc(R"("events": [{"name": "E", "fields": [1]}])"),
        "invalid type: integer `1`, expected struct IdlEventField"},
-      {"type definition not a record", with_types("[1]"), "invalid type: integer `1`, expected struct IdlTypeDefinition"},
+      {"type definition not a record", with_types("[1]"),
+       "invalid type: integer `1`, expected struct IdlTypeDefinition"},
       {"type definition positional", with_types(R"([["T", null, null]])"),
        "invalid length 3, expected struct IdlTypeDefinition with 4 elements"},
-      {"generics listed", with_types(R"([{"name": "T", "generics": ["A", "N"], "type": {"kind": "struct", "fields": []}}])"),
+      {"generics listed",
+       with_types(R"([{"name": "T", "generics": ["A", "N"], "type": {"kind": "struct", "fields": []}}])"),
        "ok"},
-      {"field not a record", with_body(R"({"kind": "struct", "fields": [1]})"), "invalid type: integer `1`, expected struct IdlField"},
+      {"field not a record", with_body(R"({"kind": "struct", "fields": [1]})"),
+       "invalid type: integer `1`, expected struct IdlField"},
       {"field positional needs docs", with_body(R"({"kind": "struct", "fields": [["a"]]})"),
        "invalid length 1, expected struct IdlField with 3 elements"},
   });
@@ -175,13 +175,15 @@ TEST(LegacyReaderTypeDefs, BodiesAndEnumFields) {
       {"current body tag", with_body(R"({"kind": "type", "alias": "u8"})"),
        "unknown variant `type`, expected one of `struct`, `enum`, `alias`"},
       {"no kind", with_body(R"({"fields": []})"), "missing field `kind`"},
-      {"body not an object", with_body("5"), "invalid type: integer `5`, expected internally tagged enum IdlTypeDefinitionTy"},
+      {"body not an object", with_body("5"),
+       "invalid type: integer `5`, expected internally tagged enum IdlTypeDefinitionTy"},
       {"integer tag outside alternatives", with_body(R"({"kind": 0, "fields": []})"),
        "invalid type: integer `0`, expected variant identifier"},
       {"positional body", with_body(R"(["enum"])"),
        "invalid length 0, expected struct variant IdlTypeDefinitionTy::Enum with 1 element"},
       {"enum without variants", with_body(R"({"kind": "enum"})"), "missing field `variants`"},
-      {"unit variant", with_body(R"({"kind": "enum", "variants": [{"name": "A"}, {"name": "B", "fields": null}]})"), "ok"},
+      {"unit variant",
+       with_body(R"({"kind": "enum", "variants": [{"name": "A"}, {"name": "B", "fields": null}]})"), "ok"},
       {"variant positional, fields default", with_body(R"({"kind": "enum", "variants": [["A"]]})"), "ok"},
       {"empty variant fields", with_variant_fields("[]"), "ok"},
       {"named variant fields", with_variant_fields(R"([{"name": "x", "type": "u8"}])"), "ok"},
@@ -213,30 +215,41 @@ TEST(LegacyReaderTypeDefs, BodiesAndEnumFields) {
 TEST(LegacyReaderAccounts, ItemAlternativesAndSeeds) {
   check_rows({
       {"single account", with_accounts(R"([{"name": "payer", "isMut": true, "isSigner": true}])"), "ok"},
-      {"single account with accounts key", with_accounts(R"([{"name": "payer", "isMut": true, "isSigner": true, "accounts": []}])"),
-       "ok"},
+      {"single account with accounts key",
+       with_accounts(R"([{"name": "payer", "isMut": true, "isSigner": true, "accounts": []}])"), "ok"},
       {"group", with_accounts(R"([{"name": "group", "accounts": []}])"), "ok"},
-      {"nested groups", with_accounts(R"([{"name": "g", "accounts": [{"name": "h", "accounts": [{"name": "a", "isMut": false, "isSigner": false}]}]}])"),
+      {"nested groups",
+       with_accounts(
+           R"([{"name": "g", "accounts": [{"name": "h", "accounts": [{"name": "a", "isMut": false, "isSigner": false}]}]}])"),
        "ok"},
       {"neither", with_accounts(R"([{"name": "x"}])"), kAccountItem},
-      {"isMut not a boolean", with_accounts(R"([{"name": "x", "isMut": 1, "isSigner": true}])"), kAccountItem},
+      {"isMut not a boolean", with_accounts(R"([{"name": "x", "isMut": 1, "isSigner": true}])"),
+       kAccountItem},
       {"bad entry in group", with_accounts(R"([{"name": "g", "accounts": [{"name": "x"}]}])"), kAccountItem},
-      {"isOptional null", with_accounts(R"([{"name": "x", "isMut": false, "isSigner": false, "isOptional": null}])"), "ok"},
-      {"relations null", with_accounts(R"([{"name": "x", "isMut": false, "isSigner": false, "relations": null}])"), kAccountItem},
+      {"isOptional null",
+       with_accounts(R"([{"name": "x", "isMut": false, "isSigner": false, "isOptional": null}])"), "ok"},
+      {"relations null",
+       with_accounts(R"([{"name": "x", "isMut": false, "isSigner": false, "relations": null}])"),
+       kAccountItem},
       {"positional account", with_accounts(R"([["x", true, false, null, null]])"), "ok"},
       {"positional account too short", with_accounts(R"([["x", true, false, null]])"), kAccountItem},
       {"const string seed", with_seed(R"({"kind": "const", "type": "string", "value": "abc"})"), "ok"},
       {"const seed null value", with_seed(R"({"kind": "const", "type": "u8", "value": null})"), "ok"},
       {"const seed without value", with_seed(R"({"kind": "const", "type": "u8"})"), kAccountItem},
       {"arg seed", with_seed(R"({"kind": "arg", "type": "u64", "path": "amount"})"), "ok"},
-      {"account seed", with_seed(R"({"kind": "account", "type": "publicKey", "account": "Market", "path": "market"})"), "ok"},
-      {"account seed without account", with_seed(R"({"kind": "account", "type": "publicKey", "path": "market"})"), "ok"},
-      {"seed tag constant", with_seed(R"({"kind": "constant", "type": "string", "value": "abc"})"), kAccountItem},
+      {"account seed",
+       with_seed(R"({"kind": "account", "type": "publicKey", "account": "Market", "path": "market"})"), "ok"},
+      {"account seed without account",
+       with_seed(R"({"kind": "account", "type": "publicKey", "path": "market"})"), "ok"},
+      {"seed tag constant", with_seed(R"({"kind": "constant", "type": "string", "value": "abc"})"),
+       kAccountItem},
       {"seed without type", with_seed(R"({"kind": "arg", "path": "amount"})"), kAccountItem},
       {"seed integer tag", with_seed(R"({"kind": 1, "type": "u64", "path": "amount"})"), "ok"},
-      {"seed integer tag too large", with_seed(R"({"kind": 3, "type": "u64", "path": "amount"})"), kAccountItem},
+      {"seed integer tag too large", with_seed(R"({"kind": 3, "type": "u64", "path": "amount"})"),
+       kAccountItem},
       {"programId", with_accounts(R"([{"name": "a", "isMut": false, "isSigner": false, "pda": {"seeds": [],
-          "programId": {"kind": "const", "type": "publicKey", "value": [1, 2]}}}])"), "ok"},
+          "programId": {"kind": "const", "type": "publicKey", "value": [1, 2]}}}])"),
+       "ok"},
   });
 
   legacy::Idl idl = read_ok(with_accounts(
@@ -272,23 +285,31 @@ TEST(LegacyReaderTypes, NamesPayloadsAndMessages) {
   check_rows({
       {"publicKey", with_arg_type(R"("publicKey")"), "ok"},
       {"pubkey", with_arg_type(R"("pubkey")"), "unknown variant `pubkey`, expected one of " + kTypeChoices},
-      {"unknown object key", with_arg_type(R"({"coption": "u8"})"), "unknown variant `coption`, expected one of " + kTypeChoices},
+      {"unknown object key", with_arg_type(R"({"coption": "u8"})"),
+       "unknown variant `coption`, expected one of " + kTypeChoices},
       {"defined string", with_arg_type(R"({"defined": "Order"})"), "ok"},
-      {"defined current form", with_arg_type(R"({"defined": {"name": "Order"}})"), "invalid type: map, expected a string"},
+      {"defined current form", with_arg_type(R"({"defined": {"name": "Order"}})"),
+       "invalid type: map, expected a string"},
       {"defined bare", with_arg_type(R"("defined")"), "invalid type: unit variant, expected newtype variant"},
       {"option", with_arg_type(R"({"option": {"vec": {"defined": "Order"}}})"), "ok"},
       {"unit with null payload", with_arg_type(R"({"u8": null})"), "ok"},
       {"unit with payload", with_arg_type(R"({"u8": 1})"), "invalid type: integer `1`, expected unit"},
-      {"two keys", with_arg_type(R"({"vec": "u8", "option": "u8"})"), "invalid value: map, expected map with a single key"},
+      {"two keys", with_arg_type(R"({"vec": "u8", "option": "u8"})"),
+       "invalid value: map, expected map with a single key"},
       {"number", with_arg_type("7"), "invalid type: integer `7`, expected string or map"},
       {"array", with_arg_type(R"({"array": ["u8", 32]})"), "ok"},
-      {"array generic length", with_arg_type(R"({"array": ["u8", "N"]})"), R"(invalid type: string "N", expected usize)"},
-      {"array negative length", with_arg_type(R"({"array": ["u8", -1]})"), "invalid value: integer `-1`, expected usize"},
-      {"array empty", with_arg_type(R"({"array": []})"), "invalid type: null, expected tuple variant IdlType::Array"},
+      {"array generic length", with_arg_type(R"({"array": ["u8", "N"]})"),
+       R"(invalid type: string "N", expected usize)"},
+      {"array negative length", with_arg_type(R"({"array": ["u8", -1]})"),
+       "invalid value: integer `-1`, expected usize"},
+      {"array empty", with_arg_type(R"({"array": []})"),
+       "invalid type: null, expected tuple variant IdlType::Array"},
       {"array one element", with_arg_type(R"({"array": ["u8"]})"),
        "invalid length 1, expected tuple variant IdlType::Array with 2 elements"},
-      {"array three elements", with_arg_type(R"({"array": ["u8", 1, 2]})"), "invalid length 3, expected fewer elements in array"},
-      {"array not a list", with_arg_type(R"({"array": "u8"})"), R"(invalid type: string "u8", expected tuple variant)"},
+      {"array three elements", with_arg_type(R"({"array": ["u8", 1, 2]})"),
+       "invalid length 3, expected fewer elements in array"},
+      {"array not a list", with_arg_type(R"({"array": "u8"})"),
+       R"(invalid type: string "u8", expected tuple variant)"},
       {"genericLenArray", with_arg_type(R"({"genericLenArray": ["u8", "N"]})"), "ok"},
       {"genericLenArray numeric", with_arg_type(R"({"genericLenArray": ["u8", 4]})"),
        "invalid type: integer `4`, expected a string"},
@@ -297,17 +318,24 @@ TEST(LegacyReaderTypes, NamesPayloadsAndMessages) {
       {"genericLenArray empty", with_arg_type(R"({"genericLenArray": []})"),
        "invalid type: null, expected tuple variant IdlType::GenericLenArray"},
       {"generic", with_arg_type(R"({"generic": "T"})"), "ok"},
-      {"definedWithTypeArgs", with_arg_type(R"({"definedWithTypeArgs": {"name": "Pair", "args": [{"generic": "T"}, {"value": "4"}, {"type": "publicKey"}]}})"),
+      {"definedWithTypeArgs",
+       with_arg_type(
+           R"({"definedWithTypeArgs": {"name": "Pair", "args": [{"generic": "T"}, {"value": "4"}, {"type": "publicKey"}]}})"),
        "ok"},
-      {"definedWithTypeArgs without args", with_arg_type(R"({"definedWithTypeArgs": {"name": "Pair"}})"), "missing field `args`"},
+      {"definedWithTypeArgs without args", with_arg_type(R"({"definedWithTypeArgs": {"name": "Pair"}})"),
+       "missing field `args`"},
       {"definedWithTypeArgs positional outside", with_arg_type(R"({"definedWithTypeArgs": ["Pair", []]})"),
        "invalid type: sequence, expected struct variant"},
-      {"definedWithTypeArgs positional inside", with_variant_fields(R"([{"definedWithTypeArgs": ["Pair", []]}])"), "ok"},
-      {"definedWithTypeArgs short inside", with_body(R"({"kind": "alias", "value": {"definedWithTypeArgs": ["Pair"]}})"),
+      {"definedWithTypeArgs positional inside",
+       with_variant_fields(R"([{"definedWithTypeArgs": ["Pair", []]}])"), "ok"},
+      {"definedWithTypeArgs short inside",
+       with_body(R"({"kind": "alias", "value": {"definedWithTypeArgs": ["Pair"]}})"),
        "invalid length 1, expected struct variant IdlType::DefinedWithTypeArgs with 2 elements"},
-      {"type arg unknown", with_arg_type(R"({"definedWithTypeArgs": {"name": "P", "args": [{"const": "4"}]}})"),
+      {"type arg unknown",
+       with_arg_type(R"({"definedWithTypeArgs": {"name": "P", "args": [{"const": "4"}]}})"),
        "unknown variant `const`, expected one of `generic`, `value`, `type`"},
-      {"type arg value not a string", with_arg_type(R"({"definedWithTypeArgs": {"name": "P", "args": [{"value": 4}]}})"),
+      {"type arg value not a string",
+       with_arg_type(R"({"definedWithTypeArgs": {"name": "P", "args": [{"value": 4}]}})"),
        "invalid type: integer `4`, expected a string"},
   });
 
@@ -375,7 +403,8 @@ TEST(LegacyReaderLoad, LoaderSendsUnversionedDocumentsHere) {
   // Through load_idl: reading messages reach the caller unchanged.
   EXPECT_EQ(load_idl("42").error(), "invalid type: integer `42`, expected struct Idl");
   EXPECT_EQ(load_idl(R"({"metadata": {"spec": 1}})").error(), "missing field `version`");
-  EXPECT_EQ(load_idl(with_arg_type(R"("pubkey")")).error(), "unknown variant `pubkey`, expected one of " + kTypeChoices);
+  EXPECT_EQ(load_idl(with_arg_type(R"("pubkey")")).error(),
+            "unknown variant `pubkey`, expected one of " + kTypeChoices);
 }
 
 }  // namespace

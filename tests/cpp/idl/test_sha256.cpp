@@ -1,5 +1,3 @@
-#include "idl/sha256.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "idl/sha256.h"
 
 namespace varkel::idl {
 namespace {
@@ -38,8 +38,8 @@ class Sha256Vectors : public ::testing::TestWithParam<DigestRow> {};
 TEST_P(Sha256Vectors, OneShot) {
   const DigestRow& row = GetParam();
   EXPECT_EQ(hex(sha256(row.message)), row.digest);
-  const std::span<const std::uint8_t> bytes(
-      reinterpret_cast<const std::uint8_t*>(row.message.data()), row.message.size());
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(row.message.data()),
+                                            row.message.size());
   EXPECT_EQ(hex(sha256(bytes)), row.digest);
 }
 
@@ -68,12 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
         DigestRow{std::string(1000000, 'a'),
                   "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
         // Padding edges: 55 bytes fit one block, 56 need a second, 64 fill one.
-        DigestRow{std::string(55, 'x'),
-                  "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
-        DigestRow{std::string(56, 'x'),
-                  "04c26261370ee7541549d16dee320c723e3fd14671e66a099afe0a377c16888e"},
-        DigestRow{std::string(64, 'x'),
-                  "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"}));
+        DigestRow{std::string(55, 'x'), "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
+        DigestRow{std::string(56, 'x'), "04c26261370ee7541549d16dee320c723e3fd14671e66a099afe0a377c16888e"},
+        DigestRow{std::string(64, 'x'), "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"}));
 
 struct DiscriminatorRow {
   std::string_view prefix;
@@ -96,10 +93,10 @@ TEST_P(LegacyDiscriminator, IsTheHashPrefix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, LegacyDiscriminator,
-                         ::testing::Values(
-                             DiscriminatorRow{"global", "initialize_market", "2323bdc19b30aacb"},
-                             DiscriminatorRow{"account", "Market", "dbbed53700e3c69a"},
-                             DiscriminatorRow{"event", "\u00DCberEvent", "3b4907bdc17d52c5"}));
+                         ::testing::Values(DiscriminatorRow{"global", "initialize_market",
+                                                            "2323bdc19b30aacb"},
+                                           DiscriminatorRow{"account", "Market", "dbbed53700e3c69a"},
+                                           DiscriminatorRow{"event", "\u00DCberEvent", "3b4907bdc17d52c5"}));
 
 }  // namespace
 }  // namespace varkel::idl

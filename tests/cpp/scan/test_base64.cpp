@@ -1,5 +1,3 @@
-#include "scan/base64.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "scan/base64.h"
 
 namespace varkel::scan {
 namespace {
@@ -49,26 +49,30 @@ TEST_P(Base64Accepts, Decodes) {
   EXPECT_EQ(*got, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Base64Accepts,
-                         ::testing::Values(AcceptCase{"", {}}, AcceptCase{"AQ==", {0x01}},
-                                           AcceptCase{"AQI=", {0x01, 0x02}}, AcceptCase{"AQID", {0x01, 0x02, 0x03}},
-                                           AcceptCase{"AAAA", {0, 0, 0}}, AcceptCase{"////", {0xFF, 0xFF, 0xFF}},
-                                           AcceptCase{"+/+/", {0xFB, 0xFF, 0xBF}},
-                                           AcceptCase{"/w==", {0xFF}}, AcceptCase{"//8=", {0xFF, 0xFF}},
-                                           AcceptCase{"aGVsbG8=", {'h', 'e', 'l', 'l', 'o'}},
-                                           AcceptCase{"AQIDBAUG", {1, 2, 3, 4, 5, 6}},
-                                           AcceptCase{"AQIDBA==", {1, 2, 3, 4}}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Base64Accepts,
+    ::testing::Values(AcceptCase{"", {}}, AcceptCase{"AQ==", {0x01}}, AcceptCase{"AQI=", {0x01, 0x02}},
+                      AcceptCase{"AQID", {0x01, 0x02, 0x03}}, AcceptCase{"AAAA", {0, 0, 0}},
+                      AcceptCase{"////", {0xFF, 0xFF, 0xFF}}, AcceptCase{"+/+/", {0xFB, 0xFF, 0xBF}},
+                      AcceptCase{"/w==", {0xFF}}, AcceptCase{"//8=", {0xFF, 0xFF}},
+                      AcceptCase{"aGVsbG8=", {'h', 'e', 'l', 'l', 'o'}},
+                      AcceptCase{"AQIDBAUG", {1, 2, 3, 4, 5, 6}}, AcceptCase{"AQIDBA==", {1, 2, 3, 4}}));
 
 class Base64Refuses : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(Base64Refuses, Fails) { EXPECT_FALSE(decode(GetParam()).has_value()) << GetParam(); }
+TEST_P(Base64Refuses, Fails) {
+  EXPECT_FALSE(decode(GetParam()).has_value()) << GetParam();
+}
 
 INSTANTIATE_TEST_SUITE_P(Table, Base64Refuses,
-                         ::testing::Values("AR==", "AQJ=", "AQ", "AQI", "AQ=", "A", "AQ==AQ==", "A===", "====",
-                                           "AQ ID", "AQID\n", "\nAQID", " AQID", "-_-_", "AQ-_", "AQ_=",
-                                           "=AQI", "A=QI", "AQ=I", "AQID====", "AQIDAQ=I", "AQIDA===",
-                                           "AQIDAR==", "AQ==AQID", "AQI=AQID", std::string("AQ\0D", 4),
-                                           "AQ\x80" "D", "AQ\xC3\xA9", "AQ==\r\n"));
+                         ::testing::Values("AR==", "AQJ=", "AQ", "AQI", "AQ=", "A",
+                                           "AQ==AQ==", "A===", "====", "AQ ID", "AQID\n", "\nAQID", " AQID",
+                                           "-_-_", "AQ-_", "AQ_=", "=AQI", "A=QI", "AQ=I",
+                                           "AQID====", "AQIDAQ=I", "AQIDA===", "AQIDAR==", "AQ==AQID",
+                                           "AQI=AQID", std::string("AQ\0D", 4),
+                                           "AQ\x80"
+                                           "D",
+                                           "AQ\xC3\xA9", "AQ==\r\n"));
 
 // Every length 0..300 round-trips through the reference encoder.
 TEST(Base64, RoundTripsAllLengths) {

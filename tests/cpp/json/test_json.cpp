@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "idl/json.h"
+#include "json/json.h"
 
 namespace varkel::json {
 namespace {
@@ -193,7 +193,8 @@ TEST(JsonParse, FailureMessagesWithPosition) {
       {"\"\xf8\x88\x80\x80\x80\"", "invalid unicode code point at line 1 column 2"},
       {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
       {"\"\t\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
-      {std::string("\"\0\"", 3), "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
+      {std::string("\"\0\"", 3),
+       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
       {"{1:2}", "key must be a string at line 1 column 2"},
       {"{\"a\":1,2:3}", "key must be a string at line 1 column 8"},
       {"\"\\ud800\"", "lone leading surrogate in hex escape at line 1 column 8"},
@@ -225,12 +226,14 @@ TEST(JsonParse, NestingLimitIs127Levels) {
     EXPECT_TRUE(ok.has_value()) << "mixed=" << mixed << ": " << ok.error();
     auto too_deep = parse(nested(128, mixed));
     ASSERT_FALSE(too_deep.has_value()) << "mixed=" << mixed;
-    EXPECT_TRUE(too_deep.error().starts_with("recursion limit exceeded at line 1 column ")) << too_deep.error();
+    EXPECT_TRUE(too_deep.error().starts_with("recursion limit exceeded at line 1 column "))
+        << too_deep.error();
   }
   // Objects only: the 128th '{' sits at column 128.
   std::string objects;
   for (int i = 0; i < 128; ++i) objects += "{\"\":";
-  EXPECT_EQ(parse(objects).error(), "recursion limit exceeded at line 1 column " + std::to_string(127 * 4 + 1));
+  EXPECT_EQ(parse(objects).error(),
+            "recursion limit exceeded at line 1 column " + std::to_string(127 * 4 + 1));
   // Depth counts open levels, not the total number of containers.
   std::string wide = "[";
   for (int i = 0; i < 1000; ++i) {
@@ -243,7 +246,9 @@ TEST(JsonParse, NestingLimitIs127Levels) {
   EXPECT_EQ(parse(std::string(1000000, '[')).error(), "recursion limit exceeded at line 1 column 128");
 }
 
-Value make_string(std::string text) { return Value{std::move(text)}; }
+Value make_string(std::string text) {
+  return Value{std::move(text)};
+}
 
 TEST(JsonFoundText, NamesEveryKind) {
   const std::vector<std::pair<Value, std::string>> rows = {
@@ -306,7 +311,8 @@ TEST(JsonFormatFloat, ShortestRoundTripWithPointZero) {
 }
 
 TEST(JsonToCompact, EscapesAndOrder) {
-  const std::vector<Rejected> rows = {  // {input, compact}
+  const std::vector<Rejected> rows = {
+      // {input, compact}
       {"\"abc\"", "\"abc\""},
       {"7", "7"},
       {"-7", "-7"},

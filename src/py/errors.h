@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace varkel {
+namespace varkel::py {
 
 // The internal-error exception class (derives from BaseException), created
 // once per process on first use. Borrowed; null with an exception set if it
@@ -22,7 +22,8 @@ PyObject* raise_internal_error(std::string_view message);
 // the "argument '{param}': " prefix (param null). Returns null.
 PyObject* raise_not_instance(const char* param, PyObject* obj, const char* target);
 
-// The text "{type}: {str(exc)}" of the pending exception, which is cleared.
+// The text "{type}: {str(exc)}" of the pending exception, which is cleared
+// ("SystemError: error return without exception set" when none is pending).
 std::string take_exception_text();
 
-}  // namespace varkel
+}  // namespace varkel::py

@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "result.h"
+#include "base/result.h"
 
 namespace varkel::json {
 
@@ -36,20 +36,44 @@ struct Value {
                json::Object>
       data{nullptr};
 
-  Kind kind() const noexcept { return static_cast<Kind>(data.index()); }
-  bool is_null() const noexcept { return kind() == Kind::Null; }
-  bool is_string() const noexcept { return kind() == Kind::String; }
-  bool is_array() const noexcept { return kind() == Kind::Array; }
-  bool is_object() const noexcept { return kind() == Kind::Object; }
+  Kind kind() const noexcept {
+    return static_cast<Kind>(data.index());
+  }
+  bool is_null() const noexcept {
+    return kind() == Kind::Null;
+  }
+  bool is_string() const noexcept {
+    return kind() == Kind::String;
+  }
+  bool is_array() const noexcept {
+    return kind() == Kind::Array;
+  }
+  bool is_object() const noexcept {
+    return kind() == Kind::Object;
+  }
 
   // Typed access; the caller has checked kind().
-  bool as_bool() const { return std::get<bool>(data); }
-  std::uint64_t as_uint() const { return std::get<std::uint64_t>(data); }
-  std::int64_t as_int() const { return std::get<std::int64_t>(data); }
-  double as_float() const { return std::get<double>(data); }
-  const std::string& as_string() const { return std::get<std::string>(data); }
-  const json::Array& as_array() const { return std::get<json::Array>(data); }
-  const json::Object& as_object() const { return std::get<json::Object>(data); }
+  bool as_bool() const {
+    return std::get<bool>(data);
+  }
+  std::uint64_t as_uint() const {
+    return std::get<std::uint64_t>(data);
+  }
+  std::int64_t as_int() const {
+    return std::get<std::int64_t>(data);
+  }
+  double as_float() const {
+    return std::get<double>(data);
+  }
+  const std::string& as_string() const {
+    return std::get<std::string>(data);
+  }
+  const json::Array& as_array() const {
+    return std::get<json::Array>(data);
+  }
+  const json::Object& as_object() const {
+    return std::get<json::Object>(data);
+  }
 
   // The member `key` of an object (binary search), or nullptr when this is
   // not an object or has no such key.

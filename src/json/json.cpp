@@ -24,7 +24,7 @@
 //   start a number or another value ("+1", ".5") fails with "expected value".
 // - After "[1," or "{"a":1," the end of the text fails with "EOF while parsing
 //   a list" / "EOF while parsing an object".
-#include "idl/json.h"
+#include "json/json.h"
 
 #include <algorithm>
 #include <charconv>
@@ -32,13 +32,16 @@
 #include <limits>
 #include <system_error>
 
+#include "base/utf8_encode.h"
+
 namespace varkel::json {
 
 const Value* Value::get(std::string_view key) const noexcept {
   const auto* object = std::get_if<json::Object>(&data);
   if (object == nullptr) return nullptr;
-  auto it = std::lower_bound(object->begin(), object->end(), key,
-                             [](const Member& m, std::string_view k) { return std::string_view(m.first) < k; });
+  auto it = std::lower_bound(object->begin(), object->end(), key, [](const Member& m, std::string_view k) {
+    return std::string_view(m.first) < k;
+  });
   if (it == object->end() || std::string_view(it->first) != key) return nullptr;
   return &it->second;
 }
@@ -50,7 +53,9 @@ constexpr int kMaxDepth = 127;
 // Sorts the members [first, last) by key bytes, stably, and keeps only the
 // last of every run of equal keys. Returns the new end of the range.
 json::Object::iterator normalize_members(json::Object::iterator first, json::Object::iterator last) {
-  auto less = [](const Member& a, const Member& b) { return std::string_view(a.first) < std::string_view(b.first); };
+  auto less = [](const Member& a, const Member& b) {
+    return std::string_view(a.first) < std::string_view(b.first);
+  };
   const auto n = last - first;
   if (n < 2) return last;
   bool sorted_unique = true;
@@ -90,24 +95,6 @@ int hex_digit(unsigned char c) noexcept {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 class Parser {
@@ -328,12 +315,16 @@ class Parser {
       len = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
       len = 3;
-      if (b0 == 0xE0) lo = 0xA0;       // no overlong forms
-      else if (b0 == 0xED) hi = 0x9F;  // no encoded surrogates
+      if (b0 == 0xE0)
+        lo = 0xA0;  // no overlong forms
+      else if (b0 == 0xED)
+        hi = 0x9F;  // no encoded surrogates
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
       len = 4;
-      if (b0 == 0xF0) lo = 0x90;       // no overlong forms
-      else if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+      if (b0 == 0xF0)
+        lo = 0x90;  // no overlong forms
+      else if (b0 == 0xF4)
+        hi = 0x8F;  // nothing above U+10FFFF
     } else {
       return error("invalid unicode code point", pos_);
     }
@@ -380,14 +371,30 @@ class Parser {
       if (at_end()) return error("EOF while parsing a string", pos_);
       char e = text_[pos_];
       switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
+        case '"':
+          out.push_back('"');
+          break;
+        case '\\':
+          out.push_back('\\');
+          break;
+        case '/':
+          out.push_back('/');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
         case 'u': {
           ++pos_;
           std::uint32_t unit;
@@ -416,7 +423,9 @@ class Parser {
     }
   }
 
-  bool is_digit_at(std::size_t i) const noexcept { return i < text_.size() && text_[i] >= '0' && text_[i] <= '9'; }
+  bool is_digit_at(std::size_t i) const noexcept {
+    return i < text_.size() && text_[i] >= '0' && text_[i] <= '9';
+  }
 
   bool parse_number(Value& out) {
     const std::size_t start = pos_;
@@ -437,8 +446,10 @@ class Parser {
     } else {
       while (is_digit_at(pos_)) {
         auto d = static_cast<std::uint64_t>(text_[pos_] - '0');
-        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - d) / 10) overflow = true;
-        else magnitude = magnitude * 10 + d;
+        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - d) / 10)
+          overflow = true;
+        else
+          magnitude = magnitude * 10 + d;
         ++pos_;
       }
     }
@@ -525,13 +536,27 @@ void append_compact_string(std::string& out, std::string_view text) {
   for (char ch : text) {
     auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (c < 0x20) {
           out += "\\u00";
@@ -593,7 +618,9 @@ void append_compact(std::string& out, const Value& value) {
 
 }  // namespace
 
-Result<Value> parse(std::string_view text) { return Parser(text).run(); }
+Result<Value> parse(std::string_view text) {
+  return Parser(text).run();
+}
 
 std::string format_float(double value) {
   char buf[64];
@@ -623,12 +650,24 @@ std::string found_text(const Value& value) {
       for (char ch : s) {
         auto c = static_cast<unsigned char>(ch);
         switch (c) {
-          case '"': out += "\\\""; break;
-          case '\\': out += "\\\\"; break;
-          case '\n': out += "\\n"; break;
-          case '\r': out += "\\r"; break;
-          case '\t': out += "\\t"; break;
-          case '\0': out += "\\0"; break;
+          case '"':
+            out += "\\\"";
+            break;
+          case '\\':
+            out += "\\\\";
+            break;
+          case '\n':
+            out += "\\n";
+            break;
+          case '\r':
+            out += "\\r";
+            break;
+          case '\t':
+            out += "\\t";
+            break;
+          case '\0':
+            out += "\\0";
+            break;
           default:
             if (c < 0x20 || c == 0x7F) {
               out += "\\u{";

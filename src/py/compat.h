@@ -5,7 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-namespace varkel {
+namespace varkel::py {
 
 // PyIter_NextItem (3.14): 1 with *item set to a new reference, 0 at the end
 // (*item null), -1 with an exception set (*item null).
@@ -19,4 +19,4 @@ inline int iter_next_item(PyObject* iter, PyObject** item) {
 #endif
 }
 
-}  // namespace varkel
+}  // namespace varkel::py

@@ -8,7 +8,7 @@
 
 #include <utility>
 
-namespace varkel {
+namespace varkel::py {
 
 class PyRef {
  public:
@@ -43,4 +43,4 @@ class PyRef {
   PyObject* obj_ = nullptr;
 };
 
-}  // namespace varkel
+}  // namespace varkel::py
