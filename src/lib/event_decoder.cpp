@@ -8,6 +8,7 @@
 #include "idl/load.h"
 #include "lib/args.h"
 #include "py/errors.h"
+#include "py/guard.h"
 #include "py/once.h"
 #include "py/pyref.h"
 #include "scan/batch_scan.h"
@@ -87,7 +88,8 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
 }
 
 PyMethodDef decoder_methods[] = {
-    {"parse_logs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decoder_parse_logs)),
+    {"parse_logs",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_parse_logs>)),
      METH_FASTCALL | METH_KEYWORDS,
      "parse_logs($self, logs)\n--\n\n"
      "Decode every recognizable event from a batch of program log lines.\n\n"
@@ -98,7 +100,7 @@ PyMethodDef decoder_methods[] = {
 };
 
 PyGetSetDef decoder_getset[] = {
-    {"event_names", decoder_event_names, nullptr,
+    {"event_names", py::guarded<decoder_event_names>, nullptr,
      "Names of all events declared in the IDL, in declaration order.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -106,8 +108,8 @@ PyGetSetDef decoder_getset[] = {
 PyType_Slot decoder_slots[] = {
     {Py_tp_doc, const_cast<char*>("EventDecoder(idl_json)\n--\n\n"
                                   "Decodes Anchor 0.30+ program events from Solana transaction log lines.")},
-    {Py_tp_new, reinterpret_cast<void*>(decoder_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(decoder_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(py::guarded<decoder_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::guarded<decoder_dealloc>)},
     {Py_tp_methods, decoder_methods},
     {Py_tp_getset, decoder_getset},
     {0, nullptr},

@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
+#include "py/guard.h"
 #include "py/pyref.h"
 
 namespace varkel {
@@ -34,7 +35,7 @@ int module_exec(PyObject* module) {
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(py::guarded<module_exec>)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };

@@ -1,5 +1,6 @@
 #include "scan/batch_scan.h"
 
+#include <algorithm>
 #include <string>
 
 #include "decode/borsh_reader.h"
@@ -12,6 +13,10 @@
 namespace varkel::scan {
 
 namespace {
+
+// Lines reserved up front from the size hint; beyond it the lists grow as the
+// iteration yields items.
+constexpr Py_ssize_t kMaxReservedLines = Py_ssize_t{1} << 16;
 
 // Replaces a pending TypeError by a new TypeError "argument 'logs': {message}"
 // that keeps the replaced one's cause. Other exceptions stay as they are.
@@ -38,11 +43,14 @@ bool collect_lines(PyObject* logs, LogLines& out) {
     py::raise_not_instance(nullptr, logs, "Sequence");
     return false;
   }
+  // The size is a hint only (a __len__ may say anything): the items that the
+  // iteration really yields decide, and the reservation is bounded.
   Py_ssize_t capacity = PyObject_Size(logs);
   if (capacity < 0) {
     PyErr_Clear();
     capacity = 0;
   }
+  capacity = std::min(capacity, kMaxReservedLines);
   out.owners.reserve(static_cast<std::size_t>(capacity));
   out.views.reserve(static_cast<std::size_t>(capacity));
   py::PyRef iter = py::PyRef::steal(PyObject_GetIter(logs));

@@ -17,6 +17,7 @@
 #include "decode/value_decoder.h"
 #include "idl/load.h"
 #include "py/errors.h"
+#include "py/guard.h"
 #include "py/pyref.h"
 
 namespace {
@@ -69,7 +70,8 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef methods[] = {
-    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decode)), METH_FASTCALL,
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varkel::py::guarded<decode>)),
+     METH_FASTCALL,
      "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode "
      "error."},
     {nullptr, nullptr, 0, nullptr},
