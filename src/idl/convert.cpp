@@ -39,46 +39,28 @@ IdlGenericArg convert_type_arg(legacy::IdlDefinedTypeArg& arg) {
   return IdlGenericArg{IdlGenericArg::Type{convert_type(*type.type)}};
 }
 
+// The legacy scalar kinds and the current kinds they become, one to one.
+using LegacyKind = legacy::IdlType::Kind;
+using Kind = IdlType::Kind;
+
+constexpr std::pair<LegacyKind, Kind> kScalarKinds[] = {
+    {LegacyKind::Bool, Kind::Bool},     {LegacyKind::U8, Kind::U8},
+    {LegacyKind::I8, Kind::I8},         {LegacyKind::U16, Kind::U16},
+    {LegacyKind::I16, Kind::I16},       {LegacyKind::U32, Kind::U32},
+    {LegacyKind::I32, Kind::I32},       {LegacyKind::F32, Kind::F32},
+    {LegacyKind::U64, Kind::U64},       {LegacyKind::I64, Kind::I64},
+    {LegacyKind::F64, Kind::F64},       {LegacyKind::U128, Kind::U128},
+    {LegacyKind::I128, Kind::I128},     {LegacyKind::U256, Kind::U256},
+    {LegacyKind::I256, Kind::I256},     {LegacyKind::Bytes, Kind::Bytes},
+    {LegacyKind::String, Kind::String}, {LegacyKind::PublicKey, Kind::Pubkey},
+};
+
 IdlType convert_type(legacy::IdlType& type) {
-  using L = legacy::IdlType::Kind;
-  using C = IdlType::Kind;
+  using L = LegacyKind;
+  for (const auto& [from, to] : kScalarKinds) {
+    if (type.kind == from) return IdlType::simple(to);
+  }
   switch (type.kind) {
-    case L::Bool:
-      return IdlType::simple(C::Bool);
-    case L::U8:
-      return IdlType::simple(C::U8);
-    case L::I8:
-      return IdlType::simple(C::I8);
-    case L::U16:
-      return IdlType::simple(C::U16);
-    case L::I16:
-      return IdlType::simple(C::I16);
-    case L::U32:
-      return IdlType::simple(C::U32);
-    case L::I32:
-      return IdlType::simple(C::I32);
-    case L::F32:
-      return IdlType::simple(C::F32);
-    case L::U64:
-      return IdlType::simple(C::U64);
-    case L::I64:
-      return IdlType::simple(C::I64);
-    case L::F64:
-      return IdlType::simple(C::F64);
-    case L::U128:
-      return IdlType::simple(C::U128);
-    case L::I128:
-      return IdlType::simple(C::I128);
-    case L::U256:
-      return IdlType::simple(C::U256);
-    case L::I256:
-      return IdlType::simple(C::I256);
-    case L::Bytes:
-      return IdlType::simple(C::Bytes);
-    case L::String:
-      return IdlType::simple(C::String);
-    case L::PublicKey:
-      return IdlType::simple(C::Pubkey);
     case L::Defined:
       return IdlType::defined_of(std::move(std::get<std::string>(type.payload)));
     case L::Option:
@@ -103,8 +85,10 @@ IdlType convert_type(legacy::IdlType& type) {
       for (legacy::IdlDefinedTypeArg& arg : defined.args) generics.push_back(convert_type_arg(arg));
       return IdlType::defined_of(std::move(defined.name), std::move(generics));
     }
+    default:  // the scalar kinds, converted by the table above
+      break;
   }
-  return IdlType::simple(C::Bool);  // not reached: every kind is handled above
+  return IdlType::simple(Kind::Bool);  // not reached: every kind is handled above
 }
 
 // ------------------------------------------------------------------ fields
