@@ -24,7 +24,6 @@ import base64
 import binascii
 import copy
 import gc
-import hashlib
 import json
 import marshal
 import os
@@ -37,7 +36,11 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
-FIXTURES = Path(os.environ.get("VARKEL_FIXTURES", REPO.parent / "shared" / "fixtures"))
+# Base58, the integer table, discriminators, the random value Sampler and the
+# fixture folder (VARKEL_FIXTURES) come from the tests' support module.
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from varkel_support import FIXTURES, INTS, Sampler, b58encode, event_discriminator  # noqa: E402
+
 IDL_DIR = FIXTURES / "idl" / "current"
 EXAMPLE_IDL = REPO / "examples" / "okx-dex" / "idl.json"
 
@@ -108,26 +111,6 @@ INNER_PROGRAMS = [
 INSTRUCTIONS = ["Swap", "SwapV2", "Buy", "Sell", "Route", "CommissionSplSwap2", "FillOrder"]
 MEMOS = ["", "jup", "route:best", "bot-7f3a", "ünïcødé ✓", "x" * 40]
 IX_NAMES = ["buy", "buy_exact_quote_in", "sell"]
-
-
-# --------------------------------------------------------------------------
-# Base58 (Bitcoin alphabet), shared by the generator and the Python decoder.
-
-B58_ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
-
-
-def b58encode(raw: bytes) -> str:
-    n = int.from_bytes(raw, "big")
-    digits = []
-    while n:
-        n, r = divmod(n, 58)
-        digits.append(B58_ALPHABET[r])
-    zeros = len(raw) - len(raw.lstrip(b"\0"))
-    return "1" * zeros + "".join(reversed(digits))
-
-
-def event_discriminator(name: str) -> list[int]:
-    return list(hashlib.sha256(f"event:{name}".encode()).digest()[:8])
 
 
 # --------------------------------------------------------------------------
@@ -237,21 +220,13 @@ def build_idl() -> tuple[dict, dict, str]:
 
 
 # --------------------------------------------------------------------------
-# Generator: random values for a type expression, with their Borsh bytes.
-
-SCALARS = {
-    "u8": ("<B", False, 8), "i8": ("<b", True, 8),
-    "u16": ("<H", False, 16), "i16": ("<h", True, 16),
-    "u32": ("<I", False, 32), "i32": ("<i", True, 32),
-    "u64": ("<Q", False, 64), "i64": ("<q", True, 64),
-}
-WIDE = {"u128": (16, False), "i128": (16, True), "u256": (32, False), "i256": (32, True)}
+# Random values for a type expression, with their Borsh bytes: the tests'
+# Sampler, drawing values that look like a block of DEX traffic.
 
 
-class Generator:
+class BlockSampler(Sampler):
     def __init__(self, idl: dict, rng: random.Random):
-        self.defs = {t["name"]: t for t in idl["types"]}
-        self.rng = rng
+        super().__init__(idl["types"], rng, max_len=4, none_share=0.5)
         # Accounts repeat within a block (pools, mints, programs, busy wallets):
         # keys come from a pool, a few of them hot. Zero bytes in front give
         # leading "1"s in the text.
@@ -260,96 +235,39 @@ class Generator:
         self.keys = [(raw, b58encode(raw)) for raw in pool]
         self.hot = self.keys[:50] + self.keys[-3:]
 
-    def pubkey(self) -> tuple[bytes, str]:
+    def key(self) -> tuple[bytes, str]:
         rng = self.rng
         return rng.choice(self.hot if rng.random() < 0.3 else self.keys)
 
-    def fields(self, fields, out: bytearray):
-        if fields is None:
-            return {}
-        if fields and isinstance(fields[0], dict) and "name" in fields[0]:
-            return {f["name"]: self.value(f["type"], out, f["name"]) for f in fields}
-        return [self.value(t, out) for t in fields]
-
-    def value(self, t, out: bytearray, field_name: str = ""):
+    def int_value(self, kind, field=""):
+        """Timestamps near today for i64 fields named like one; otherwise values
+        of every magnitude."""
         rng = self.rng
-        if isinstance(t, str):
-            if t in SCALARS:
-                fmt, signed, bits = SCALARS[t]
-                if t == "i64" and ("time" in field_name or field_name.endswith("_at") or field_name.endswith("_ts")):
-                    v = 1_767_000_000 + rng.randrange(10_000_000)
-                elif signed:
-                    half = 1 << (rng.randint(1, bits) - 1)
-                    v = rng.randrange(-half, half)
-                else:
-                    v = rng.getrandbits(rng.randint(1, bits))
-                out += struct.pack(fmt, v)
-                return v
-            if t in WIDE:
-                size, signed = WIDE[t]
-                raw = rng.getrandbits(rng.randint(1, size * 8)).to_bytes(size, "little")
-                out += raw
-                return int.from_bytes(raw, "little", signed=signed)
-            if t == "bool":
-                v = rng.random() < 0.5
-                out.append(1 if v else 0)
-                return v
-            if t == "f32":
-                v = struct.unpack("<f", struct.pack("<f", rng.uniform(-1e6, 1e6)))[0]
-                out += struct.pack("<f", v)
-                return v
-            if t == "f64":
-                v = rng.uniform(-1e12, 1e12)
-                out += struct.pack("<d", v)
-                return v
-            if t == "pubkey":
-                raw, text = self.pubkey()
-                out += raw
-                return text
-            if t == "string":
-                v = rng.choice(IX_NAMES if field_name == "ix_name" else MEMOS)
-                raw = v.encode()
-                out += struct.pack("<I", len(raw)) + raw
-                return v
-            if t == "bytes":
-                raw = rng.randbytes(rng.randrange(40))
-                out += struct.pack("<I", len(raw)) + raw
-                return raw
-            raise SystemExit(f"bench: unsupported type {t!r}")
-        if "option" in t:
-            if rng.random() < 0.5:
-                out.append(0)
-                return None
-            out.append(1)
-            return self.value(t["option"], out, field_name)
-        if "vec" in t:
-            n = rng.randrange(5)
-            out += struct.pack("<I", n)
-            return [self.value(t["vec"], out, field_name) for _ in range(n)]
-        if "array" in t:
-            inner, n = t["array"]
-            return [self.value(inner, out, field_name) for _ in range(n)]
-        if "defined" in t:
-            d = t["defined"]
-            body = self.defs[d if isinstance(d, str) else d["name"]]["type"]
-            if body["kind"] == "struct":
-                return self.fields(body.get("fields"), out)
-            if body["kind"] == "enum":
-                i = rng.randrange(len(body["variants"]))
-                variant = body["variants"][i]
-                out.append(i)
-                if "fields" not in variant:
-                    return variant["name"]
-                return {variant["name"]: self.fields(variant["fields"], out)}
-            return self.value(body["alias"], out, field_name)
-        raise SystemExit(f"bench: unsupported type {t!r}")
+        width, signed = INTS[kind]
+        bits = width * 8
+        if kind == "i64" and ("time" in field or field.endswith("_at") or field.endswith("_ts")):
+            return 1_767_000_000 + rng.randrange(10_000_000)
+        if width > 8:
+            raw = rng.getrandbits(rng.randint(1, bits)).to_bytes(width, "little")
+            return int.from_bytes(raw, "little", signed=signed)
+        if signed:
+            half = 1 << (rng.randint(1, bits) - 1)
+            return rng.randrange(-half, half)
+        return rng.getrandbits(rng.randint(1, bits))
+
+    def text_value(self, field=""):
+        return self.rng.choice(IX_NAMES if field == "ix_name" else MEMOS)
+
+    def bytes_value(self, field=""):
+        rng = self.rng
+        return rng.randbytes(rng.randrange(40))
 
 
 def generate_lines(idl: dict, weights: dict, total: int, rng_seed: int):
     """Log lines of transactions, cut at `total`, with the expected records."""
     rng = random.Random(rng_seed)
-    gen = Generator(idl, rng)
-    defs = {t["name"]: t for t in idl["types"]}
+    gen = BlockSampler(idl, rng)
+    defs = gen.types
     events = [(e["name"], bytes(e["discriminator"])) for e in idl["events"]]
     names = [e[0] for e in events]
     cum = [weights[n] for n in names]
@@ -362,9 +280,11 @@ def generate_lines(idl: dict, weights: dict, total: int, rng_seed: int):
             lines.append("Program data: " + base64.b64encode(rng.choice(foreign) + rng.randbytes(rng.randrange(40, 200))).decode())
             return
         name, disc = rng.choices(events, weights=cum)[0]
-        out = bytearray(disc)
-        value = gen.fields(defs[name]["type"].get("fields"), out)
-        lines.append("Program data: " + base64.b64encode(out).decode())
+        try:
+            value, data = gen.sample_fields(defs[name]["type"].get("fields"), 0)
+        except ValueError as exc:  # a type the sampler does not know
+            raise SystemExit(f"bench: {exc}") from None
+        lines.append("Program data: " + base64.b64encode(disc + data).decode())
         expected.append((name, value))
 
     def invoke(program, depth, body):
@@ -384,7 +304,7 @@ def generate_lines(idl: dict, weights: dict, total: int, rng_seed: int):
             def body():
                 lines.append(f"Program log: Instruction: {rng.choice(INSTRUCTIONS)}")
                 if rng.random() < 0.2:
-                    lines.append(f"Program log: {gen.pubkey()[1]}")
+                    lines.append(f"Program log: {gen.key()[1]}")
                 for _ in range(rng.randint(1, 3)):
                     if rng.random() < 0.4:
                         inner = rng.choice(INNER_PROGRAMS)
@@ -407,6 +327,13 @@ def generate_lines(idl: dict, weights: dict, total: int, rng_seed: int):
 
 # --------------------------------------------------------------------------
 # Pure-Python decoder: the same job with the standard library only.
+
+# The types it unpacks with one struct format; wider integers (INTS) are read
+# with int.from_bytes.
+FORMATS = {
+    "u8": "<B", "i8": "<b", "u16": "<H", "i16": "<h", "u32": "<I", "i32": "<i",
+    "u64": "<Q", "i64": "<q", "bool": "<?", "f32": "<f", "f64": "<d",
+}
 
 
 class PyDecoder:
@@ -444,16 +371,16 @@ class PyDecoder:
 
     def reader(self, t):
         if isinstance(t, str):
-            if t in SCALARS or t in ("bool", "f32", "f64"):
-                fmt = {"bool": "<?", "f32": "<f", "f64": "<d"}.get(t) or SCALARS[t][0]
+            if t in FORMATS:
+                fmt = FORMATS[t]
                 unpack = struct.Struct(fmt).unpack_from
                 size = struct.calcsize(fmt)
 
                 def read_scalar(b, p):
                     return unpack(b, p)[0], p + size
                 return read_scalar
-            if t in WIDE:
-                size, signed = WIDE[t]
+            if t in INTS:
+                size, signed = INTS[t]
 
                 def read_wide(b, p):
                     if p + size > len(b):

@@ -1,17 +1,22 @@
-"""Builders shared by the Python tests: IDL documents, event lines, fixtures."""
+"""Builders shared by the Python tests: IDL documents, event lines, fixtures.
+
+What the benchmark shares with the tests (base58, the Borsh encoder, random
+values, discriminators, the fixture folder) is in tests/support/varkel_support.py.
+"""
 
 import base64
-import hashlib
 import importlib
 import json
 import os
+import struct as _struct  # `struct` below builds IDL structs
 import sys
 from pathlib import Path
 
 import pytest
 
+from varkel_support import FIXTURES, event_discriminator
+
 REPO = Path(__file__).resolve().parents[2]
-FIXTURES = REPO.parent / "shared" / "fixtures"
 DATA = REPO / "tests" / "data"
 
 
@@ -21,10 +26,6 @@ def fixture(*parts: str) -> Path:
     if not path.exists():
         pytest.skip(f"fixture not available: {path}")
     return path
-
-
-def event_discriminator(name: str) -> list[int]:
-    return list(hashlib.sha256(f"event:{name}".encode()).digest()[:8])
 
 
 def current_idl(events=(), types=(), **extra) -> str:
@@ -56,6 +57,19 @@ def struct(name: str, fields=None) -> dict:
 
 def data_line(discriminator, payload: bytes = b"", prefix: str = "Program data: ") -> str:
     return prefix + base64.b64encode(bytes(discriminator) + payload).decode()
+
+
+def same(a, b) -> bool:
+    """Equal values of identical types; floats compared bit for bit."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return _struct.pack("<d", a) == _struct.pack("<d", b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    return a == b
 
 
 def load_testing_decode():

@@ -12,10 +12,9 @@ import threading
 
 import pytest
 
-from helpers import current_idl, data_line, load_testing_decode
+from helpers import current_idl, data_line, load_testing_decode, same
 from varkel import EventDecoder
-
-from .borsh_codec import b58encode, same, u32
+from varkel_support import b58encode, u32
 
 DISC = [1, 2, 3, 4, 5, 6, 7, 8]
 MARK = 0xA5  # a trailing u8 field: proves how many bytes the field before it took

@@ -3,7 +3,6 @@ events decode from lines encoded here, a legacy document and its current-format
 twin decode the same lines identically, and any field names are accepted."""
 
 import copy
-import hashlib
 import json
 import random
 import re
@@ -12,8 +11,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from varkel import EventDecoder
-from borsh import Sampler, base58
 from helpers import FIXTURES, data_line, fixture, log_lists
+from varkel_support import Sampler, b58encode, event_discriminator
 
 NO_ADDRESS = "failed to parse IDL: Program id missing in `idl.metadata.address` field"
 FLOAT_CODE = "failed to parse IDL: invalid type: floating point `6000.0`, expected u32"
@@ -97,10 +96,6 @@ def current_type_def(definition):
     return {"name": definition["name"], "type": out}
 
 
-def discriminator(prefix, name):
-    return list(hashlib.sha256(f"{prefix}:{name}".encode()).digest()[:8])
-
-
 def current_twin(legacy):
     """The current-format document that the legacy one stands for (events only)."""
     events = legacy.get("events") or []
@@ -110,7 +105,7 @@ def current_twin(legacy):
         "address": legacy["metadata"]["address"],
         "metadata": {"name": legacy["name"], "version": legacy["version"], "spec": "0.1.0"},
         "instructions": [],
-        "events": [{"name": e["name"], "discriminator": discriminator("event", e["name"])} for e in events],
+        "events": [{"name": e["name"], "discriminator": event_discriminator(e["name"])} for e in events],
         "types": types,
     }
 
@@ -266,9 +261,9 @@ def test_event_struct_replaces_type_of_same_name():
         [{"name": "Deposit", "type": {"kind": "struct", "fields": [{"name": "other", "type": "u8"}]}}],
     )
     key = bytes(range(32))
-    line = data_line(discriminator("event", "Deposit"), key + (5).to_bytes(8, "little"))
+    line = data_line(event_discriminator("Deposit"), key + (5).to_bytes(8, "little"))
     decoded = EventDecoder(json.dumps(doc)).parse_logs([line])
-    assert decoded == [("Deposit", {"user_key": base58(key), "amount": 5})]
+    assert decoded == [("Deposit", {"user_key": b58encode(key), "amount": 5})]
 
 
 def test_variant_and_type_names_keep_their_case():
@@ -281,7 +276,7 @@ def test_variant_and_type_names_keep_their_case():
          {"name": "Size", "type": {"kind": "alias", "value": {"array": ["u8", 2]}}}],
     )
     decoder = EventDecoder(json.dumps(doc))
-    disc = discriminator("event", "Placed")
+    disc = event_discriminator("Placed")
     sizes = (1).to_bytes(4, "little") + bytes([7, 8])
     lines = [data_line(disc, bytes([0]) + sizes), data_line(disc, bytes([1, 3, 0]) + sizes),
              data_line(disc, bytes([2, 9, 1]) + sizes), data_line(disc, bytes([3]) + sizes)]
@@ -297,7 +292,7 @@ def test_variant_and_type_names_keep_their_case():
 def test_event_without_fields():
     doc = legacy_doc([{"name": "Ping", "fields": []}])
     decoder = EventDecoder(json.dumps(doc))
-    assert decoder.parse_logs([data_line(discriminator("event", "Ping"))]) == [("Ping", {})]
+    assert decoder.parse_logs([data_line(event_discriminator("Ping"))]) == [("Ping", {})]
 
 
 def test_missing_or_bad_address():
@@ -327,7 +322,7 @@ def test_any_field_names(names):
                          instructions=[{"name": ordered[0], "accounts": [
                              {"name": n, "isMut": False, "isSigner": False} for n in ordered], "args": []}])
         decoder = EventDecoder(json.dumps(doc))
-        records = decoder.parse_logs([data_line(discriminator("event", "E"), bytes(range(len(ordered))))])
+        records = decoder.parse_logs([data_line(event_discriminator("E"), bytes(range(len(ordered))))])
         assert len(records) == 1 and records[0][0] == "E"
         return records[0][1]
 

@@ -12,7 +12,8 @@ import pytest
 
 import varkel
 from varkel import EventDecoder
-from helpers import current_idl, data_line, event_discriminator, fixture, rss_bytes, struct
+from helpers import current_idl, data_line, fixture, rss_bytes, struct
+from varkel_support import event_discriminator
 
 EMPTY = current_idl()
 ONE = current_idl(events=["Ev"], types=[struct("Ev", [("a", "u8")])])

@@ -7,8 +7,8 @@ import re
 import pytest
 
 from varkel import EventDecoder
-from borsh import Sampler
-from helpers import fixture, log_lists
+from helpers import data_line, fixture, log_lists
+from varkel_support import Sampler, event_discriminator
 
 
 def decoder_for(kind, name):
@@ -85,11 +85,8 @@ def test_anchor_docs_custom_event():
 
 
 def test_anchor_misc_events():
-    import hashlib
-
     def event(name, ty):
-        disc = list(hashlib.sha256(f"event:{name}".encode()).digest()[:8])
-        return {"name": name, "discriminator": disc}, {
+        return {"name": name, "discriminator": event_discriminator(name)}, {
             "name": name, "type": {"kind": "struct", "fields": [{"name": "data", "type": ty}]}}
 
     pairs = [event("E1", "u32"), event("E2", "u32"), event("E3", "u32"),
@@ -115,8 +112,6 @@ NOISE = [
 
 def mixed_batch(idl_doc, seed):
     """Every event of the IDL (with random values), between noise lines."""
-    import base64
-
     sampler = Sampler(idl_doc.get("types", []), random.Random(seed))
     seen, lines, expected = set(), [], []
     for event in idl_doc.get("events", []):
@@ -126,7 +121,7 @@ def mixed_batch(idl_doc, seed):
         seen.add(disc)
         value, data = sampler.sample_defined(event["name"], 0)
         prefix = random.Random(seed + len(lines)).choice(["Program data: ", "Program log: "])
-        lines.append(prefix + base64.b64encode(disc + data).decode())
+        lines.append(data_line(disc, data, prefix))
         expected.append((event["name"], value))
         lines.extend(random.Random(len(lines)).sample(NOISE, 2))
     return lines, expected
