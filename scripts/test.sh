@@ -10,6 +10,7 @@ if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
   apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends libgtest-dev >/dev/null
 fi
 bash scripts/check-format.sh
+python3 scripts/check-layers.py
 bash scripts/setup.sh
 
 VENV=.venv
