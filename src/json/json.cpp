@@ -4,26 +4,38 @@
 // Nesting is bounded (kMaxDepth), so the recursion depth is bounded too.
 // Failures record the byte offset of the offending byte (or the text size at
 // end of input); line and column are worked out only when a failure is
-// reported.
+// reported. The offending byte counts as read: when it is itself a line feed,
+// the position is the start of the next line (column 0).
 //
-// Choices for inputs that admit more than one message:
+// Messages for inputs that admit more than one:
 // - Raw bytes inside a string that are not well-formed UTF-8 (stray
 //   continuation bytes, overlong forms, encoded surrogates, values above
 //   U+10FFFF, truncated sequences) fail with "invalid unicode code point" at
 //   the first byte that cannot belong to a well-formed sequence.
 // - A \u escape of a trailing surrogate (DC00-DFFF) that does not follow a
-//   leading one fails with "invalid unicode code point" at its last hex digit.
-// - A \u escape of a leading surrogate (D800-DBFF) that is not directly
-//   followed by a \u escape of a trailing surrogate fails with "lone leading
-//   surrogate in hex escape", at the first byte that breaks the pair.
+//   leading one fails with "lone leading surrogate in hex escape" at its last
+//   hex digit.
+// - After a \u escape of a leading surrogate (D800-DBFF): a byte other than
+//   a backslash, or a backslash followed by a byte other than 'u', fails with
+//   "unexpected end of hex escape" at that byte; a second \u escape that is
+//   not a trailing surrogate fails with "lone leading surrogate in hex escape"
+//   at its last hex digit; the end of the text fails with "EOF while parsing a
+//   string".
 // - A non-hex character among the four digits of \u fails with "invalid
 //   escape"; the end of the text among them fails with "unexpected end of hex
 //   escape".
 // - A number that stops where a digit is required ("-", "1.", "1e+", "01")
 //   fails with "invalid number"; a value starting with anything that cannot
 //   start a number or another value ("+1", ".5") fails with "expected value".
-// - After "[1," or "{"a":1," the end of the text fails with "EOF while parsing
-//   a list" / "EOF while parsing an object".
+// - The end of the text where a value is due (also right after a ',' in an
+//   array or object, or a ':') fails with "EOF while parsing a value"; where a
+//   ',' or the closing bracket may come (or the ':' after a key), with "EOF
+//   while parsing a list" / "EOF while parsing an object".
+// - The exponent of a number is accumulated as a signed 32-bit value. The
+//   digit that would take it past 2147483647 fails with "number out of range"
+//   when the exponent is positive and a significand digit is not zero;
+//   otherwise the remaining digits are skipped and the number is 0.0 with its
+//   sign.
 #include "json/json.h"
 
 #include <algorithm>
@@ -131,19 +143,19 @@ class Parser {
   }
 
   std::string message() const {
-    // Line: 1 + line feeds before the offending byte. Column: bytes of that
-    // line up to and including it; at the end of the text, the bytes of the
-    // last line.
-    std::size_t at = std::min(error_at_, text_.size());
+    // The text read: up to and including the offending byte, or all of it at
+    // the end. Line: 1 + line feeds read. Column: bytes read after the last
+    // of them (0 when the offending byte is itself a line feed).
+    const std::size_t read = error_at_ < text_.size() ? error_at_ + 1 : text_.size();
     std::size_t line = 1;
     std::size_t line_start = 0;
-    for (std::size_t i = 0; i < at; ++i) {
+    for (std::size_t i = 0; i < read; ++i) {
       if (text_[i] == '\n') {
         ++line;
         line_start = i + 1;
       }
     }
-    std::size_t column = (error_at_ < text_.size() ? at + 1 : at) - line_start;
+    std::size_t column = read - line_start;
     std::string out = error_;
     out += " at line ";
     out += std::to_string(line);
@@ -238,7 +250,7 @@ class Parser {
       if (c != ',') return error("expected `,` or `]`", pos_);
       ++pos_;
       skip_ws();
-      if (at_end()) return error("EOF while parsing a list", pos_);
+      if (at_end()) return error("EOF while parsing a value", pos_);
       if (peek() == ']') return error("trailing comma", pos_);
     }
     auto first = items_.begin() + static_cast<std::ptrdiff_t>(base);
@@ -280,7 +292,7 @@ class Parser {
       if (c != ',') return error("expected `,` or `}`", pos_);
       ++pos_;
       skip_ws();
-      if (at_end()) return error("EOF while parsing an object", pos_);
+      if (at_end()) return error("EOF while parsing a value", pos_);
       if (peek() == '}') return error("trailing comma", pos_);
     }
     auto first = members_.begin() + static_cast<std::ptrdiff_t>(base);
@@ -399,14 +411,15 @@ class Parser {
           ++pos_;
           std::uint32_t unit;
           if (!read_hex4(unit)) return false;
-          if (unit >= 0xDC00 && unit <= 0xDFFF) return error("invalid unicode code point", pos_ - 1);
+          if (unit >= 0xDC00 && unit <= 0xDFFF)
+            return error("lone leading surrogate in hex escape", pos_ - 1);
           if (unit >= 0xD800 && unit <= 0xDBFF) {
             // A trailing surrogate escape must follow directly.
             if (at_end()) return error("EOF while parsing a string", pos_);
-            if (peek() != '\\') return error("lone leading surrogate in hex escape", pos_);
+            if (peek() != '\\') return error("unexpected end of hex escape", pos_);
             ++pos_;
             if (at_end()) return error("EOF while parsing a string", pos_);
-            if (peek() != 'u') return error("lone leading surrogate in hex escape", pos_);
+            if (peek() != 'u') return error("unexpected end of hex escape", pos_);
             ++pos_;
             std::uint32_t low;
             if (!read_hex4(low)) return false;
@@ -465,7 +478,7 @@ class Parser {
       while (is_digit_at(pos_)) ++pos_;
       frac_end = pos_;
     }
-    // Decimal exponent, saturated far beyond the double range.
+    // Decimal exponent, accumulated as a signed 32-bit value.
     std::int64_t exponent = 0;
     if (pos_ < n && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
       is_float = true;
@@ -476,8 +489,22 @@ class Parser {
         ++pos_;
       }
       if (!is_digit_at(pos_)) return error("invalid number", pos_);
+      constexpr std::int64_t kMaxExponent = std::numeric_limits<std::int32_t>::max();
       while (is_digit_at(pos_)) {
-        if (exponent < 100000000) exponent = exponent * 10 + (text_[pos_] - '0');
+        const int d = text_[pos_] - '0';
+        if (exponent > (kMaxExponent - d) / 10) {
+          // This digit overflows the exponent: fatal when the number grows,
+          // otherwise the number is zero whatever the remaining digits.
+          auto nonzero = [this](std::size_t from, std::size_t to) {
+            return text_.find_first_not_of('0', from) < to;
+          };
+          if (!exp_negative && (nonzero(int_start, int_end) || nonzero(frac_start, frac_end)))
+            return error("number out of range", pos_);
+          while (is_digit_at(pos_)) ++pos_;
+          out.data = negative ? -0.0 : 0.0;
+          return true;
+        }
+        exponent = exponent * 10 + d;
         ++pos_;
       }
       if (exp_negative) exponent = -exponent;

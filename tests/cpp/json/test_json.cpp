@@ -72,6 +72,8 @@ TEST(JsonParse, AcceptedValuesAndKinds) {
       {"1e-400", Kind::Float, "0.0"},
       {"-1e-400", Kind::Float, "-0.0"},
       {"0e99999999999999999999", Kind::Float, "0.0"},
+      {"[-0.000E+99999999999,1]", Kind::Array, "[-0.0,1]"},
+      {"-1.5e-21474836480000", Kind::Float, "-0.0"},
       {"1.7976931348623157e308", Kind::Float, "1.7976931348623157e+308"},
       {"4.9e-324", Kind::Float, "5e-324"},
       {"\"\"", Kind::String, "\"\""},
@@ -140,7 +142,7 @@ TEST(JsonParse, FailureMessagesWithPosition) {
       {"  \n ", "EOF while parsing a value at line 2 column 1"},
       {"[", "EOF while parsing a list at line 1 column 1"},
       {"[1", "EOF while parsing a list at line 1 column 2"},
-      {"[1,", "EOF while parsing a list at line 1 column 3"},
+      {"[1,", "EOF while parsing a value at line 1 column 3"},
       {"[\n", "EOF while parsing a list at line 2 column 0"},
       {"{", "EOF while parsing an object at line 1 column 1"},
       {"{\"a\"", "EOF while parsing an object at line 1 column 4"},
@@ -181,8 +183,8 @@ TEST(JsonParse, FailureMessagesWithPosition) {
       {"1e400", "number out of range at line 1 column 5"},
       {"-1e400", "number out of range at line 1 column 6"},
       {"[\n 123456789e301]", "number out of range at line 2 column 14"},
-      {"1e99999999999999999999999", "number out of range at line 1 column 25"},
-      {"\"\\udc00\"", "invalid unicode code point at line 1 column 7"},
+      {"1e99999999999999999999999", "number out of range at line 1 column 12"},
+      {"\"\\udc00\"", "lone leading surrogate in hex escape at line 1 column 7"},
       {"\"a\xff\"", "invalid unicode code point at line 1 column 3"},
       {"\"\x80\"", "invalid unicode code point at line 1 column 2"},
       {"\"\xc0\xaf\"", "invalid unicode code point at line 1 column 2"},
@@ -191,14 +193,14 @@ TEST(JsonParse, FailureMessagesWithPosition) {
       {"\"\xf4\x90\x80\x80\"", "invalid unicode code point at line 1 column 3"},
       {"\"\xe2\x82\"", "invalid unicode code point at line 1 column 4"},
       {"\"\xf8\x88\x80\x80\x80\"", "invalid unicode code point at line 1 column 2"},
-      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
+      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
       {"\"\t\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
       {std::string("\"\0\"", 3),
        "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
       {"{1:2}", "key must be a string at line 1 column 2"},
       {"{\"a\":1,2:3}", "key must be a string at line 1 column 8"},
-      {"\"\\ud800\"", "lone leading surrogate in hex escape at line 1 column 8"},
-      {"\"\\ud800\\n\"", "lone leading surrogate in hex escape at line 1 column 9"},
+      {"\"\\ud800\"", "unexpected end of hex escape at line 1 column 8"},
+      {"\"\\ud800\\n\"", "unexpected end of hex escape at line 1 column 9"},
       {"\"\\ud800\\ud800\"", "lone leading surrogate in hex escape at line 1 column 13"},
       {"\"\\ud800\\u0041\"", "lone leading surrogate in hex escape at line 1 column 13"},
       {"\"\\u12", "unexpected end of hex escape at line 1 column 5"},
@@ -218,6 +220,67 @@ TEST(JsonParse, FailureMessagesWithPosition) {
     ASSERT_FALSE(value.has_value()) << row.text;
     EXPECT_EQ(value.error(), row.message) << row.text;
   }
+}
+
+// The failure message for `text`, or "accepted".
+std::string failure_of(std::string_view text) {
+  auto value = parse(text);
+  return value.has_value() ? "accepted" : value.error();
+}
+
+TEST(JsonParse, EndOfTextInsideContainers) {
+  // A value is due after ',' and ':'; elsewhere a ',', a ':' or the closing
+  // bracket may come. The same at other depths and after either line end.
+  const std::vector<Rejected> tails = {
+      {"[", "EOF while parsing a list"},          {"[1", "EOF while parsing a list"},
+      {"[1,", "EOF while parsing a value"},       {"[[],\r\n", "EOF while parsing a value"},
+      {"{", "EOF while parsing an object"},       {"{\"a\" ", "EOF while parsing an object"},
+      {"{\"a\":", "EOF while parsing a value"},   {"{\"a\":1", "EOF while parsing an object"},
+      {"{\"a\":1,", "EOF while parsing a value"}, {"{\"a\":[],\r\n ", "EOF while parsing a value"},
+  };
+  for (const std::string prefix : {"", "[{\"k\":[", "[\r\n", "{\"k\":\r\n [\n"}) {
+    for (const auto& [tail, message] : tails) {
+      std::string text = prefix + tail;
+      std::size_t line_start = text.rfind('\n') + 1;  // 0 when there is none
+      std::string expected = message + " at line " + std::to_string(1 + std::ranges::count(text, '\n')) +
+                             " column " + std::to_string(text.size() - line_start);
+      EXPECT_EQ(failure_of(text), expected) << text;
+    }
+  }
+}
+
+TEST(JsonParse, SurrogatesLineFeedsAndExponentOverflow) {
+  const std::vector<Rejected> rows = {
+      // A trailing surrogate that follows no leading one: at its last digit.
+      {R"({"\uDFAA":0})", "lone leading surrogate in hex escape at line 1 column 8"},
+      {R"("\ud83d\ude00\ude00")", "lone leading surrogate in hex escape at line 1 column 19"},
+      // A leading surrogate, then a byte other than '\' (or '\' and a byte
+      // other than 'u'): at that byte; then a \u escape that is no trailing
+      // surrogate: at its last digit.
+      {R"({"\ud800x":1})", "unexpected end of hex escape at line 1 column 9"},
+      {"[\"\\ud800\r\n\"]", "unexpected end of hex escape at line 1 column 9"},
+      {R"({"\ud800\t":1})", "unexpected end of hex escape at line 1 column 10"},
+      {"[\"\\ud800\\\n\"]", "unexpected end of hex escape at line 2 column 0"},
+      {R"({"\ud800\u0041":1})", "lone leading surrogate in hex escape at line 1 column 14"},
+      {R"("\ud800\)", "EOF while parsing a string at line 1 column 8"},
+      // An offending line feed ends its line; a carriage return does not.
+      {"{\"a\": \"x\n\"}",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"[\r\n{\"a\nb\": 1}",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 3 column 0"},
+      {"\"x\r\ny\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
+      {"[tru\n]", "expected ident at line 2 column 0"},
+      {"[\r\n fals\r\n]", "expected ident at line 2 column 6"},
+      {"\"\\\n\"", "invalid escape at line 2 column 0"},
+      {"[1.\n5]", "invalid number at line 2 column 0"},
+      // Exponent digits past 2147483647 with a non-zero significand: at the
+      // digit; within 32 bits, at the end of the number.
+      {"[0.4e00669999999999]", "number out of range at line 1 column 17"},
+      {"{\"a\":\n -0.001E+99999999999}", "number out of range at line 2 column 19"},
+      {"1" + std::string(400, '0') + "e30000000000", "number out of range at line 1 column 412"},
+      {"[1e000000000000002147483647]", "number out of range at line 1 column 27"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(failure_of(row.text), row.message) << row.text;
 }
 
 TEST(JsonParse, NestingLimitIs127Levels) {
@@ -458,6 +521,26 @@ TEST(JsonFixtures, ParsingTestSuite) {
     }
   }
   EXPECT_GT(count, 300);
+}
+
+// Conformance files whose message follows the surrogate, exponent and line
+// feed rules.
+TEST(JsonFixtures, ParsingTestSuiteMessages) {
+  std::filesystem::path dir = std::filesystem::path(VARKEL_FIXTURES) / "json-test-suite/test_parsing";
+  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "fixtures absent";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"i_number_huge_exp.json", "number out of range at line 1 column 17"},
+      {"i_object_key_lone_2nd_surrogate.json", "lone leading surrogate in hex escape at line 1 column 8"},
+      {"i_string_1st_surrogate_but_2nd_missing.json", "unexpected end of hex escape at line 1 column 9"},
+      {"i_string_incomplete_surrogate_and_escape_valid.json",
+       "unexpected end of hex escape at line 1 column 10"},
+      {"i_string_incomplete_surrogate_pair.json", "lone leading surrogate in hex escape at line 1 column 8"},
+      {"i_string_inverted_surrogates_U+1D11E.json",
+       "lone leading surrogate in hex escape at line 1 column 8"},
+      {"n_string_unescaped_newline.json",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+  };
+  for (const auto& [name, message] : rows) EXPECT_EQ(failure_of(read_file(dir / name)), message) << name;
 }
 
 }  // namespace

@@ -133,6 +133,11 @@ def test_lone_surrogate_raises_unicode_error():
     [
         ("not json", "failed to parse IDL: expected ident at line 1 column 2"),
         ("", "failed to parse IDL: EOF while parsing a value at line 1 column 0"),
+        ('{"a": [1,', "failed to parse IDL: EOF while parsing a value at line 1 column 9"),
+        (
+            '{"a": "x\n"}',
+            r"failed to parse IDL: control character (\u0000-\u001F) found while parsing a string at line 2 column 0",
+        ),
         ('{"metadata": {"spec": "0.2.0"}}', "failed to parse IDL: IDL spec not supported: `0.2.0`"),
     ],
 )
@@ -140,6 +145,21 @@ def test_unreadable_idl(text, message):
     with pytest.raises(ValueError) as info:
         EventDecoder(text)
     assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "name, message",
+    [
+        ("i_number_huge_exp.json", "number out of range at line 1 column 17"),
+        ("i_string_incomplete_surrogate_and_escape_valid.json", "unexpected end of hex escape at line 1 column 10"),
+        ("i_object_key_lone_2nd_surrogate.json", "lone leading surrogate in hex escape at line 1 column 8"),
+    ],
+)
+def test_json_test_suite_messages(name, message):
+    text = fixture("json-test-suite", "test_parsing", name).read_text()
+    with pytest.raises(ValueError) as info:
+        EventDecoder(text)
+    assert str(info.value) == "failed to parse IDL: " + message
 
 
 @pytest.mark.parametrize(
