@@ -11,7 +11,8 @@ from pathlib import Path
 import pytest
 
 REPO = Path(__file__).resolve().parents[2]
-FIXTURES = REPO.parent / "shared" / "fixtures"
+# VARKEL_FIXTURES moves the shared real-data fixtures (as for the C++ tests and bench/).
+FIXTURES = Path(os.environ.get("VARKEL_FIXTURES", REPO.parent / "shared" / "fixtures"))
 DATA = REPO / "tests" / "data"
 
 
