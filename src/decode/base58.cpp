@@ -1,7 +1,9 @@
 #include "decode/base58.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace varkel::decode {
@@ -9,6 +11,18 @@ namespace varkel::decode {
 namespace {
 
 constexpr char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+
+constexpr std::uint8_t kNotDigit = 0xFF;
+
+// Character -> digit value; kNotDigit outside the alphabet.
+constexpr std::array<std::uint8_t, 256> make_digit_table() {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& entry : table) entry = kNotDigit;
+  for (std::uint8_t v = 0; v < 58; ++v) table[static_cast<unsigned char>(kAlphabet[v])] = v;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kDigit = make_digit_table();
 
 // 58^5, the largest power of 58 below 2^32: one division of the 32-bit limbs
 // by it yields five base-58 digits.
@@ -183,6 +197,138 @@ std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, st
   load_limbs(rest, limbs.data(), count);
   const std::size_t nd = to_digits(std::span<std::uint32_t>(limbs), digits.data());
   return emit(zeros, digits.data(), nd, out);
+}
+
+std::optional<std::size_t> base58_invalid_at(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kDigit[static_cast<unsigned char>(text[i])] == kNotDigit) return i;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+[[gnu::cold, gnu::noinline]] std::string bad_character(std::string_view text, std::size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  std::string shown;
+  if (c >= 0x20 && c < 0x7F) {
+    shown.push_back(static_cast<char>(c));
+  } else {
+    static constexpr char kHex[] = "0123456789abcdef";
+    shown = "\\x";
+    shown.push_back(kHex[c >> 4]);
+    shown.push_back(kHex[c & 0xF]);
+  }
+  return "invalid base58 character '" + shown + "' at offset " + std::to_string(at);
+}
+
+// Multiplies the little-endian 32-bit limbs of `number` by `factor` and adds
+// `addend`; returns the carry out of the top limb.
+inline std::uint32_t multiply_add(std::span<std::uint32_t> number, std::uint32_t factor,
+                                  std::uint32_t addend) {
+  std::uint64_t carry = addend;
+  for (std::uint32_t& limb : number) {
+    const std::uint64_t t = std::uint64_t{limb} * factor + carry;
+    limb = static_cast<std::uint32_t>(t);
+    carry = t >> 32;
+  }
+  return static_cast<std::uint32_t>(carry);
+}
+
+// Reads the digits of `text` (all in the alphabet) five at a time into the
+// little-endian limbs, which grow as needed through `grow` (false: no room).
+template <class Grow>
+bool accumulate(std::string_view text, std::span<std::uint32_t>& number, Grow grow) {
+  constexpr std::uint32_t kPowers[] = {1, 58, 58 * 58, 58 * 58 * 58, 58 * 58 * 58 * 58, kChunk};
+  for (std::size_t i = 0; i < text.size(); i += 5) {
+    const std::size_t take = std::min<std::size_t>(5, text.size() - i);
+    std::uint32_t value = 0;
+    for (std::size_t k = 0; k < take; ++k)
+      value = value * 58 + kDigit[static_cast<unsigned char>(text[i + k])];
+    const std::uint32_t carry = multiply_add(number, kPowers[take], value);
+    if (carry != 0 && !grow(number, carry)) return false;
+  }
+  return true;
+}
+
+// Appends the big-endian bytes of the limbs without zero bytes in front.
+void append_number(std::span<const std::uint32_t> number, std::vector<std::uint8_t>& out) {
+  bool started = false;
+  for (std::size_t j = number.size(); j > 0; --j) {
+    const std::uint32_t limb = number[j - 1];
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      const auto byte = static_cast<std::uint8_t>(limb >> shift);
+      if (!started && byte == 0) continue;
+      started = true;
+      out.push_back(byte);
+    }
+  }
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> base58_decode(std::string_view text) {
+  if (const auto at = base58_invalid_at(text)) return fail(bad_character(text, *at));
+  std::size_t zeros = 0;
+  while (zeros < text.size() && text[zeros] == '1') ++zeros;
+  const std::string_view digits = text.substr(zeros);
+  // 58^5 < 2^30: every five digits add at most one limb.
+  std::vector<std::uint32_t> limbs;
+  limbs.reserve(digits.size() / 5 + 2);
+  std::span<std::uint32_t> number;
+  accumulate(digits, number, [&limbs](std::span<std::uint32_t>& n, std::uint32_t carry) {
+    limbs.resize(n.size());
+    limbs.push_back(carry);
+    n = std::span<std::uint32_t>(limbs);
+    return true;
+  });
+  std::vector<std::uint8_t> out(zeros, 0);
+  out.reserve(zeros + number.size() * 4);
+  append_number(number, out);
+  return out;
+}
+
+Result<Pubkey> base58_decode_key(std::string_view text) {
+  if (const auto at = base58_invalid_at(text)) return fail(bad_character(text, *at));
+  std::size_t zeros = 0;
+  while (zeros < text.size() && text[zeros] == '1') ++zeros;
+  // Nine limbs hold 45 digits (58^45 > 2^256); longer texts are longer keys.
+  constexpr std::size_t kMaxDigits = 45;
+  const std::string_view digits = text.substr(zeros);
+  std::size_t size = zeros;
+  std::array<std::uint32_t, 9> limbs{};
+  std::span<std::uint32_t> number(limbs.data(), 0);
+  if (digits.size() <= kMaxDigits) {
+    accumulate(digits, number, [&limbs](std::span<std::uint32_t>& n, std::uint32_t carry) {
+      if (n.size() == limbs.size()) return false;  // cannot happen within 45 digits
+      limbs[n.size()] = carry;
+      n = std::span<std::uint32_t>(limbs.data(), n.size() + 1);
+      return true;
+    });
+    std::size_t bytes = number.size() * 4;
+    if (!number.empty()) {
+      const std::uint32_t top = number.back();
+      bytes -= top >= (1u << 24) ? 0 : top >= (1u << 16) ? 1 : top >= (1u << 8) ? 2 : 3;
+    }
+    size += bytes;
+  } else {
+    size += digits.size();  // far beyond 32 whatever the digits: each is at least 5 bits
+  }
+  if (size != 32) {
+    if (digits.size() > kMaxDigits) {
+      return fail("base58 text of " + std::to_string(text.size()) +
+                  " characters, too long for a 32-byte public key");
+    }
+    return fail("base58 text of " + std::to_string(size) + " bytes, not a 32-byte public key");
+  }
+  Pubkey key{};
+  std::size_t at = 32;
+  for (std::uint32_t limb : number) {
+    for (int k = 0; k < 4 && at > zeros; ++k) {
+      key[--at] = static_cast<std::uint8_t>(limb >> (8 * k));
+    }
+  }
+  return key;
 }
 
 std::string base58_encode(std::span<const std::uint8_t> input) {
