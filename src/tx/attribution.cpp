@@ -1,0 +1,343 @@
+#include "tx/attribution.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace varkel::tx {
+
+namespace {
+
+// Where a frame sits among the transaction's instructions.
+struct Placement {
+  std::int32_t instruction = kNoIndex;
+  std::int32_t inner = kNoIndex;  // kNoIndex for top-level frames
+  bool known = false;             // instruction known, and inner too below depth 1
+};
+
+// An event site with what the join needs besides: its full payload
+// (discriminator and data) for the duplicate check, its parent frame's place,
+// and its position for sorting.
+struct Site {
+  EventSite event;
+  std::span<const std::uint8_t> payload;
+  Placement frame;
+  std::int64_t position = -1;  // a log line index
+  bool after = false;          // placed right after `position` (no line of its own)
+  bool dropped = false;
+};
+
+// Stack heights beyond any real stack (the runtime allows far fewer).
+constexpr std::uint32_t kMaxHeight = 64;
+
+// Placements by counting lines: logs alone.
+std::vector<Placement> count_places(const LogWalk& walk) {
+  std::vector<Placement> out(walk.frames.size());
+  for (std::size_t k = 0; k < walk.frames.size(); ++k) {
+    const Frame& f = walk.frames[k];
+    Placement& p = out[k];
+    p.instruction = f.top;
+    p.inner = f.depth == 1 ? kNoIndex : f.inner;
+    p.known = f.top != kNoIndex && (f.depth == 1 || f.inner != kNoIndex);
+  }
+  return out;
+}
+
+// The log frames matched with the transaction's instructions.
+struct Alignment {
+  std::vector<Placement> places;                       // per frame
+  std::vector<std::int64_t> top_frame;                 // per instruction: its frame, or -1
+  std::vector<std::vector<std::int64_t>> inner_frame;  // per inner instruction: its frame, or -1
+  bool out_of_step = false;
+};
+
+bool same_program(const std::optional<Pubkey>& key, const Instruction& ins) {
+  return key.has_value() && *key == ins.program;
+}
+
+Alignment align(const LogWalk& walk, const Transaction& tx) {
+  Alignment out;
+  out.places.resize(walk.frames.size());
+  out.top_frame.assign(tx.instructions.size(), -1);
+  out.inner_frame.resize(tx.inner.size());
+  for (std::size_t i = 0; i < tx.inner.size(); ++i) out.inner_frame[i].assign(tx.inner[i].size(), -1);
+
+  const std::size_t n = tx.instructions.size();
+  std::size_t next_top = 0;         // the next instruction an invoke [1] may match
+  std::int32_t current = kNoIndex;  // the instruction of the current top-level frame
+  std::int32_t current_top = kNoIndex;
+  std::size_t next_inner = 0;
+  for (std::size_t k = 0; k < walk.frames.size(); ++k) {
+    const Frame& f = walk.frames[k];
+    Placement& p = out.places[k];
+    std::optional<Pubkey> key;
+    if (Result<Pubkey> decoded = decode::base58_decode_key(f.program)) key = *decoded;
+    if (f.depth == 1) {
+      current = kNoIndex;
+      current_top = f.top;
+      next_inner = 0;
+      for (std::size_t q = next_top; q < n; ++q) {
+        if (is_precompile(tx.instructions[q].program)) continue;
+        if (same_program(key, tx.instructions[q])) {
+          current = static_cast<std::int32_t>(q);
+          next_top = q + 1;
+          break;
+        }
+        out.out_of_step = true;  // an instruction without its frame, or a frame of another program
+      }
+      if (current == kNoIndex) out.out_of_step = true;
+      p = Placement{current, kNoIndex, current != kNoIndex};
+      if (current != kNoIndex) out.top_frame[current] = static_cast<std::int64_t>(k);
+      continue;
+    }
+    if (f.top == kNoIndex || f.top != current_top || current == kNoIndex) {
+      p = Placement{f.top == current_top ? current : kNoIndex, kNoIndex, false};
+      continue;
+    }
+    p.instruction = current;
+    if (!tx.inner_recorded) {  // nothing to check against: the count stands
+      p.inner = f.inner;
+      p.known = f.inner != kNoIndex;
+      continue;
+    }
+    const std::vector<Instruction>& list = tx.inner[current];
+    for (std::size_t s = next_inner; s < list.size(); ++s) {
+      const Instruction& ins = list[s];
+      if (same_program(key, ins) && (ins.stack_height == 0 || ins.stack_height == f.depth)) {
+        p.inner = static_cast<std::int32_t>(s);
+        p.known = true;
+        next_inner = s + 1;
+        out.inner_frame[current][s] = static_cast<std::int64_t>(k);
+        break;
+      }
+      out.out_of_step = true;
+    }
+    if (!p.known) out.out_of_step = true;
+  }
+  return out;
+}
+
+class Joiner {
+ public:
+  Joiner(const ProgramSet& programs, Attribution& out) : programs_(programs), out_(out) {}
+
+  void add_log_sites(const LogWalk& walk, const std::vector<Placement>& places);
+  void add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment);
+  void merge_duplicates();
+  void finish(bool sort);
+
+ private:
+  const ProgramSet& programs_;
+  Attribution& out_;
+  std::vector<Site> sites_;
+  std::size_t log_sites_ = 0;  // sites_[0, log_sites_) are logged events
+};
+
+void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& places) {
+  for (const Candidate& c : walk.candidates) {
+    if (c.frame == kNoIndex) continue;  // empty stack: nobody's event
+    const Frame& frame = walk.frames[c.frame];
+    const std::int32_t program = programs_.find_text(frame.program);
+    if (program == ProgramSet::kNone) continue;
+    const decode::EventRegistry& registry = programs_.registry(program);
+    if (registry.events.empty()) continue;
+    std::optional<scan::ByteBuffer> bytes = scan::decode_base64(c.payload);
+    if (!bytes || bytes->size < 8) continue;
+    const decode::EventEntry* entry = registry.find_event(bytes->data.get());
+    if (entry == nullptr) continue;
+    const std::span<const std::uint8_t> payload(bytes->data.get(), bytes->size);
+    out_.log_payloads.push_back(std::move(*bytes));
+    const Placement& place = places[c.frame];
+    Site site;
+    site.event =
+        EventSite{program,           entry,       payload.subspan(8), place.instruction,
+                  place.inner,       frame.depth, Source::Log,        static_cast<std::int64_t>(c.line),
+                  c.after_truncation};
+    site.payload = payload;
+    site.frame = place;
+    site.position = c.line;
+    sites_.push_back(site);
+  }
+  log_sites_ = sites_.size();
+}
+
+// The bytes of an instruction's data (decoded from base58 into storage when
+// needed).
+std::span<const std::uint8_t> instruction_bytes(const InstructionData& data,
+                                                std::vector<std::vector<std::uint8_t>>& storage) {
+  switch (data.form) {
+    case InstructionData::Form::Bytes:
+      return data.bytes;
+    case InstructionData::Form::Base58: {
+      Result<std::vector<std::uint8_t>> bytes = decode::base58_decode(data.text);
+      if (!bytes) return {};  // not reached: the reader checked the alphabet
+      storage.push_back(std::move(*bytes));
+      return storage.back();
+    }
+    case InstructionData::Form::None:
+      break;
+  }
+  return {};
+}
+
+void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment) {
+  constexpr std::int64_t kUnset = -2;
+  constexpr std::int64_t kTop = -1;  // the top-level instruction as a parent
+  std::array<std::int64_t, kMaxHeight + 1> last_at{};
+  std::int64_t running = -1;  // the latest log line known to come before
+  for (std::size_t i = 0; i < tx.inner.size(); ++i) {
+    if (alignment != nullptr && alignment->top_frame[i] >= 0) {
+      running = std::max<std::int64_t>(running, walk->frames[alignment->top_frame[i]].line);
+    }
+    const std::vector<Instruction>& list = tx.inner[i];
+    last_at.fill(kUnset);
+    last_at[1] = kTop;
+    std::uint32_t deepest = 1;  // last_at is set at most up to here
+    for (std::size_t j = 0; j < list.size(); ++j) {
+      const Instruction& ins = list[j];
+      const std::int64_t frame = alignment != nullptr ? alignment->inner_frame[i][j] : -1;
+      std::uint32_t height = ins.stack_height;
+      if (height == 0 && frame >= 0) height = walk->frames[frame].depth;
+      std::int64_t parent = kUnset;
+      if (height >= 2 && height <= kMaxHeight) {
+        parent = last_at[height - 1];
+        for (std::uint32_t h = height + 1; h <= deepest; ++h) last_at[h] = kUnset;
+        last_at[height] = static_cast<std::int64_t>(j);
+        deepest = height;
+      } else {
+        for (std::uint32_t h = 2; h <= deepest; ++h) last_at[h] = kUnset;  // the chain is lost
+        deepest = 1;
+      }
+      const std::int64_t line = frame >= 0 ? walk->frames[frame].line : -1;
+      if (line >= 0) running = std::max(running, line);
+
+      const std::int32_t program = programs_.find(ins.program);
+      if (program == ProgramSet::kNone || parent == kUnset) continue;
+      const Pubkey& parent_program = parent == kTop ? tx.instructions[i].program : list[parent].program;
+      if (parent_program != ins.program) continue;  // not a self-invoke
+      const decode::EventRegistry& registry = programs_.registry(program);
+      if (registry.events.empty() || ins.data.form == InstructionData::Form::None) continue;
+      const std::span<const std::uint8_t> bytes = instruction_bytes(ins.data, out_.cpi_payloads);
+      if (bytes.size() < 16 || std::memcmp(bytes.data(), kEventTag.data(), kEventTag.size()) != 0) continue;
+      const decode::EventEntry* entry = registry.find_event(bytes.data() + 8);
+      if (entry == nullptr) continue;
+      const bool truncated =
+          walk != nullptr && walk->truncated_at.has_value() && (line < 0 || line > *walk->truncated_at);
+      Site site;
+      site.event = EventSite{program,
+                             entry,
+                             bytes.subspan(16),
+                             static_cast<std::int32_t>(i),
+                             static_cast<std::int32_t>(j),
+                             height - 1,
+                             Source::Cpi,
+                             -1,
+                             truncated};
+      site.payload = bytes.subspan(8);
+      site.frame = Placement{static_cast<std::int32_t>(i),
+                             parent == kTop ? kNoIndex : static_cast<std::int32_t>(parent), true};
+      site.position = line >= 0 ? line : running;
+      site.after = line < 0;
+      sites_.push_back(site);
+    }
+  }
+}
+
+void Joiner::merge_duplicates() {
+  if (log_sites_ == 0 || log_sites_ == sites_.size()) return;
+  struct Key {
+    std::int32_t program;
+    std::int32_t instruction;
+    std::int32_t inner;
+    std::size_t hash;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept {
+      return k.hash ^ (static_cast<std::size_t>(k.instruction) << 20) ^
+             (static_cast<std::size_t>(k.inner) << 8) ^ static_cast<std::size_t>(k.program);
+    }
+  };
+  struct Queue {
+    std::vector<std::size_t> sites;
+    std::size_t next = 0;  // the earlier ones are paired
+  };
+  auto hash_of = [](std::span<const std::uint8_t> bytes) {
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  };
+  std::unordered_map<Key, Queue, KeyHash> logged;
+  for (std::size_t k = 0; k < log_sites_; ++k) {
+    const Site& s = sites_[k];
+    if (!s.frame.known) continue;
+    logged[Key{s.event.program, s.frame.instruction, s.frame.inner, hash_of(s.payload)}].sites.push_back(k);
+  }
+  for (std::size_t k = log_sites_; k < sites_.size(); ++k) {
+    Site& cpi = sites_[k];
+    const auto it =
+        logged.find(Key{cpi.event.program, cpi.frame.instruction, cpi.frame.inner, hash_of(cpi.payload)});
+    if (it == logged.end()) continue;
+    Queue& queue = it->second;
+    for (std::size_t q = queue.next; q < queue.sites.size(); ++q) {
+      Site& log = sites_[queue.sites[q]];
+      if (!std::ranges::equal(log.payload, cpi.payload)) continue;  // a hash collision
+      std::swap(queue.sites[q], queue.sites[queue.next]);
+      ++queue.next;
+      log.event.source = Source::LogAndCpi;
+      log.event.inner = cpi.event.inner;
+      cpi.dropped = true;
+      break;
+    }
+  }
+}
+
+void Joiner::finish(bool sort) {
+  std::erase_if(sites_, [](const Site& s) { return s.dropped; });
+  if (sort) {
+    std::stable_sort(sites_.begin(), sites_.end(), [](const Site& a, const Site& b) {
+      if (a.position != b.position) return a.position < b.position;
+      if (a.after != b.after) return b.after;
+      if (a.event.instruction != b.event.instruction) return a.event.instruction < b.event.instruction;
+      return a.event.inner < b.event.inner;
+    });
+  }
+  out_.events.reserve(sites_.size());
+  for (const Site& s : sites_) out_.events.push_back(s.event);
+}
+
+}  // namespace
+
+Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs) {
+  Attribution out;
+  const LogWalk walk = walk_logs(lines);
+  out.out_of_step = walk.out_of_step;
+  out.failed = walk.top_level_failed;
+  out.truncated_at = walk.truncated_at;
+  Joiner joiner(programs, out);
+  joiner.add_log_sites(walk, count_places(walk));
+  joiner.finish(false);  // already in line order
+  return out;
+}
+
+Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs) {
+  Attribution out;
+  out.failed = tx.failed;
+  Joiner joiner(programs, out);
+  if (tx.logs) {
+    const LogWalk walk = walk_logs(*tx.logs);
+    const Alignment alignment = align(walk, tx);
+    out.out_of_step = walk.out_of_step || alignment.out_of_step;
+    out.truncated_at = walk.truncated_at;
+    joiner.add_log_sites(walk, alignment.places);
+    joiner.add_cpi_sites(tx, &walk, &alignment);
+  } else {
+    joiner.add_cpi_sites(tx, nullptr, nullptr);
+  }
+  joiner.merge_duplicates();
+  joiner.finish(true);
+  return out;
+}
+
+}  // namespace varkel::tx
