@@ -116,6 +116,18 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
     }
     if (!p.known) out.out_of_step = true;
   }
+  // A transaction that succeeded ran every instruction and every inner
+  // instruction: each must have had its frame. (A failed one stops early.)
+  if (!tx.failed) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (is_precompile(tx.instructions[i].program)) continue;
+      if (out.top_frame[i] < 0) out.out_of_step = true;
+      if (!tx.inner_recorded || out.top_frame[i] < 0) continue;
+      for (const std::int64_t frame : out.inner_frame[i]) {
+        if (frame < 0) out.out_of_step = true;
+      }
+    }
+  }
   return out;
 }
 

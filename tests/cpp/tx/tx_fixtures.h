@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -38,9 +39,9 @@ inline std::optional<std::string> fixture_text(const fs::path& path) {
   return read_file(path);
 }
 
-#define VARKEL_FIXTURE_OR_SKIP(var, path)                               \
-  const std::optional<std::string> var##_text = fixture_text(path);     \
-  if (!var##_text) GTEST_SKIP() << "fixture not available: " << (path); \
+#define VARKEL_FIXTURE_OR_SKIP(var, path)                                                  \
+  const std::optional<std::string> var##_text = ::varkel::tx::testing::fixture_text(path); \
+  if (!var##_text) GTEST_SKIP() << "fixture not available: " << (path);                    \
   const std::string& var = *var##_text
 
 // Every list of log lines in a JSON document (lists of strings among which
@@ -98,6 +99,14 @@ inline std::vector<std::string_view> views(const std::vector<std::string>& lines
   return std::vector<std::string_view>(lines.begin(), lines.end());
 }
 
+// The member `key` of `object`, inserted as null in key order when missing.
+inline json::Value& member(json::Object& object, const std::string& key) {
+  auto it = std::lower_bound(object.begin(), object.end(), key,
+                             [](const json::Member& m, const std::string& k) { return m.first < k; });
+  if (it == object.end() || it->first != key) it = object.insert(it, json::Member{key, json::Value{}});
+  return it->second;
+}
+
 // A registry from an IDL fixture ("current/okx-dex_solana.json"); `address`
 // fills a legacy IDL's missing metadata.address.
 inline std::optional<decode::EventRegistry> fixture_registry(const std::string& relative,
@@ -106,13 +115,13 @@ inline std::optional<decode::EventRegistry> fixture_registry(const std::string& 
   if (!fs::exists(path)) return std::nullopt;
   std::string text = read_file(path);
   if (!address.empty()) {
-    // Legacy documents keep their metadata object near the end: insert the
-    // address as its first member.
-    const std::size_t at = text.find("\"metadata\"");
-    if (at != std::string::npos) {
-      const std::size_t brace = text.find('{', at);
-      text.insert(brace + 1, "\"address\": \"" + address + "\",");
-    }
+    // metadata.address of a legacy document, set on the parsed document.
+    Result<json::Value> root = json::parse(text);
+    if (!root || !root->is_object()) return std::nullopt;
+    json::Value& metadata = member(std::get<json::Object>(root->data), "metadata");
+    if (!metadata.is_object()) metadata.data = json::Object{};
+    member(std::get<json::Object>(metadata.data), "address").data = address;
+    text = json::to_compact(*root);
   }
   Result<idl::Idl> idl = idl::load_idl(text);
   if (!idl) return std::nullopt;
