@@ -69,11 +69,24 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
   std::int32_t current = kNoIndex;  // the instruction of the current top-level frame
   std::int32_t current_top = kNoIndex;
   std::size_t next_inner = 0;
+  // A transaction runs a handful of programs in many frames: the first
+  // kCachedPrograms texts are decoded once (a bounded list keeps hostile
+  // logs with ever new ids linear).
+  constexpr std::size_t kCachedPrograms = 32;
+  std::vector<std::pair<std::string_view, std::optional<Pubkey>>> decoded;
+  auto key_of = [&decoded](std::string_view text) {
+    for (const auto& [seen, key] : decoded) {
+      if (seen == text) return key;
+    }
+    std::optional<Pubkey> key;
+    if (Result<Pubkey> bytes = decode::base58_decode_key(text)) key = *bytes;
+    if (decoded.size() < kCachedPrograms) decoded.emplace_back(text, key);
+    return key;
+  };
   for (std::size_t k = 0; k < walk.frames.size(); ++k) {
     const Frame& f = walk.frames[k];
     Placement& p = out.places[k];
-    std::optional<Pubkey> key;
-    if (Result<Pubkey> decoded = decode::base58_decode_key(f.program)) key = *decoded;
+    const std::optional<Pubkey> key = key_of(f.program);
     if (f.depth == 1) {
       current = kNoIndex;
       current_top = f.top;
