@@ -14,8 +14,11 @@ std::size_t ProgramSet::KeyHash::operator()(const decode::Pubkey& key) const noe
 }
 
 Result<void> ProgramSet::add(const decode::EventRegistry& registry, std::string label) {
-  if (registry.address.empty())
-    return fail(label + ": the IDL has no program address (\"address\" is empty)");
+  if (registry.address.empty()) {
+    return fail(label +
+                ": the IDL has no program address (\"address\" is empty), so no event can be attributed to "
+                "its program");
+  }
   if (!registry.program_id) {
     Result<decode::Pubkey> key = decode::base58_decode_key(registry.address);
     return fail(label + ": the IDL's program address \"" + registry.address +

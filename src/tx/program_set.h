@@ -17,7 +17,8 @@ class ProgramSet {
 
   // Adds the registry under its program id as entry size(). Fails when the
   // IDL has no usable program address or when another entry has the same one:
-  //   "{label}: the IDL has no program address (\"address\" is empty)"
+  //   "{label}: the IDL has no program address (\"address\" is empty), so no
+  //    event can be attributed to its program"
   //   "{label}: the IDL's program address \"x\" is not a public key: {detail}"
   //   "{label}: program {address} already has a decoder ({other label})"
   // The registry must outlive the set.

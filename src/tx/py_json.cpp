@@ -46,9 +46,16 @@ class Converter {
   bool convert_sequence(PyObject* seq, json::Value& out, int depth);
   bool convert_int(PyObject* obj, json::Value& out);
 
+  // The path from the top, its first kShownSteps steps only ("...": more).
   std::string path() const {
+    constexpr std::size_t kShownSteps = 8;
     std::string out;
-    for (const Step& step : path_) {
+    for (std::size_t k = 0; k < path_.size(); ++k) {
+      if (k == kShownSteps) {
+        out += "...";
+        break;
+      }
+      const Step& step = path_[k];
       if (step.index >= 0) {
         out += '[';
         out += std::to_string(step.index);

@@ -424,7 +424,10 @@ TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
   ProgramSet programs;
   Result<void> added = programs.add(empty, "decoders[0]");
   ASSERT_FALSE(added.has_value());
-  EXPECT_EQ(added.error(), "decoders[0]: the IDL has no program address (\"address\" is empty)");
+  EXPECT_EQ(added.error(),
+            "decoders[0]: the IDL has no program address (\"address\" is empty), so no event can be "
+            "attributed to its "
+            "program");
   added = programs.add(bad, "decoders[1]");
   ASSERT_FALSE(added.has_value());
   EXPECT_EQ(added.error(),
