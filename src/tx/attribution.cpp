@@ -53,6 +53,13 @@ struct Alignment {
   bool out_of_step = false;
 };
 
+// The inner instructions of instruction i (none when a hand-built model has
+// fewer lists than instructions).
+const std::vector<Instruction>& inner_of(const Transaction& tx, std::size_t i) {
+  static const std::vector<Instruction> kNone;
+  return i < tx.inner.size() ? tx.inner[i] : kNone;
+}
+
 bool same_program(const std::optional<Pubkey>& key, const Instruction& ins) {
   return key.has_value() && *key == ins.program;
 }
@@ -61,8 +68,9 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
   Alignment out;
   out.places.resize(walk.frames.size());
   out.top_frame.assign(tx.instructions.size(), -1);
-  out.inner_frame.resize(tx.inner.size());
-  for (std::size_t i = 0; i < tx.inner.size(); ++i) out.inner_frame[i].assign(tx.inner[i].size(), -1);
+  out.inner_frame.resize(tx.instructions.size());
+  for (std::size_t i = 0; i < tx.instructions.size(); ++i)
+    out.inner_frame[i].assign(inner_of(tx, i).size(), -1);
 
   const std::size_t n = tx.instructions.size();
   std::size_t next_top = 0;         // the next instruction an invoke [1] may match
@@ -106,7 +114,7 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
       continue;
     }
     if (f.top == kNoIndex || f.top != current_top || current == kNoIndex) {
-      p = Placement{f.top == current_top ? current : kNoIndex, kNoIndex, false};
+      p = Placement{};  // below a top-level frame that matched no instruction, or none at all
       continue;
     }
     p.instruction = current;
@@ -115,7 +123,7 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
       p.known = f.inner != kNoIndex;
       continue;
     }
-    const std::vector<Instruction>& list = tx.inner[current];
+    const std::vector<Instruction>& list = inner_of(tx, current);
     for (std::size_t s = next_inner; s < list.size(); ++s) {
       const Instruction& ins = list[s];
       if (same_program(key, ins) && (ins.stack_height == 0 || ins.stack_height == f.depth)) {
@@ -212,11 +220,11 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
   constexpr std::int64_t kTop = -1;  // the top-level instruction as a parent
   std::array<std::int64_t, kMaxHeight + 1> last_at{};
   std::int64_t running = -1;  // the latest log line known to come before
-  for (std::size_t i = 0; i < tx.inner.size(); ++i) {
+  for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
     if (alignment != nullptr && alignment->top_frame[i] >= 0) {
       running = std::max<std::int64_t>(running, walk->frames[alignment->top_frame[i]].line);
     }
-    const std::vector<Instruction>& list = tx.inner[i];
+    const std::vector<Instruction>& list = inner_of(tx, i);
     last_at.fill(kUnset);
     last_at[1] = kTop;
     std::uint32_t deepest = 1;  // last_at is set at most up to here

@@ -415,6 +415,23 @@ TEST(Attribution, FailedTransactionsKeepTheirEvents) {
   EXPECT_TRUE(got.failed);
 }
 
+// A model built by hand may hold fewer inner lists than instructions (the
+// reader always makes one per instruction): the missing ones are empty.
+TEST(Attribution, HandBuiltModelsWithoutInnerLists) {
+  Built b;
+  top(b, {{kP, kPlain}, {kP, kPlain}});
+  b.lines = {inv(kP, 1), inv(kP, 2), ok(kP), ok(kP), inv(kP, 1), data(event(1)), ok(kP)};
+  b.seal();
+  b.tx.inner.clear();
+  const decode::EventRegistry p = registry_for(kP);
+  ProgramSet programs;
+  ASSERT_TRUE(programs.add(p, "p").has_value());
+  const Attribution got = attribute_transaction(b.tx, programs);
+  ASSERT_EQ(got.events.size(), 1u);
+  EXPECT_EQ(got.events[0].instruction, 1);
+  EXPECT_TRUE(got.out_of_step);  // the depth-2 frame has no inner instruction
+}
+
 TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
   decode::EventRegistry empty;
   decode::EventRegistry bad;

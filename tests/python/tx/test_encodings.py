@@ -30,6 +30,15 @@ def test_every_encoding_gives_the_same_events(name, keys, expected, encoding):
     assert full(varkel.decode_transaction(converted, decoders)) == reference
 
 
+@pytest.mark.parametrize("name, keys, expected", CASES[:3], ids=IDS[:3])
+def test_the_old_binary_encoding_a_bare_base58_string(name, keys, expected):
+    decoders = [decoder(k) for k in keys]
+    original = result_of(load(name))
+    bare = with_encoding(original, "base58")
+    bare["transaction"] = bare["transaction"][0]
+    assert full(varkel.decode_transaction(bare, decoders)) == full(varkel.decode_transaction(original, decoders))
+
+
 @pytest.mark.parametrize("name, keys, expected", CASES, ids=IDS)
 def test_every_input_form_gives_the_same_events(name, keys, expected):
     decoders = [decoder(k) for k in keys]
