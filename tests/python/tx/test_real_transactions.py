@@ -156,3 +156,41 @@ def test_anchor_docs_event():
     lines = fixture("logs", "anchor-docs-custom-event-logs.txt").read_text().splitlines()
     (event,) = varkel.EventDecoder(idl).decode_logs(lines)
     assert (event.name, event.data, event.instruction, event.depth) == ("CustomEvent", {"message": "Hello, Solana!"}, 0, 1)
+
+
+def test_failed_transactions_keep_their_events():
+    doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
+    doc["meta"]["err"] = {"InstructionError": [7, {"Custom": 6001}]}
+    doc["meta"]["status"] = {"Err": doc["meta"]["err"]}
+    events = varkel.decode_transaction(doc, [decoder("okx"), decoder("pump_amm")])
+    assert [(e.name, e.failed) for e in events] == [("BuyEvent", True), ("SwapEvent", True)]
+
+
+# (budget, expected events, out of step)
+TRUNCATIONS = [
+    # Invoke and success lines fit: the frames stay whole, the swap's line
+    # fits too; only the buy's line and the "consumed" lines are gone.
+    (70, [("BuyEvent", "cpi", True, 7, 8), ("SwapEvent", "log", True, 7, None)], False),
+    # Only lines of 50 bytes fit: pump_amm's success line is gone, so the
+    # swap's line, which does fit, lands in pump_amm's frame and is no event
+    # of either program. The buy is still found from its self-CPI.
+    (50, [("BuyEvent", "cpi", True, 7, 8)], True),
+]
+
+
+@pytest.mark.parametrize("budget, expected, out_of_step", TRUNCATIONS)
+def test_truncated_logs_and_the_cpi_that_survives_them(budget, expected, out_of_step):
+    # The runtime's log budget runs out at pump_amm's event line: that line
+    # becomes "Log truncated", later lines longer than what is left are
+    # dropped and shorter ones kept, as the runtime does.
+    doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
+    lines = doc["meta"]["logMessages"]
+    at = next(i for i, line in enumerate(lines) if line.startswith("Program data: Z/RSH"))
+    lines[at:] = ["Log truncated"] + [line for line in lines[at + 1:] if len(line) <= budget]
+    decoders = [decoder("okx"), decoder("pump_amm")]
+    events = varkel.decode_transaction(doc, decoders)
+    assert [(e.name, e.source, e.truncated, e.instruction, e.inner) for e in events] == expected
+    assert all(e.out_of_step == out_of_step for e in events)
+    # The logs alone lose the buy.
+    assert [(e.name, e.truncated) for e in varkel.decode_logs(lines, decoders)] == [
+        (name, True) for name, source, *_ in expected if source == "log"]
