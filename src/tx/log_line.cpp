@@ -1,7 +1,9 @@
 #include "tx/log_line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 namespace varkel::tx {
 
@@ -31,13 +33,19 @@ bool is_digit(char c) noexcept {
   return c >= '0' && c <= '9';
 }
 
-// The program id at the start of `rest` (base58 characters up to the first
-// character that is not one), when its length fits; the empty view otherwise.
+// The program id at the start of `rest`: 32 to 44 base58 characters followed
+// by a space; the empty view otherwise.
 std::string_view leading_id(std::string_view rest) noexcept {
-  std::size_t n = 0;
-  while (n < rest.size() && n <= kMaxId && kBase58[static_cast<unsigned char>(rest[n])]) ++n;
-  if (n < kMinId || n > kMaxId) return {};
-  return rest.substr(0, n);
+  // Every form has a space right after the id: find it (memchr), then check
+  // the characters in one branch-free pass.
+  const std::size_t reach = std::min(rest.size(), kMaxId + 1);
+  const void* space = std::memchr(rest.data(), ' ', reach);
+  if (space == nullptr) return {};
+  const auto n = static_cast<std::size_t>(static_cast<const char*>(space) - rest.data());
+  if (n < kMinId) return {};
+  bool all = true;
+  for (std::size_t i = 0; i < n; ++i) all &= kBase58[static_cast<unsigned char>(rest[i])];
+  return all ? rest.substr(0, n) : std::string_view();
 }
 
 // Consumes `word` at the front of `rest`.
