@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -222,46 +223,63 @@ namespace {
   return "invalid base58 character '" + shown + "' at offset " + std::to_string(at);
 }
 
-// Multiplies the little-endian 32-bit limbs of `number` by `factor` and adds
-// `addend`; returns the carry out of the top limb.
-inline std::uint32_t multiply_add(std::span<std::uint32_t> number, std::uint32_t factor,
-                                  std::uint32_t addend) {
+// Decoding multiplies a little-endian number of 64-bit limbs by 58^k and adds
+// the value of the next k <= 10 digits (58^10 < 2^59): one 64x64->128-bit
+// product per limb for every ten digits.
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint64_t kPowersOf58[] = {1ull,
+                                         58ull,
+                                         3364ull,
+                                         195112ull,
+                                         11316496ull,
+                                         656356768ull,
+                                         38068692544ull,
+                                         2207984167552ull,
+                                         128063081718016ull,
+                                         7427658739644928ull,
+                                         430804206899405824ull};
+
+// number = number * factor + addend; returns the carry out of the top limb.
+inline std::uint64_t multiply_add(std::span<std::uint64_t> number, std::uint64_t factor,
+                                  std::uint64_t addend) {
   std::uint64_t carry = addend;
-  for (std::uint32_t& limb : number) {
-    const std::uint64_t t = std::uint64_t{limb} * factor + carry;
-    limb = static_cast<std::uint32_t>(t);
-    carry = t >> 32;
+  for (std::uint64_t& limb : number) {
+    const Wide t = static_cast<Wide>(limb) * factor + carry;
+    limb = static_cast<std::uint64_t>(t);
+    carry = static_cast<std::uint64_t>(t >> 64);
   }
-  return static_cast<std::uint32_t>(carry);
+  return carry;
 }
 
-// Reads the digits of `text` (all in the alphabet) five at a time into the
-// little-endian limbs, which grow as needed through `grow` (false: no room).
+// Reads the digits of `text` (all in the alphabet) ten at a time into the
+// little-endian limbs `number`, which `grow` extends by a carry (false: no
+// room).
 template <class Grow>
-bool accumulate(std::string_view text, std::span<std::uint32_t>& number, Grow grow) {
-  constexpr std::uint32_t kPowers[] = {1, 58, 58 * 58, 58 * 58 * 58, 58 * 58 * 58 * 58, kChunk};
-  for (std::size_t i = 0; i < text.size(); i += 5) {
-    const std::size_t take = std::min<std::size_t>(5, text.size() - i);
-    std::uint32_t value = 0;
+bool accumulate(std::string_view text, std::span<std::uint64_t>& number, Grow grow) {
+  for (std::size_t i = 0; i < text.size(); i += 10) {
+    const std::size_t take = std::min<std::size_t>(10, text.size() - i);
+    std::uint64_t value = 0;
     for (std::size_t k = 0; k < take; ++k)
       value = value * 58 + kDigit[static_cast<unsigned char>(text[i + k])];
-    const std::uint32_t carry = multiply_add(number, kPowers[take], value);
+    const std::uint64_t carry = multiply_add(number, kPowersOf58[take], value);
     if (carry != 0 && !grow(number, carry)) return false;
   }
   return true;
 }
 
-// Appends the big-endian bytes of the limbs without zero bytes in front.
-void append_number(std::span<const std::uint32_t> number, std::vector<std::uint8_t>& out) {
-  bool started = false;
-  for (std::size_t j = number.size(); j > 0; --j) {
-    const std::uint32_t limb = number[j - 1];
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      const auto byte = static_cast<std::uint8_t>(limb >> shift);
-      if (!started && byte == 0) continue;
-      started = true;
-      out.push_back(byte);
-    }
+// The number of bytes of the limbs without zero bytes in front.
+std::size_t byte_length(std::span<const std::uint64_t> number) {
+  if (number.empty()) return 0;
+  const std::uint64_t top = number.back();  // never zero: limbs grow only by a carry
+  return (number.size() - 1) * 8 + static_cast<std::size_t>((64 - std::countl_zero(top) + 7) / 8);
+}
+
+// Writes the big-endian bytes of the limbs, without zero bytes in front, to
+// the `length` bytes before `end`.
+void put_number(std::span<const std::uint64_t> number, std::uint8_t* end, std::size_t length) {
+  for (std::size_t k = 0; k < length; ++k) {
+    *--end = static_cast<std::uint8_t>(number[k / 8] >> (8 * (k % 8)));
   }
 }
 
@@ -272,19 +290,18 @@ Result<std::vector<std::uint8_t>> base58_decode(std::string_view text) {
   std::size_t zeros = 0;
   while (zeros < text.size() && text[zeros] == '1') ++zeros;
   const std::string_view digits = text.substr(zeros);
-  // 58^5 < 2^30: every five digits add at most one limb.
-  std::vector<std::uint32_t> limbs;
-  limbs.reserve(digits.size() / 5 + 2);
-  std::span<std::uint32_t> number;
-  accumulate(digits, number, [&limbs](std::span<std::uint32_t>& n, std::uint32_t carry) {
-    limbs.resize(n.size());
+  // Every ten digits add at most one limb (58^10 < 2^64).
+  std::vector<std::uint64_t> limbs;
+  limbs.reserve(digits.size() / 10 + 1);
+  std::span<std::uint64_t> number;
+  accumulate(digits, number, [&limbs](std::span<std::uint64_t>& n, std::uint64_t carry) {
     limbs.push_back(carry);
-    n = std::span<std::uint32_t>(limbs);
+    n = std::span<std::uint64_t>(limbs);
     return true;
   });
-  std::vector<std::uint8_t> out(zeros, 0);
-  out.reserve(zeros + number.size() * 4);
-  append_number(number, out);
+  const std::size_t length = byte_length(number);
+  std::vector<std::uint8_t> out(zeros + length, 0);
+  put_number(number, out.data() + out.size(), length);
   return out;
 }
 
@@ -292,42 +309,27 @@ Result<Pubkey> base58_decode_key(std::string_view text) {
   if (const auto at = base58_invalid_at(text)) return fail(bad_character(text, *at));
   std::size_t zeros = 0;
   while (zeros < text.size() && text[zeros] == '1') ++zeros;
-  // Nine limbs hold 45 digits (58^45 > 2^256); longer texts are longer keys.
+  // Five limbs hold 45 digits (58^45 < 2^264); longer texts are longer keys.
   constexpr std::size_t kMaxDigits = 45;
   const std::string_view digits = text.substr(zeros);
-  std::size_t size = zeros;
-  std::array<std::uint32_t, 9> limbs{};
-  std::span<std::uint32_t> number(limbs.data(), 0);
-  if (digits.size() <= kMaxDigits) {
-    accumulate(digits, number, [&limbs](std::span<std::uint32_t>& n, std::uint32_t carry) {
-      if (n.size() == limbs.size()) return false;  // cannot happen within 45 digits
-      limbs[n.size()] = carry;
-      n = std::span<std::uint32_t>(limbs.data(), n.size() + 1);
-      return true;
-    });
-    std::size_t bytes = number.size() * 4;
-    if (!number.empty()) {
-      const std::uint32_t top = number.back();
-      bytes -= top >= (1u << 24) ? 0 : top >= (1u << 16) ? 1 : top >= (1u << 8) ? 2 : 3;
-    }
-    size += bytes;
-  } else {
-    size += digits.size();  // far beyond 32 whatever the digits: each is at least 5 bits
+  if (digits.size() > kMaxDigits) {
+    return fail("base58 text of " + std::to_string(text.size()) +
+                " characters, too long for a 32-byte public key");
   }
-  if (size != 32) {
-    if (digits.size() > kMaxDigits) {
-      return fail("base58 text of " + std::to_string(text.size()) +
-                  " characters, too long for a 32-byte public key");
-    }
-    return fail("base58 text of " + std::to_string(size) + " bytes, not a 32-byte public key");
+  std::array<std::uint64_t, 5> limbs{};
+  std::span<std::uint64_t> number(limbs.data(), 0);
+  accumulate(digits, number, [&limbs](std::span<std::uint64_t>& n, std::uint64_t carry) {
+    if (n.size() == limbs.size()) return false;  // cannot happen within 45 digits
+    limbs[n.size()] = carry;
+    n = std::span<std::uint64_t>(limbs.data(), n.size() + 1);
+    return true;
+  });
+  const std::size_t length = byte_length(number);
+  if (zeros + length != 32) {
+    return fail("base58 text of " + std::to_string(zeros + length) + " bytes, not a 32-byte public key");
   }
   Pubkey key{};
-  std::size_t at = 32;
-  for (std::uint32_t limb : number) {
-    for (int k = 0; k < 4 && at > zeros; ++k) {
-      key[--at] = static_cast<std::uint8_t>(limb >> (8 * k));
-    }
-  }
+  put_number(number, key.data() + key.size(), length);
   return key;
 }
 
