@@ -1,7 +1,8 @@
 // Attribution: a table of transactions built on the model (spoofing
 // attempts, self-CPI rules, duplicates, alignment with the instructions,
-// order, flags), logs alone, several programs in one pass, and every real
-// transaction of the fixtures with its expected events.
+// order, flags), logs alone, several programs in one pass. The real
+// transactions are checked through the package (tests/python/tx), against an
+// independent twin.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,7 +11,6 @@
 
 #include "tx/attribution.h"
 #include "tx/tx_fixtures.h"
-#include "tx/tx_reader.h"
 
 namespace varkel::tx {
 namespace {
@@ -458,120 +458,6 @@ TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
   EXPECT_EQ(programs.find(kP), 0);
   EXPECT_EQ(programs.find(kQ), ProgramSet::kNone);
   EXPECT_EQ(programs.find_text(text(kP)), 0);
-}
-
-// The real transactions, each with the IDLs of the programs whose events it
-// carries (SOURCES.md pairs them), decoded in one pass.
-struct RealEvent {
-  std::string name;
-  std::string program;  // prefix of the base58 id
-  std::int32_t instruction;
-  std::int32_t inner;
-  std::uint32_t depth;
-  Source source;
-};
-
-struct RealCase {
-  std::string file;
-  std::vector<std::pair<std::string, std::string>> idls;  // (fixture path, address for legacy IDLs)
-  std::vector<RealEvent> expected;
-};
-
-class RealTransactions : public ::testing::TestWithParam<RealCase> {};
-
-const std::pair<std::string, std::string> kOkxIdl{"current/okx-dex_solana.json", ""};
-const std::pair<std::string, std::string> kAmmIdl{"current/pump-fun-pump_amm-2026-01-10.json", ""};
-const std::pair<std::string, std::string> kPumpLegacyIdl{"legacy/pumpfun-legacy.json",
-                                                         "6EF8rrecthR5Dkzon8Nwu78hRvfCKubJ14M5uBEwF6P"};
-
-TEST_P(RealTransactions, GiveTheirEventsAttributed) {
-  const RealCase& c = GetParam();
-  VARKEL_FIXTURE_OR_SKIP(document, testing::kLogFixtures / c.file);
-  std::vector<decode::EventRegistry> registries;
-  for (const auto& [path, address] : c.idls) {
-    auto registry = testing::fixture_registry(path, address);
-    if (!registry) GTEST_SKIP() << "IDL fixture not available: " << path;
-    registries.push_back(std::move(*registry));
-  }
-  ProgramSet programs;
-  for (std::size_t k = 0; k < registries.size(); ++k) {
-    ASSERT_TRUE(programs.add(registries[k], "idl " + std::to_string(k)).has_value());
-  }
-  const Result<OwnedTransaction> read = read_transaction_text(document);
-  ASSERT_TRUE(read.has_value()) << read.error();
-  const Attribution got = attribute_transaction(read->tx, programs);
-  EXPECT_FALSE(got.out_of_step);
-  EXPECT_FALSE(got.failed);
-  EXPECT_FALSE(got.truncated_at.has_value());
-  ASSERT_EQ(got.events.size(), c.expected.size());
-  for (std::size_t k = 0; k < c.expected.size(); ++k) {
-    const EventSite& s = got.events[k];
-    const RealEvent& e = c.expected[k];
-    SCOPED_TRACE("event " + std::to_string(k));
-    EXPECT_EQ(s.event->name, e.name);
-    EXPECT_TRUE(programs.registry(s.program).address.starts_with(e.program));
-    EXPECT_EQ(s.instruction, e.instruction);
-    EXPECT_EQ(s.inner, e.inner);
-    EXPECT_EQ(s.depth, e.depth);
-    EXPECT_EQ(static_cast<int>(s.source), static_cast<int>(e.source));
-    // The event's log line holds its bytes.
-    ASSERT_GE(s.log_index, 0);
-    EXPECT_TRUE((*read->tx.logs)[s.log_index].starts_with("Program data: "));
-  }
-}
-
-// Where the numbers come from: the pump programs emit each event by a
-// self-CPI whose inner instruction carries the tag (the CPI's index is
-// `inner`); the OKX router and the Raydium CLMM only log theirs, from their
-// top-level frame (inner None). The OKX route calls pump_amm from its own
-// frame (pump_amm at depth 2, its self-CPI at stack height 3); so does the
-// bloom bot with pump in the 2025 block transaction.
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, RealTransactions,
-    ::testing::Values(
-        RealCase{"agavesim-pump_amm-okx-route-tx-2zNeSn8c.json",
-                 {kOkxIdl, kAmmIdl},
-                 {{"BuyEvent", "pAMMBay6", 7, 8, 2, kBoth}, {"SwapEvent", "6m2CDdhR", 7, kNoIndex, 1, kLog}}},
-        RealCase{"pump_amm-sell-buy-tx-slot387020561.json",
-                 {kAmmIdl},
-                 {{"SellEvent", "pAMMBay6", 5, 4, 1, kBoth}, {"BuyEvent", "pAMMBay6", 8, 4, 1, kBoth}}},
-        RealCase{
-            "agavesim-pump_amm-buy-tx-5bvyp1no.json", {kAmmIdl}, {{"BuyEvent", "pAMMBay6", 1, 4, 1, kBoth}}},
-        RealCase{"agavesim-raydium-clmm-swapv2-tx-2cd7QQSB.json",
-                 {{"current/raydium-amm_v3-clmm.json", ""}},
-                 {{"SwapEvent", "CAMMCzo5", 4, kNoIndex, 1, kLog}}},
-        RealCase{"chainstack-pump-create-blockSubscribe-2025.json",
-                 {{"current/pump-fun-pump-2025-05-08.json", ""}},
-                 {{"TradeEvent", "6EF8rrec", 4, 6, 2, kBoth}}},
-        RealCase{"chainstack-pump-buy-getTransaction-2024.json",
-                 {kPumpLegacyIdl},
-                 {{"TradeEvent", "6EF8rrec", 2, 3, 1, kBoth}, {"TradeEvent", "6EF8rrec", 3, 1, 1, kBoth}}},
-        RealCase{"chainstack-pump-create-getTransaction-2024.json",
-                 {kPumpLegacyIdl},
-                 {{"CreateEvent", "6EF8rrec", 3, 14, 1, kBoth}, {"TradeEvent", "6EF8rrec", 5, 3, 1, kBoth}}}),
-    [](const ::testing::TestParamInfo<RealCase>& row) {
-      std::string name = row.param.file.substr(0, row.param.file.find('.'));
-      for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      }
-      return name;
-    });
-
-// Without its pump_amm decoder, the OKX route gives the router's event only;
-// with the pump_amm decoder alone, pump_amm's only.
-TEST(RealTransactionsAlone, EachDecoderSeesOnlyItsProgram) {
-  VARKEL_FIXTURE_OR_SKIP(document, testing::kLogFixtures / "agavesim-pump_amm-okx-route-tx-2zNeSn8c.json");
-  const Result<OwnedTransaction> read = read_transaction_text(document);
-  ASSERT_TRUE(read.has_value());
-  for (const auto& [idl, name] : {std::pair{kOkxIdl, "SwapEvent"}, std::pair{kAmmIdl, "BuyEvent"}}) {
-    auto registry = testing::fixture_registry(idl.first);
-    if (!registry) GTEST_SKIP() << "IDL fixture not available";
-    ProgramSet programs;
-    ASSERT_TRUE(programs.add(*registry, "one").has_value());
-    const Attribution got = attribute_transaction(read->tx, programs);
-    ASSERT_EQ(got.events.size(), 1u);
-    EXPECT_EQ(got.events[0].event->name, name);
-  }
 }
 
 }  // namespace
