@@ -124,20 +124,35 @@ class Output:
             self.stream.write(json.dumps(record) + "\n")
 
 
+def _b58decode(text: str) -> bytes:
+    n = 0
+    for ch in text:
+        n = n * 58 + B58_ALPHABET.index(ch)
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
+    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
+
+
 def _signature(result):
     """The transaction's first signature (its id), or None."""
     transaction = result.get("transaction")
     if isinstance(transaction, dict):
         signatures = transaction.get("signatures")
         return signatures[0] if isinstance(signatures, list) and signatures else None
-    if isinstance(transaction, list) and len(transaction) == 2 and transaction[1] == "base64":
-        try:
+    if isinstance(transaction, str):  # the old "binary" encoding: base58
+        transaction = [transaction, "base58"]
+    if not (isinstance(transaction, list) and len(transaction) == 2 and isinstance(transaction[0], str)):
+        return None
+    try:
+        if transaction[1] == "base64":
             raw = base64.b64decode(transaction[0], validate=True)
-        except ValueError:
+        elif transaction[1] == "base58":
+            raw = _b58decode(transaction[0])
+        else:
             return None
-        # Signature count (compact-u16, at most 127 signatures in one byte), then 64 bytes each.
-        return _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
-    return None
+    except ValueError:
+        return None
+    # The signature count (a compact-u16: one byte up to 127), then 64 bytes each.
+    return _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
 
 
 def _slot(result):
