@@ -60,8 +60,74 @@ const std::vector<Instruction>& inner_of(const Transaction& tx, std::size_t i) {
   return i < tx.inner.size() ? tx.inner[i] : kNone;
 }
 
-bool same_program(const std::optional<Pubkey>& key, const Instruction& ins) {
-  return key.has_value() && *key == ins.program;
+// Finds the next instruction of a list that a frame can be: its program, and
+// its stack height or an unknown one. In step, that is the next one in the
+// list; when it is not, an index of the list by (program, height), built on
+// the first miss, finds the next candidate in logarithmic time, so that
+// hostile logs cannot make the search quadratic.
+class NextMatch {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  // `use_height`: heights must match (inner instructions); precompiles are
+  // never candidates (they have no frame).
+  NextMatch(const std::vector<Instruction>& list, bool use_height) : list_(list), use_height_(use_height) {}
+
+  std::size_t find(const std::optional<Pubkey>& key, std::uint32_t depth, std::size_t from) {
+    if (!key) return kNone;
+    if (from < list_.size() && fits(list_[from], *key, depth)) return from;
+    if (!indexed_) build();
+    std::size_t best = kNone;
+    for (const std::uint32_t height : {use_height_ ? depth : 0u, 0u}) {
+      const auto it = positions_.find(Slot{*key, height});
+      if (it == positions_.end()) continue;
+      const auto at = std::lower_bound(it->second.begin(), it->second.end(), from);
+      if (at != it->second.end()) best = std::min<std::size_t>(best, *at);
+      if (!use_height_) break;
+    }
+    return best;
+  }
+
+ private:
+  struct Slot {
+    Pubkey program;
+    std::uint32_t height;
+    bool operator==(const Slot&) const = default;
+  };
+  struct SlotHash {
+    std::size_t operator()(const Slot& slot) const noexcept {
+      std::uint64_t head = 0;
+      std::memcpy(&head, slot.program.data(), sizeof head);
+      return static_cast<std::size_t>(head ^ (std::uint64_t{slot.height} * 0x9E3779B97F4A7C15ull));
+    }
+  };
+
+  bool fits(const Instruction& ins, const Pubkey& key, std::uint32_t depth) const {
+    if (ins.program != key) return false;
+    if (use_height_) return ins.stack_height == 0 || ins.stack_height == depth;
+    return !is_precompile(ins.program);
+  }
+
+  void build() {
+    indexed_ = true;
+    for (std::size_t i = 0; i < list_.size(); ++i) {
+      const Instruction& ins = list_[i];
+      if (!use_height_ && is_precompile(ins.program)) continue;
+      positions_[Slot{ins.program, use_height_ ? ins.stack_height : 0u}].push_back(
+          static_cast<std::uint32_t>(i));
+    }
+  }
+
+  const std::vector<Instruction>& list_;
+  bool use_height_;
+  bool indexed_ = false;
+  std::unordered_map<Slot, std::vector<std::uint32_t>, SlotHash> positions_;
+};
+
+// The first instruction at or after `from` that is no precompile.
+std::size_t skip_precompiles(const std::vector<Instruction>& list, std::size_t from) {
+  while (from < list.size() && is_precompile(list[from].program)) ++from;
+  return from;
 }
 
 Alignment align(const LogWalk& walk, const Transaction& tx) {
@@ -69,10 +135,12 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
   out.places.resize(walk.frames.size());
   out.top_frame.assign(tx.instructions.size(), -1);
   out.inner_frame.resize(tx.instructions.size());
-  for (std::size_t i = 0; i < tx.instructions.size(); ++i)
+  for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
     out.inner_frame[i].assign(inner_of(tx, i).size(), -1);
+  }
 
-  const std::size_t n = tx.instructions.size();
+  NextMatch top_level(tx.instructions, false);
+  std::optional<NextMatch> inner;   // of the current instruction
   std::size_t next_top = 0;         // the next instruction an invoke [1] may match
   std::int32_t current = kNoIndex;  // the instruction of the current top-level frame
   std::int32_t current_top = kNoIndex;
@@ -96,21 +164,20 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
     Placement& p = out.places[k];
     const std::optional<Pubkey> key = key_of(f.program);
     if (f.depth == 1) {
-      current = kNoIndex;
       current_top = f.top;
       next_inner = 0;
-      for (std::size_t q = next_top; q < n; ++q) {
-        if (is_precompile(tx.instructions[q].program)) continue;
-        if (same_program(key, tx.instructions[q])) {
-          current = static_cast<std::int32_t>(q);
-          next_top = q + 1;
-          break;
-        }
-        out.out_of_step = true;  // an instruction without its frame, or a frame of another program
-      }
-      if (current == kNoIndex) out.out_of_step = true;
+      const std::size_t expected = skip_precompiles(tx.instructions, next_top);
+      const std::size_t q = top_level.find(key, 1, expected);
+      // Another position than the next: instructions without their frame, or
+      // a frame of a program the message does not run there.
+      if (q != expected) out.out_of_step = true;
+      current = q == NextMatch::kNone ? kNoIndex : static_cast<std::int32_t>(q);
       p = Placement{current, kNoIndex, current != kNoIndex};
-      if (current != kNoIndex) out.top_frame[current] = static_cast<std::int64_t>(k);
+      if (current != kNoIndex) {
+        next_top = q + 1;
+        out.top_frame[q] = static_cast<std::int64_t>(k);
+        inner.emplace(inner_of(tx, q), true);
+      }
       continue;
     }
     if (f.top == kNoIndex || f.top != current_top || current == kNoIndex) {
@@ -123,24 +190,18 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
       p.known = f.inner != kNoIndex;
       continue;
     }
-    const std::vector<Instruction>& list = inner_of(tx, current);
-    for (std::size_t s = next_inner; s < list.size(); ++s) {
-      const Instruction& ins = list[s];
-      if (same_program(key, ins) && (ins.stack_height == 0 || ins.stack_height == f.depth)) {
-        p.inner = static_cast<std::int32_t>(s);
-        p.known = true;
-        next_inner = s + 1;
-        out.inner_frame[current][s] = static_cast<std::int64_t>(k);
-        break;
-      }
-      out.out_of_step = true;
-    }
-    if (!p.known) out.out_of_step = true;
+    const std::size_t s = inner->find(key, f.depth, next_inner);
+    if (s != next_inner) out.out_of_step = true;  // lines went missing, or the frame matches nothing
+    if (s == NextMatch::kNone) continue;
+    p.inner = static_cast<std::int32_t>(s);
+    p.known = true;
+    next_inner = s + 1;
+    out.inner_frame[current][s] = static_cast<std::int64_t>(k);
   }
   // A transaction that succeeded ran every instruction and every inner
   // instruction: each must have had its frame. (A failed one stops early.)
   if (!tx.failed) {
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
       if (is_precompile(tx.instructions[i].program)) continue;
       if (out.top_frame[i] < 0) out.out_of_step = true;
       if (!tx.inner_recorded || out.top_frame[i] < 0) continue;

@@ -432,6 +432,35 @@ TEST(Attribution, HandBuiltModelsWithoutInnerLists) {
   EXPECT_TRUE(got.out_of_step);  // the depth-2 frame has no inner instruction
 }
 
+// Frames that match no instruction, by the tens of thousands, against tens of
+// thousands of instructions: each miss is looked up in an index of the list,
+// not searched for along it (which would take hours here).
+TEST(Attribution, MismatchedFramesAgainstLongInstructionListsStayLinear) {
+  constexpr int kCount = 50000;
+  Built b;
+  std::vector<std::pair<Pubkey, Bytes>> tops(kCount, {kQ, kPlain});
+  top(b, tops);
+  std::vector<std::tuple<Pubkey, Bytes, std::uint32_t>> list(kCount, {kQ, kPlain, 2});
+  inner(b, 0, list);
+  b.lines.push_back(inv(kQ, 1));
+  for (int k = 0; k < kCount; ++k) {
+    b.lines.push_back(inv(kP, 2));
+    b.lines.push_back(ok(kP));
+  }
+  b.lines.push_back(ok(kQ));
+  for (int k = 0; k < kCount; ++k) {
+    b.lines.push_back(inv(kP, 1));
+    b.lines.push_back(ok(kP));
+  }
+  b.seal();
+  const decode::EventRegistry p = registry_for(kP);
+  ProgramSet programs;
+  ASSERT_TRUE(programs.add(p, "p").has_value());
+  const Attribution got = attribute_transaction(b.tx, programs);
+  EXPECT_TRUE(got.events.empty());
+  EXPECT_TRUE(got.out_of_step);
+}
+
 TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
   decode::EventRegistry empty;
   decode::EventRegistry bad;
