@@ -18,8 +18,11 @@ CACHE=${VARKEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/varkel}
 HEADERS314=""
 [ -f "$CACHE/python3.14-headers/include/python3.14/Python.h" ] && HEADERS314="$CACHE/python3.14-headers/include"
 PATH="$PWD/$VENV/bin:$PATH"
+# VARKEL_FIXTURES moves the shared real-data fixtures (default: ../shared/fixtures).
+FIXTURES=${VARKEL_FIXTURES:-$(cd .. && pwd)/shared/fixtures}
 cmake -S . -B build/cpp -G Ninja -DVARKEL_BUILD_TESTS=ON -DVARKEL_WERROR=ON \
-  -DVARKEL_PY314_HEADERS="$HEADERS314" -DPython_EXECUTABLE="$PWD/$VENV/bin/python" >/dev/null
+  -DVARKEL_PY314_HEADERS="$HEADERS314" -DPython_EXECUTABLE="$PWD/$VENV/bin/python" \
+  -DVARKEL_FIXTURES_DIR="$FIXTURES" >/dev/null
 cmake --build build/cpp
 if ! ctest --test-dir build/cpp --output-on-failure -j2 >build/cpp/ctest.log 2>&1; then
   cat build/cpp/ctest.log

@@ -1,10 +1,17 @@
-"""Decoding of Solana Anchor program events from transaction log lines.
+"""Decoding of Solana Anchor program events from transaction log lines and transactions.
 
 ``EventDecoder(idl_json)`` reads a program's IDL (current "0.1.0" format or the
 legacy format); ``parse_logs(lines)`` returns every event found in a batch of
 log lines as ``(name, value)`` tuples of plain Python values.
+
+``decode_logs`` and ``decode_transaction`` (methods of one decoder, or module
+functions over many decoders in one pass) return ``Event`` records attributed
+to the program that emitted each event: events logged as "Program data:"
+lines and events emitted by CPI (Anchor's ``emit_cpi!``), from a
+``getTransaction`` result in the "json", "jsonParsed", "base64" or "base58"
+encoding.
 """
 
-from varkel._varkel import EventDecoder
+from varkel._varkel import Event, EventDecoder, decode_logs, decode_transaction
 
-__all__ = ["EventDecoder"]
+__all__ = ["EventDecoder", "Event", "decode_logs", "decode_transaction"]

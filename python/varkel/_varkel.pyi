@@ -1,8 +1,83 @@
-from collections.abc import Sequence
-from typing import Any
+from collections.abc import Buffer, Iterable, Sequence
+from typing import Any, Final, Literal, TypeAlias
+
+# A getTransaction result (or one transaction of a block, or the RPC envelope
+# around it): the dict that json.loads gives, or its JSON text.
+TransactionInput: TypeAlias = dict[str, Any] | str | bytes | bytearray | Buffer
+
+class Event(tuple[Any, ...]):
+    """One event of a transaction, attributed to the program that emitted it.
+
+    An immutable struct sequence (a tuple of its 11 fields): cheap to create,
+    hashable when its data is, picklable.
+    """
+
+    n_fields: Final[int]
+    n_sequence_fields: Final[int]
+    n_unnamed_fields: Final[int]
+    __match_args__: Final = (
+        "name",
+        "data",
+        "program_id",
+        "instruction",
+        "inner",
+        "depth",
+        "source",
+        "log_index",
+        "truncated",
+        "failed",
+        "out_of_step",
+    )
+
+    def __new__(cls, sequence: Iterable[Any], dict: dict[str, Any] = ...) -> Event: ...
+    @property
+    def name(self) -> str:
+        """The event's name, as the IDL declares it."""
+    @property
+    def data(self) -> Any:
+        """The event's fields as plain Python values (the same value parse_logs gives)."""
+    @property
+    def program_id(self) -> str:
+        """Base58 address of the program that emitted the event."""
+    @property
+    def instruction(self) -> int | None:
+        """Index of the top-level instruction; None when the logs do not tell."""
+    @property
+    def inner(self) -> int | None:
+        """Index within that instruction's inner instructions: of the CPI instruction
+        that carries the event ('cpi', 'log+cpi'), or of the frame that logged it
+        ('log' inside a CPI); None for an event logged by a top-level instruction,
+        or when not known."""
+    @property
+    def depth(self) -> int:
+        """Stack depth of the frame that emitted the event (1 = top-level instruction)."""
+    @property
+    def source(self) -> Literal["log", "cpi", "log+cpi"]:
+        """'log': a "Program data:" line; 'cpi': a self-CPI event instruction only;
+        'log+cpi': both, with identical bytes, reported once."""
+    @property
+    def log_index(self) -> int | None:
+        """Index of the event's log line; None for a CPI-only event."""
+    @property
+    def truncated(self) -> bool:
+        """A "Log truncated" line came before the event (log lines may be missing)."""
+    @property
+    def failed(self) -> bool:
+        """The transaction failed (meta.err is not null): its effects were rolled back."""
+    @property
+    def out_of_step(self) -> bool:
+        """The transaction's log lines did not fit the invoke stack or its instructions
+        somewhere (lines missing, or not written by the runtime)."""
 
 class EventDecoder:
     def __new__(cls, idl_json: str) -> EventDecoder: ...
     def parse_logs(self, logs: Sequence[str]) -> list[tuple[str, Any]]: ...
+    def decode_logs(self, logs: Sequence[str]) -> list[Event]: ...
+    def decode_transaction(self, tx: TransactionInput) -> list[Event]: ...
     @property
     def event_names(self) -> list[str]: ...
+    @property
+    def program_id(self) -> str: ...
+
+def decode_logs(logs: Sequence[str], decoders: Iterable[EventDecoder]) -> list[Event]: ...
+def decode_transaction(tx: TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...

@@ -1,7 +1,10 @@
 #include "decode/base58.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace varkel::decode {
@@ -9,6 +12,18 @@ namespace varkel::decode {
 namespace {
 
 constexpr char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+
+constexpr std::uint8_t kNotDigit = 0xFF;
+
+// Character -> digit value; kNotDigit outside the alphabet.
+constexpr std::array<std::uint8_t, 256> make_digit_table() {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& entry : table) entry = kNotDigit;
+  for (std::uint8_t v = 0; v < 58; ++v) table[static_cast<unsigned char>(kAlphabet[v])] = v;
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kDigit = make_digit_table();
 
 // 58^5, the largest power of 58 below 2^32: one division of the 32-bit limbs
 // by it yields five base-58 digits.
@@ -183,6 +198,139 @@ std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, st
   load_limbs(rest, limbs.data(), count);
   const std::size_t nd = to_digits(std::span<std::uint32_t>(limbs), digits.data());
   return emit(zeros, digits.data(), nd, out);
+}
+
+std::optional<std::size_t> base58_invalid_at(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kDigit[static_cast<unsigned char>(text[i])] == kNotDigit) return i;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+[[gnu::cold, gnu::noinline]] std::string bad_character(std::string_view text, std::size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  std::string shown;
+  if (c >= 0x20 && c < 0x7F) {
+    shown.push_back(static_cast<char>(c));
+  } else {
+    static constexpr char kHex[] = "0123456789abcdef";
+    shown = "\\x";
+    shown.push_back(kHex[c >> 4]);
+    shown.push_back(kHex[c & 0xF]);
+  }
+  return "invalid base58 character '" + shown + "' at offset " + std::to_string(at);
+}
+
+// Decoding multiplies a little-endian number of 64-bit limbs by 58^k and adds
+// the value of the next k <= 10 digits (58^10 < 2^59): one 64x64->128-bit
+// product per limb for every ten digits.
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint64_t kPowersOf58[] = {1ull,
+                                         58ull,
+                                         3364ull,
+                                         195112ull,
+                                         11316496ull,
+                                         656356768ull,
+                                         38068692544ull,
+                                         2207984167552ull,
+                                         128063081718016ull,
+                                         7427658739644928ull,
+                                         430804206899405824ull};
+
+// number = number * factor + addend; returns the carry out of the top limb.
+inline std::uint64_t multiply_add(std::span<std::uint64_t> number, std::uint64_t factor,
+                                  std::uint64_t addend) {
+  std::uint64_t carry = addend;
+  for (std::uint64_t& limb : number) {
+    const Wide t = static_cast<Wide>(limb) * factor + carry;
+    limb = static_cast<std::uint64_t>(t);
+    carry = static_cast<std::uint64_t>(t >> 64);
+  }
+  return carry;
+}
+
+// Reads the digits of `text` (all in the alphabet) ten at a time into the
+// little-endian limbs `number`, which `grow` extends by a carry (false: no
+// room).
+template <class Grow>
+bool accumulate(std::string_view text, std::span<std::uint64_t>& number, Grow grow) {
+  for (std::size_t i = 0; i < text.size(); i += 10) {
+    const std::size_t take = std::min<std::size_t>(10, text.size() - i);
+    std::uint64_t value = 0;
+    for (std::size_t k = 0; k < take; ++k)
+      value = value * 58 + kDigit[static_cast<unsigned char>(text[i + k])];
+    const std::uint64_t carry = multiply_add(number, kPowersOf58[take], value);
+    if (carry != 0 && !grow(number, carry)) return false;
+  }
+  return true;
+}
+
+// The number of bytes of the limbs without zero bytes in front.
+std::size_t byte_length(std::span<const std::uint64_t> number) {
+  if (number.empty()) return 0;
+  const std::uint64_t top = number.back();  // never zero: limbs grow only by a carry
+  return (number.size() - 1) * 8 + static_cast<std::size_t>((64 - std::countl_zero(top) + 7) / 8);
+}
+
+// Writes the big-endian bytes of the limbs, without zero bytes in front, to
+// the `length` bytes before `end`.
+void put_number(std::span<const std::uint64_t> number, std::uint8_t* end, std::size_t length) {
+  for (std::size_t k = 0; k < length; ++k) {
+    *--end = static_cast<std::uint8_t>(number[k / 8] >> (8 * (k % 8)));
+  }
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> base58_decode(std::string_view text) {
+  if (const auto at = base58_invalid_at(text)) return fail(bad_character(text, *at));
+  std::size_t zeros = 0;
+  while (zeros < text.size() && text[zeros] == '1') ++zeros;
+  const std::string_view digits = text.substr(zeros);
+  // Every ten digits add at most one limb (58^10 < 2^64).
+  std::vector<std::uint64_t> limbs;
+  limbs.reserve(digits.size() / 10 + 1);
+  std::span<std::uint64_t> number;
+  accumulate(digits, number, [&limbs](std::span<std::uint64_t>& n, std::uint64_t carry) {
+    limbs.push_back(carry);
+    n = std::span<std::uint64_t>(limbs);
+    return true;
+  });
+  const std::size_t length = byte_length(number);
+  std::vector<std::uint8_t> out(zeros + length, 0);
+  put_number(number, out.data() + out.size(), length);
+  return out;
+}
+
+Result<Pubkey> base58_decode_key(std::string_view text) {
+  if (const auto at = base58_invalid_at(text)) return fail(bad_character(text, *at));
+  std::size_t zeros = 0;
+  while (zeros < text.size() && text[zeros] == '1') ++zeros;
+  // Five limbs hold 45 digits (58^45 < 2^264); longer texts are longer keys.
+  constexpr std::size_t kMaxDigits = 45;
+  const std::string_view digits = text.substr(zeros);
+  if (digits.size() > kMaxDigits) {
+    return fail("base58 text of " + std::to_string(text.size()) +
+                " characters, too long for a 32-byte public key");
+  }
+  std::array<std::uint64_t, 5> limbs{};
+  std::span<std::uint64_t> number(limbs.data(), 0);
+  accumulate(digits, number, [&limbs](std::span<std::uint64_t>& n, std::uint64_t carry) {
+    if (n.size() == limbs.size()) return false;  // cannot happen within 45 digits
+    limbs[n.size()] = carry;
+    n = std::span<std::uint64_t>(limbs.data(), n.size() + 1);
+    return true;
+  });
+  const std::size_t length = byte_length(number);
+  if (zeros + length != 32) {
+    return fail("base58 text of " + std::to_string(zeros + length) + " bytes, not a 32-byte public key");
+  }
+  Pubkey key{};
+  put_number(number, key.data() + key.size(), length);
+  return key;
 }
 
 std::string base58_encode(std::span<const std::uint8_t> input) {

@@ -20,6 +20,8 @@ const EventEntry* EventRegistry::find_event(const std::uint8_t* prefix) const {
 
 Result<EventRegistry> build_registry(const idl::Idl& idl) {
   EventRegistry registry;
+  registry.address = idl.address;
+  if (Result<Pubkey> key = base58_decode_key(idl.address)) registry.program_id = *key;
   for (const idl::IdlTypeDef& def : idl.types) {
     registry.types.insert_or_assign(def.name, def);
   }

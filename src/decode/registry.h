@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "decode/base58.h"
 #include "idl/model.h"
 
 namespace varkel::decode {
@@ -26,6 +27,11 @@ struct StringHash {
 
 class EventRegistry {
  public:
+  // The program's address as the IDL gives it (current `address`, legacy
+  // `metadata.address`; marginfi's IDL has ""), and its 32 bytes when that
+  // text is a base58 public key.
+  std::string address;
+  std::optional<Pubkey> program_id;
   std::vector<EventEntry> events;
   std::unordered_map<std::string, idl::IdlTypeDef, StringHash, std::equal_to<>> types;
 

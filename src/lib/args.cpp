@@ -1,5 +1,7 @@
 #include "lib/args.h"
 
+#include <string>
+
 namespace varkel {
 
 namespace {
@@ -59,6 +61,57 @@ PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs) {
     }
   }
   return finish(sig, bound);
+}
+
+bool bind_arguments(const char* function, std::span<const char* const> params, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) {
+  nargs = PyVectorcall_NARGS(nargs);
+  const auto count = static_cast<Py_ssize_t>(params.size());
+  if (nargs > count) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd were given", function, count,
+                 nargs);
+    return false;
+  }
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    std::size_t match = params.size();
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, params[i]) == 0) {
+        match = i;
+        break;
+      }
+    }
+    if (match == params.size()) {
+      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", function, key);
+      return false;
+    }
+    if (out[match] != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", function, params[match]);
+      return false;
+    }
+    out[match] = args[nargs + k];
+  }
+  std::string missing;
+  int missing_count = 0;
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    if (out[i] != nullptr) continue;
+    ++missing_count;
+    missing += missing.empty() ? "" : " and ";
+    missing += std::string("'") + params[i] + "'";
+  }
+  if (missing_count == 1) {
+    PyErr_Format(PyExc_TypeError, "%s missing 1 required positional argument: %s", function, missing.c_str());
+    return false;
+  }
+  if (missing_count > 1) {
+    PyErr_Format(PyExc_TypeError, "%s missing %d required positional arguments: %s", function, missing_count,
+                 missing.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace varkel

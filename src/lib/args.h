@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <span>
+
 namespace varkel {
 
 struct Signature {
@@ -18,5 +20,15 @@ PyObject* bind_single(const Signature& sig, PyObject* const* args, Py_ssize_t na
 
 // tp_new convention (argument tuple, keyword dict or null).
 PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs);
+
+// Several required parameters, each by position or by keyword (vectorcall
+// convention). Fills `out` (one borrowed argument per parameter) or returns
+// false with the interpreter's TypeError: "{function} takes {n} positional
+// arguments but {m} were given", "... got multiple values for argument
+// '{p}'", "... got an unexpected keyword argument '{k}'", "... missing 1
+// required positional argument: '{p}'" / "missing 2 required positional
+// arguments: '{p}' and '{q}'".
+bool bind_arguments(const char* function, std::span<const char* const> params, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out);
 
 }  // namespace varkel

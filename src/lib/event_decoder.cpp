@@ -7,6 +7,7 @@
 
 #include "idl/load.h"
 #include "lib/args.h"
+#include "lib/tx_api.h"
 #include "py/errors.h"
 #include "py/guard.h"
 #include "py/once.h"
@@ -96,12 +97,19 @@ PyMethodDef decoder_methods[] = {
      "Lines that are not events, fail to base64-decode, match no known\n"
      "discriminator, or fail to Borsh-decode are silently skipped. Never\n"
      "raises over a batch."},
+    {"decode_logs",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_logs>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeLogsDoc},
+    {"decode_transaction",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_transaction>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeTransactionDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef decoder_getset[] = {
     {"event_names", py::guarded<decoder_event_names>, nullptr,
      "Names of all events declared in the IDL, in declaration order.", nullptr},
+    {"program_id", py::guarded<decoder_program_id>, nullptr, kProgramIdDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -3,6 +3,8 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
+#include "lib/event_type.h"
+#include "lib/tx_api.h"
 #include "py/guard.h"
 #include "py/pyref.h"
 
@@ -27,12 +29,29 @@ int add_to_all(PyObject* module, const char* name) {
   return PyList_Append(all.get(), text.get());
 }
 
-int module_exec(PyObject* module) {
-  PyObject* type = event_decoder_type();
-  if (type == nullptr) return -1;
-  if (add_to_all(module, "EventDecoder") < 0) return -1;
-  return PyModule_AddObjectRef(module, "EventDecoder", type);
+int add_public(PyObject* module, const char* name, PyObject* obj) {
+  if (obj == nullptr) return -1;
+  if (add_to_all(module, name) < 0) return -1;
+  return PyModule_AddObjectRef(module, name, obj);
 }
+
+int module_exec(PyObject* module) {
+  if (add_public(module, "EventDecoder", event_decoder_type()) < 0) return -1;
+  if (add_public(module, "Event", event_type()) < 0) return -1;
+  // The module functions are in the module's method table; list them too.
+  if (add_to_all(module, "decode_logs") < 0) return -1;
+  return add_to_all(module, "decode_transaction");
+}
+
+PyMethodDef module_methods[] = {
+    {"decode_logs",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeLogsDoc},
+    {"decode_transaction",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_transaction>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeTransactionDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(py::guarded<module_exec>)},
@@ -45,7 +64,7 @@ PyModuleDef module_def = {
     "_varkel",
     "The compiled extension module: `varkel._varkel`.",
     0,
-    nullptr,
+    module_methods,
     module_slots,
     nullptr,
     nullptr,

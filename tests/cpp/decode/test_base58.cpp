@@ -55,6 +55,18 @@ TEST_P(Base58Table, EncodesExactly) {
   EXPECT_EQ(reference_base58(c.input), c.expected);
 }
 
+TEST_P(Base58Table, DecodesBack) {
+  const Base58Case& c = GetParam();
+  const auto bytes = base58_decode(c.expected);
+  ASSERT_TRUE(bytes.has_value()) << bytes.error();
+  EXPECT_EQ(*bytes, c.input);
+  const auto key = base58_decode_key(c.expected);
+  EXPECT_EQ(key.has_value(), c.input.size() == 32);
+  if (key) {
+    EXPECT_TRUE(std::equal(key->begin(), key->end(), c.input.begin(), c.input.end()));
+  }
+}
+
 Bytes key_ending_in_one() {
   Bytes key(32, 0);
   key[31] = 1;
@@ -145,6 +157,96 @@ TEST(Base58, MatchesReferenceOnRandomInputs) {
       ASSERT_EQ(base58_encode(input), expected) << "length " << n << " round " << round;
       ASSERT_LE(expected.size(), base58_capacity(n));
     }
+  }
+}
+
+// Every input of the random round trip decodes back, as bytes and, when 32
+// bytes long, as a key.
+TEST(Base58, DecodeInvertsEncodeOnRandomInputs) {
+  std::mt19937_64 rng(0xDEC058);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (std::size_t n = 0; n <= 300; n += (n < 70 ? 1 : 37)) {
+    for (int round = 0; round < (n == 32 ? 3000 : 40); ++round) {
+      Bytes input(n);
+      for (auto& b : input) b = static_cast<std::uint8_t>(byte(rng));
+      if (n > 0 && round % 4 == 1)
+        std::fill_n(input.begin(), std::uniform_int_distribution<std::size_t>(1, n)(rng), 0);
+      if (n > 0 && round % 4 == 2) std::fill(input.begin(), input.end(), 0xFF);
+      const std::string text = reference_base58(input);
+      const auto bytes = base58_decode(text);
+      ASSERT_TRUE(bytes.has_value()) << text;
+      ASSERT_EQ(*bytes, input) << text;
+      const auto key = base58_decode_key(text);
+      ASSERT_EQ(key.has_value(), n == 32) << text;
+      if (key) {
+        ASSERT_TRUE(std::equal(key->begin(), key->end(), input.begin()));
+      }
+    }
+  }
+}
+
+struct BadText {
+  std::string name;
+  std::string text;
+  std::string bytes_error;  // "" when base58_decode accepts it
+  std::string key_error;
+};
+
+class Base58Refused : public ::testing::TestWithParam<BadText> {};
+
+TEST_P(Base58Refused, WithItsMessage) {
+  const BadText& c = GetParam();
+  const auto bytes = base58_decode(c.text);
+  if (c.bytes_error.empty()) {
+    EXPECT_TRUE(bytes.has_value());
+  } else {
+    ASSERT_FALSE(bytes.has_value());
+    EXPECT_EQ(bytes.error(), c.bytes_error);
+  }
+  const auto key = base58_decode_key(c.text);
+  ASSERT_FALSE(key.has_value());
+  EXPECT_EQ(key.error(), c.key_error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Base58Refused,
+    ::testing::Values(
+        BadText{"zero_digit", "1110abc", "invalid base58 character '0' at offset 3",
+                "invalid base58 character '0' at offset 3"},
+        BadText{"capital_o", "O", "invalid base58 character 'O' at offset 0",
+                "invalid base58 character 'O' at offset 0"},
+        BadText{"capital_i", "abI", "invalid base58 character 'I' at offset 2",
+                "invalid base58 character 'I' at offset 2"},
+        BadText{"small_l", "l", "invalid base58 character 'l' at offset 0",
+                "invalid base58 character 'l' at offset 0"},
+        BadText{"space", "abc def", "invalid base58 character ' ' at offset 3",
+                "invalid base58 character ' ' at offset 3"},
+        BadText{"control", std::string("ab\ncd"), "invalid base58 character '\\x0a' at offset 2",
+                "invalid base58 character '\\x0a' at offset 2"},
+        BadText{"high_byte", "ab\xc3\xa9", "invalid base58 character '\\xc3' at offset 2",
+                "invalid base58 character '\\xc3' at offset 2"},
+        BadText{"empty", "", "", "base58 text of 0 bytes, not a 32-byte public key"},
+        BadText{"short_key", "1111111111111111111111111111111", "",
+                "base58 text of 31 bytes, not a 32-byte public key"},
+        BadText{"long_ones", std::string(33, '1'), "", "base58 text of 33 bytes, not a 32-byte public key"},
+        // 2^256 and more: 33 bytes. "JEKNV...WxFG" is 2^256 - 1; one more digit value is 2^256 - 1 + 1.
+        BadText{"just_above_256_bits", "JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFH", "",
+                "base58 text of 33 bytes, not a 32-byte public key"},
+        BadText{"signature", std::string(88, 'z'), "",
+                "base58 text of 88 characters, too long for a 32-byte public key"},
+        BadText{"ones_then_key", "1JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFG", "",
+                "base58 text of 33 bytes, not a 32-byte public key"}),
+    [](const ::testing::TestParamInfo<BadText>& row) { return row.param.name; });
+
+TEST(Base58, InvalidAtFindsTheFirstBadCharacter) {
+  EXPECT_EQ(base58_invalid_at("123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"), std::nullopt);
+  EXPECT_EQ(base58_invalid_at(""), std::nullopt);
+  EXPECT_EQ(base58_invalid_at("zz+z/"), 2u);
+  for (int c = 0; c < 256; ++c) {
+    const std::string one(1, static_cast<char>(c));
+    const bool in_alphabet = std::string_view("123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz")
+                                 .find(static_cast<char>(c)) != std::string_view::npos;
+    EXPECT_EQ(base58_invalid_at(one).has_value(), !in_alphabet) << c;
   }
 }
 

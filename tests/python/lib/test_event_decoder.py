@@ -33,12 +33,16 @@ def test_instances_only_through_the_constructor():
         object.__new__(EventDecoder)
 
 
+PUBLIC = ["EventDecoder", "Event", "decode_logs", "decode_transaction"]
+
+
 def test_module_surface():
-    assert varkel.__all__ == ["EventDecoder"]
-    assert varkel._varkel.__all__ == ["EventDecoder"]
+    assert varkel.__all__ == PUBLIC
+    assert varkel._varkel.__all__ == PUBLIC
     assert varkel._varkel.__doc__ == "The compiled extension module: `varkel._varkel`."
     public = {n for n in dir(varkel._varkel) if not n.startswith("__")}
-    assert public == {"EventDecoder"}
+    assert public == set(PUBLIC)
+    assert all(getattr(varkel, name) is getattr(varkel._varkel, name) for name in PUBLIC)
 
 
 def test_type_shape():
@@ -70,7 +74,8 @@ def test_same_type_across_module_objects():
     spec.loader.exec_module(second)
     assert second is not varkel._varkel
     assert second.EventDecoder is EventDecoder
-    assert second.__all__ == ["EventDecoder"]
+    assert second.__all__ == PUBLIC
+    assert second.Event is varkel.Event
 
 
 def test_first_imports_race_to_one_type():

@@ -1,0 +1,184 @@
+#include "lib/tx_api.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/json.h"
+#include "lib/args.h"
+#include "lib/event_decoder.h"
+#include "lib/event_type.h"
+#include "py/compat.h"
+#include "py/errors.h"
+#include "py/pyref.h"
+#include "scan/batch_scan.h"
+#include "tx/attribution.h"
+#include "tx/event_build.h"
+#include "tx/program_set.h"
+#include "tx/py_json.h"
+#include "tx/tx_reader.h"
+
+namespace varkel {
+
+namespace {
+
+const decode::EventRegistry& registry_of(PyObject* decoder) {
+  return reinterpret_cast<EventDecoderObject*>(decoder)->registry;
+}
+
+// The decoders of one call: owned references (the registries live in them)
+// and the set keyed by program id.
+struct Decoders {
+  std::vector<py::PyRef> owners;
+  tx::ProgramSet programs;
+};
+
+bool add_decoder(Decoders& out, PyObject* decoder, std::string label) {
+  Result<void> added = out.programs.add(registry_of(decoder), std::move(label));
+  if (!added) {
+    PyErr_SetString(PyExc_ValueError, added.error().c_str());
+    return false;
+  }
+  out.owners.push_back(py::PyRef::borrow(decoder));
+  return true;
+}
+
+std::unique_ptr<Decoders> single_decoder(PyObject* self) {
+  auto out = std::make_unique<Decoders>();
+  if (!add_decoder(*out, self, "decoder")) return nullptr;
+  return out;
+}
+
+std::unique_ptr<Decoders> collect_decoders(PyObject* decoders) {
+  PyObject* type = event_decoder_type();
+  if (type == nullptr) return nullptr;
+  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(decoders));
+  if (!iter) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      py::raise_not_instance("decoders", decoders, "Iterable[EventDecoder]");
+    }
+    return nullptr;
+  }
+  auto out = std::make_unique<Decoders>();
+  for (std::size_t index = 0;; ++index) {
+    PyObject* raw = nullptr;
+    const int status = py::iter_next_item(iter.get(), &raw);
+    if (status < 0) return nullptr;
+    if (status == 0) break;
+    py::PyRef item = py::PyRef::steal(raw);
+    if (Py_TYPE(item.get()) != reinterpret_cast<PyTypeObject*>(type)) {
+      const std::string param = "decoders[" + std::to_string(index) + "]";
+      py::raise_not_instance(param.c_str(), item.get(), "EventDecoder");
+      return nullptr;
+    }
+    if (!add_decoder(*out, item.get(), "decoders[" + std::to_string(index) + "]")) return nullptr;
+  }
+  return out;
+}
+
+// The transaction argument: a dict (read through the same JSON value as
+// text), or JSON text as str or a bytes-like object.
+std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
+  Result<tx::OwnedTransaction> read = fail("");
+  if (PyDict_Check(obj)) {
+    std::optional<json::Value> value = tx::to_json_value(obj, "tx");
+    if (!value) return std::nullopt;
+    auto document = std::make_unique<json::Value>(std::move(*value));
+    Result<tx::Transaction> transaction = tx::read_transaction(*document);
+    if (transaction) {
+      read = tx::OwnedTransaction{std::move(document), std::move(*transaction)};
+    } else {
+      read = std::unexpected(std::move(transaction.error()));
+    }
+  } else if (PyUnicode_Check(obj)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (text == nullptr) return std::nullopt;
+    read = tx::read_transaction_text(std::string_view(text, static_cast<std::size_t>(size)));
+  } else if (PyObject_CheckBuffer(obj)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return std::nullopt;
+    read = tx::read_transaction_text(
+        std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)));
+    PyBuffer_Release(&view);  // the model holds copies, not views of the buffer
+  } else {
+    py::raise_not_instance("tx", obj, "dict | str | bytes");
+    return std::nullopt;
+  }
+  if (!read) {
+    PyErr_Format(PyExc_ValueError, "invalid transaction: %s", read.error().c_str());
+    return std::nullopt;
+  }
+  return std::move(*read);
+}
+
+PyObject* events_of(const tx::Attribution& attribution, const tx::ProgramSet& programs) {
+  PyObject* type = event_type();
+  if (type == nullptr) return nullptr;
+  return tx::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, programs).release();
+}
+
+PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders) {
+  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  if (!lines) return nullptr;
+  const tx::Attribution attribution = tx::attribute_logs(lines->views, decoders.programs);
+  return events_of(attribution, decoders.programs);
+}
+
+PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders) {
+  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
+  if (!read) return nullptr;
+  const tx::Attribution attribution = tx::attribute_transaction(read->tx, decoders.programs);
+  return events_of(attribution, decoders.programs);
+}
+
+}  // namespace
+
+PyObject* decoder_decode_logs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.decode_logs()", "logs"};
+  PyObject* logs = bind_single(kSig, args, nargs, kwnames);
+  if (logs == nullptr) return nullptr;
+  std::unique_ptr<Decoders> decoders = single_decoder(self);
+  if (!decoders) return nullptr;
+  return decode_logs_with(logs, *decoders);
+}
+
+PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.decode_transaction()", "tx"};
+  PyObject* tx_arg = bind_single(kSig, args, nargs, kwnames);
+  if (tx_arg == nullptr) return nullptr;
+  std::unique_ptr<Decoders> decoders = single_decoder(self);
+  if (!decoders) return nullptr;
+  return decode_transaction_with(tx_arg, *decoders);
+}
+
+PyObject* decoder_program_id(PyObject* self, void*) {
+  const std::string& address = registry_of(self).address;
+  PyObject* text = PyUnicode_FromStringAndSize(address.data(), static_cast<Py_ssize_t>(address.size()));
+  if (text == nullptr) return py::raise_internal_error(py::take_exception_text());
+  return text;
+}
+
+PyObject* module_decode_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"logs", "decoders"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("decode_logs()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  return decode_logs_with(bound[0], *decoders);
+}
+
+PyObject* module_decode_transaction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"tx", "decoders"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("decode_transaction()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  return decode_transaction_with(bound[0], *decoders);
+}
+
+}  // namespace varkel

@@ -1,0 +1,52 @@
+// The transaction entry points: EventDecoder.decode_logs,
+// EventDecoder.decode_transaction and EventDecoder.program_id, and the module
+// functions decode_logs and decode_transaction over many decoders. Each goes
+// into its table behind py::guarded.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace varkel {
+
+PyObject* decoder_decode_logs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
+PyObject* decoder_program_id(PyObject* self, void*);
+
+PyObject* module_decode_logs(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* module_decode_transaction(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames);
+
+// Docstrings (with the signatures the interpreter shows).
+inline constexpr const char* kDecodeLogsDoc =
+    "decode_logs($self, logs)\n--\n\n"
+    "Events of this decoder's program in one transaction's log lines, attributed\n"
+    "to the program on top of the invoke stack, as a list of varkel.Event in log\n"
+    "order. Lines of other programs, and lines outside any invoke frame, carry\n"
+    "no events of this program. Raises ValueError when the IDL has no usable\n"
+    "program address.";
+
+inline constexpr const char* kDecodeTransactionDoc =
+    "decode_transaction($self, tx)\n--\n\n"
+    "Events of this decoder's program in a transaction: a getTransaction result\n"
+    "(dict as json.loads gives it, or its JSON text as str or bytes; encodings\n"
+    "json, jsonParsed, base64 and base58), logged and CPI-emitted, as a list of\n"
+    "varkel.Event in the order of execution. Raises TypeError or ValueError on\n"
+    "input that is not such a transaction.";
+
+inline constexpr const char* kModuleDecodeLogsDoc =
+    "decode_logs(logs, decoders)\n--\n\n"
+    "Events of several programs in one transaction's log lines, in one pass:\n"
+    "decoders is an iterable of EventDecoder with distinct program ids.";
+
+inline constexpr const char* kModuleDecodeTransactionDoc =
+    "decode_transaction(tx, decoders)\n--\n\n"
+    "Events of several programs in one transaction, in one pass, in the order of\n"
+    "execution: decoders is an iterable of EventDecoder with distinct program\n"
+    "ids; every event names its program.";
+
+inline constexpr const char* kProgramIdDoc =
+    "The program address from the IDL (current `address`, legacy `metadata.address`), as written there.";
+
+}  // namespace varkel

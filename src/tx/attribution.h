@@ -1,0 +1,97 @@
+// Which program emitted which event: the join of the log walk, the message's
+// instructions and the inner instructions, for every program of a ProgramSet
+// in one pass.
+//
+// Logged events. A "Program data:" line (or an old-style "Program log:" line)
+// with one field belongs to the frame on top of the invoke stack. It is an
+// event when that frame's program is in the set and the field is base64 of a
+// known discriminator of that program followed by its data. A line with an
+// empty stack belongs to nobody and is never an event.
+//
+// Placing frames. With logs alone the frames are numbered by counting:
+// invoke [1] lines give the top-level instruction, invokes of depth >= 2
+// within it the inner index. With the transaction, the invoke [1] lines are
+// matched in order with the message's instructions (precompiles, which log
+// nothing, skipped) and the deeper invokes of instruction i, entry by entry,
+// with its inner instructions (program and stack height). A frame that does
+// not match is looked for further on (lines went missing); one that is not
+// found at all keeps an unknown place (kNoIndex) rather than a wrong one. Any
+// mismatch marks the transaction out of step.
+//
+// CPI events (Anchor's emit_cpi!). An inner instruction is an event when its
+// program is in the set, its data is kEventTag, then a known discriminator of
+// that program, then the event's data, and it is a self-invoke: its parent
+// frame (the nearest earlier inner instruction of the same top-level
+// instruction at one stack height less, or the top-level instruction itself
+// at height 2) is the same program. Stack heights missing from old
+// transactions are taken from the matched log frames; an instruction whose
+// height stays unknown is not accepted.
+//
+// Duplicates. A program that logs an event and also emits it by CPI writes
+// the same bytes twice in one frame: a CPI event and a logged event of its
+// parent frame with identical bytes (discriminator and data) are one event,
+// source LogAndCpi, with the log line's index and the CPI's inner index. Pairs
+// are made in order, each logged event at most once.
+//
+// Order: the order of execution. Events are sorted by their place in the log
+// (the line of a logged event, the invoke line of a CPI event's instruction);
+// a CPI event without a matched invoke line comes right after the last line
+// known to precede it, and without logs the CPI events follow the
+// instructions.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "decode/registry.h"
+#include "scan/base64.h"
+#include "tx/log_walk.h"
+#include "tx/program_set.h"
+#include "tx/transaction.h"
+
+namespace varkel::tx {
+
+// The first 8 bytes of sha256("anchor:event"), in reverse order.
+inline constexpr std::array<std::uint8_t, 8> kEventTag = {0xe4, 0x45, 0xa5, 0x2e, 0x51, 0xcb, 0x9a, 0x1d};
+
+enum class Source : std::uint8_t { Log, Cpi, LogAndCpi };
+
+struct EventSite {
+  std::int32_t program = 0;                   // entry of the ProgramSet
+  const decode::EventEntry* event = nullptr;  // in that entry's registry
+  std::span<const std::uint8_t> data;         // the event's Borsh data (after the discriminator)
+  // Top-level instruction; kNoIndex when the logs do not tell (frames that
+  // matched nothing, or opened on an empty stack).
+  std::int32_t instruction = kNoIndex;
+  // Index in that instruction's inner instructions: of the CPI instruction for
+  // Cpi and LogAndCpi, of the frame that logged it for Log; kNoIndex for Log
+  // events of a top-level frame (depth 1) and when unknown.
+  std::int32_t inner = kNoIndex;
+  std::uint32_t depth = 0;  // stack depth of the emitting frame (1 = top-level instruction)
+  Source source = Source::Log;
+  std::int64_t log_index = -1;  // the event's log line; -1 for Cpi
+  bool truncated = false;       // a "Log truncated" line came before it
+};
+
+struct Attribution {
+  std::vector<EventSite> events;  // in the order of execution
+  bool out_of_step = false;       // the logs did not fit the stack or the instructions somewhere
+  bool failed = false;            // the transaction failed (for logs alone: a top-level frame failed)
+  std::optional<std::uint32_t> truncated_at;
+  // The decoded bytes that the sites view.
+  std::vector<scan::ByteBuffer> log_payloads;
+  std::vector<std::vector<std::uint8_t>> cpi_payloads;
+};
+
+// Events of one transaction's log lines (views into `lines`, which must
+// outlive the result).
+Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs);
+
+// Events of a transaction (logs, instructions and inner instructions).
+Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs);
+
+}  // namespace varkel::tx

@@ -1,0 +1,37 @@
+// Event objects from attributed event sites: the events' values decoded into
+// Python objects by the value decoder.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "py/pyref.h"
+#include "tx/attribution.h"
+#include "tx/program_set.h"
+
+namespace varkel::tx {
+
+// The fields of an Event, in their order in the struct sequence (the type is
+// defined with the same names in this order).
+enum EventField : int {
+  kEventName,
+  kEventData,
+  kEventProgramId,
+  kEventInstruction,
+  kEventInner,
+  kEventDepth,
+  kEventSource,
+  kEventLogIndex,
+  kEventTruncated,
+  kEventFailed,
+  kEventOutOfStep,
+  kEventFieldCount,
+};
+
+// A new list of Event objects (instances of `event_type`, a struct sequence
+// of kEventFieldCount fields), one per site in order. A site whose data does
+// not decode as its event is skipped, as parse_logs skips such a line. Null
+// with an exception set when the interpreter fails.
+py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs);
+
+}  // namespace varkel::tx

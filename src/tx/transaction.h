@@ -1,0 +1,58 @@
+// What the event layer needs of one transaction: the programs and data of its
+// instructions, its inner instructions grouped by top-level instruction, its
+// log lines and whether it failed.
+//
+// The model views the document it was read from: base58 text and log lines
+// point into the json::Value, wire bytes into `wire` (owned; its buffer stays
+// put when the model moves). The json::Value must outlive the model.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/base58.h"
+
+namespace varkel::tx {
+
+using decode::Pubkey;
+
+// Instruction data as it arrived.
+struct InstructionData {
+  enum class Form : std::uint8_t {
+    None,    // a "jsonParsed" instruction that the node parsed ("parsed" instead of "data")
+    Base58,  // JSON forms: base58 text, every character checked to be in the alphabet
+    Bytes,   // the wire form
+  };
+  Form form = Form::None;
+  std::string_view text;
+  std::span<const std::uint8_t> bytes;
+};
+
+struct Instruction {
+  Pubkey program{};
+  InstructionData data;
+  std::uint32_t stack_height = 0;  // 0 when not given (transactions before stack heights were recorded)
+};
+
+struct Transaction {
+  enum class Encoding : std::uint8_t { Json, JsonParsed, Base64, Base58 };
+  Encoding encoding = Encoding::Json;
+  std::optional<std::uint64_t> slot;
+  std::vector<Instruction> instructions;  // top-level, in message order
+  std::vector<std::vector<Instruction>>
+      inner;                    // inner[i]: those of instruction i (same size as instructions)
+  bool inner_recorded = false;  // meta.innerInstructions was a list (not absent or null)
+  std::optional<std::vector<std::string_view>> logs;  // absent: meta.logMessages absent or null
+  bool failed = false;                                // meta.err is not null
+  std::vector<std::uint8_t> wire;                     // the decoded wire transaction of binary encodings
+};
+
+// Programs that run without invoke or success lines (signature checks done
+// before execution): their instructions have no frame in the logs.
+bool is_precompile(const Pubkey& program) noexcept;
+
+}  // namespace varkel::tx

@@ -1,0 +1,497 @@
+#include "tx/tx_reader.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scan/base64.h"
+#include "tx/wire.h"
+
+namespace varkel::tx {
+
+namespace {
+
+using json::Value;
+
+// Where a value sits in the document: a chain of members and indexes on the
+// stack, spelt out only when a failure names it.
+struct Path {
+  const Path* parent = nullptr;
+  std::string_view key;
+  std::size_t index = 0;
+  bool is_index = false;
+
+  Path member(std::string_view k) const { return Path{this, k, 0, false}; }
+  Path at(std::size_t i) const { return Path{this, {}, i, true}; }
+
+  std::string text() const {
+    std::vector<const Path*> chain;
+    for (const Path* p = this; p != nullptr && p->parent != nullptr; p = p->parent) chain.push_back(p);
+    std::string out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      const Path& p = **it;
+      if (p.is_index) {
+        out += '[';
+        out += std::to_string(p.index);
+        out += ']';
+      } else {
+        if (!out.empty()) out += ".";
+        out += p.key;
+      }
+    }
+    return out.empty() ? std::string("transaction document") : out;
+  }
+};
+
+[[gnu::cold]] std::unexpected<std::string> fail_at(const Path& path, std::string_view what) {
+  return fail(path.text() + ": " + std::string(what));
+}
+
+[[gnu::cold]] std::unexpected<std::string> expected(const Path& path, std::string_view what,
+                                                    const Value& found) {
+  return fail_at(path, "expected " + std::string(what) + ", found " + json::found_text(found));
+}
+
+bool present(const Value* value) {
+  return value != nullptr && !value->is_null();
+}
+
+// An unsigned integer, or a string of decimal digits (hand-made dumps).
+Result<std::uint64_t> read_u64(const Value& value, const Path& path) {
+  if (value.kind() == Value::Kind::UInt) return value.as_uint();
+  if (value.is_string()) {
+    const std::string& s = value.as_string();
+    if (!s.empty() && s.size() <= 20) {
+      std::uint64_t n = 0;
+      bool ok = true;
+      for (char c : s) {
+        if (c < '0' || c > '9') {
+          ok = false;
+          break;
+        }
+        const auto d = static_cast<std::uint64_t>(c - '0');
+        if (n > (UINT64_MAX - d) / 10) {
+          ok = false;
+          break;
+        }
+        n = n * 10 + d;
+      }
+      if (ok) return n;
+    }
+  }
+  return expected(path, "an unsigned integer", value);
+}
+
+Result<Pubkey> read_key(const Value& value, const Path& path) {
+  if (!value.is_string()) return expected(path, "a base58 public key", value);
+  Result<Pubkey> key = decode::base58_decode_key(value.as_string());
+  if (!key) return fail_at(path, key.error());
+  return key;
+}
+
+Result<const json::Array*> read_array(const Value& value, const Path& path, std::string_view what) {
+  if (!value.is_array()) return expected(path, what, value);
+  return &value.as_array();
+}
+
+Result<const Value*> required(const Value& object, std::string_view key, const Path& path) {
+  const Value* value = object.get(key);
+  if (value == nullptr) return fail_at(path.member(key), "missing");
+  return value;
+}
+
+Result<InstructionData> read_data(const Value& object, const Path& path) {
+  const Value* data = object.get("data");
+  if (data == nullptr) {
+    if (object.get("parsed") != nullptr) return InstructionData{};  // parsed by the node: no bytes
+    return fail_at(path.member("data"), "missing");
+  }
+  const Path at = path.member("data");
+  if (!data->is_string()) return expected(at, "base58 instruction data", *data);
+  const std::string& text = data->as_string();
+  if (text.size() > kMaxBase58Text) {
+    return fail_at(at,
+                   std::to_string(text.size()) + " base58 characters, longer than any transaction allows");
+  }
+  // The alphabet check is the whole validation: any such text decodes. The
+  // bytes are decoded later, only for the programs being decoded.
+  if (decode::base58_invalid_at(text)) return fail_at(at, decode::base58_decode(text).error());
+  return InstructionData{InstructionData::Form::Base58, text, {}};
+}
+
+// The program of an instruction: "programIdIndex" into the account list, or
+// "programId" ("jsonParsed").
+Result<Pubkey> read_program(const Value& object, const Path& path, const std::vector<Pubkey>& keys) {
+  if (const Value* index = object.get("programIdIndex")) {
+    const Path at = path.member("programIdIndex");
+    Result<std::uint64_t> n = read_u64(*index, at);
+    if (!n) return std::unexpected(std::move(n.error()));
+    if (*n >= keys.size()) {
+      return fail_at(at, "account index " + std::to_string(*n) + " is out of range of the " +
+                             std::to_string(keys.size()) + " account keys");
+    }
+    return keys[*n];
+  }
+  if (const Value* id = object.get("programId")) return read_key(*id, path.member("programId"));
+  return fail_at(path.member("programIdIndex"), "missing (and no `programId`)");
+}
+
+Result<Instruction> read_instruction(const Value& value, const Path& path, const std::vector<Pubkey>& keys) {
+  if (!value.is_object()) return expected(path, "an instruction object", value);
+  Instruction out;
+  Result<Pubkey> program = read_program(value, path, keys);
+  if (!program) return std::unexpected(std::move(program.error()));
+  out.program = *program;
+  Result<InstructionData> data = read_data(value, path);
+  if (!data) return std::unexpected(std::move(data.error()));
+  out.data = *data;
+  const Value* height = value.get("stackHeight");
+  if (present(height)) {
+    const Path at = path.member("stackHeight");
+    Result<std::uint64_t> n = read_u64(*height, at);
+    if (!n) return std::unexpected(std::move(n.error()));
+    if (*n > 0xFFFFFFFFu) return fail_at(at, "stack height " + std::to_string(*n) + " is out of range");
+    out.stack_height = static_cast<std::uint32_t>(*n);
+  }
+  return out;
+}
+
+Result<std::vector<Instruction>> read_instructions(const Value& value, const Path& path,
+                                                   const std::vector<Pubkey>& keys) {
+  Result<const json::Array*> items = read_array(value, path, "a list of instructions");
+  if (!items) return std::unexpected(std::move(items.error()));
+  std::vector<Instruction> out;
+  out.reserve((*items)->size());
+  for (std::size_t i = 0; i < (*items)->size(); ++i) {
+    Result<Instruction> ins = read_instruction((**items)[i], path.at(i), keys);
+    if (!ins) return std::unexpected(std::move(ins.error()));
+    out.push_back(*ins);
+  }
+  return out;
+}
+
+// meta.loadedAddresses: the writable and read-only accounts of the lookups.
+struct Loaded {
+  std::vector<Pubkey> writable;
+  std::vector<Pubkey> readonly;
+  bool given = false;
+};
+
+Result<std::vector<Pubkey>> read_keys(const Value& value, const Path& path) {
+  Result<const json::Array*> items = read_array(value, path, "a list of public keys");
+  if (!items) return std::unexpected(std::move(items.error()));
+  std::vector<Pubkey> out;
+  out.reserve((*items)->size());
+  for (std::size_t i = 0; i < (*items)->size(); ++i) {
+    const Value& item = (**items)[i];
+    const Path at = path.at(i);
+    if (item.is_object()) {  // "jsonParsed": {"pubkey", "signer", "writable", "source"}
+      Result<const Value*> pubkey = required(item, "pubkey", at);
+      if (!pubkey) return std::unexpected(std::move(pubkey.error()));
+      Result<Pubkey> key = read_key(**pubkey, at.member("pubkey"));
+      if (!key) return std::unexpected(std::move(key.error()));
+      out.push_back(*key);
+    } else {
+      Result<Pubkey> key = read_key(item, at);
+      if (!key) return std::unexpected(std::move(key.error()));
+      out.push_back(*key);
+    }
+  }
+  return out;
+}
+
+Result<Loaded> read_loaded(const Value& meta, const Path& path) {
+  Loaded out;
+  const Value* loaded = meta.get("loadedAddresses");
+  if (!present(loaded)) return out;
+  const Path at = path.member("loadedAddresses");
+  if (!loaded->is_object()) return expected(at, "an object of writable and readonly addresses", *loaded);
+  out.given = true;
+  for (const auto& [key, target] :
+       {std::pair{"writable", &out.writable}, std::pair{"readonly", &out.readonly}}) {
+    const Value* list = loaded->get(key);
+    if (!present(list)) continue;
+    Result<std::vector<Pubkey>> keys = read_keys(*list, at.member(key));
+    if (!keys) return std::unexpected(std::move(keys.error()));
+    *target = std::move(*keys);
+  }
+  return out;
+}
+
+// The lookups' counts must match the loaded addresses, or indexes past the
+// message's keys would name the wrong accounts.
+Result<void> check_loaded(const Loaded& loaded, std::size_t writable, std::size_t readonly,
+                          const Path& path) {
+  if (!loaded.given) return {};
+  if (loaded.writable.size() != writable) {
+    return fail_at(path.member("loadedAddresses").member("writable"),
+                   std::to_string(loaded.writable.size()) +
+                       " addresses, but the message's address table lookups load " +
+                       std::to_string(writable));
+  }
+  if (loaded.readonly.size() != readonly) {
+    return fail_at(path.member("loadedAddresses").member("readonly"),
+                   std::to_string(loaded.readonly.size()) +
+                       " addresses, but the message's address table lookups load " +
+                       std::to_string(readonly));
+  }
+  return {};
+}
+
+void append_loaded(std::vector<Pubkey>& keys, const Loaded& loaded) {
+  keys.insert(keys.end(), loaded.writable.begin(), loaded.writable.end());
+  keys.insert(keys.end(), loaded.readonly.begin(), loaded.readonly.end());
+}
+
+// The counts of writableIndexes and readonlyIndexes over the lookups of a
+// JSON message.
+Result<std::pair<std::size_t, std::size_t>> lookup_counts(const Value& message, const Path& path) {
+  std::pair<std::size_t, std::size_t> counts{0, 0};
+  const Value* lookups = message.get("addressTableLookups");
+  if (!present(lookups)) return counts;
+  const Path at = path.member("addressTableLookups");
+  Result<const json::Array*> items = read_array(*lookups, at, "a list of address table lookups");
+  if (!items) return std::unexpected(std::move(items.error()));
+  for (std::size_t i = 0; i < (*items)->size(); ++i) {
+    const Value& item = (**items)[i];
+    if (!item.is_object()) return expected(at.at(i), "an address table lookup object", item);
+    for (const auto& [key, count] :
+         {std::pair{"writableIndexes", &counts.first}, std::pair{"readonlyIndexes", &counts.second}}) {
+      const Value* list = item.get(key);
+      if (!present(list)) continue;
+      Result<const json::Array*> indexes = read_array(*list, at.at(i).member(key), "a list of indexes");
+      if (!indexes) return std::unexpected(std::move(indexes.error()));
+      *count += (*indexes)->size();
+    }
+  }
+  return counts;
+}
+
+// The wire form: ["<text>", "base64" | "base58"], or a bare base58 string.
+Result<std::vector<std::uint8_t>> wire_bytes(const Value& value, const Path& path,
+                                             Transaction::Encoding& encoding) {
+  std::string_view text;
+  std::string_view name = "base58";
+  Path text_path = path;
+  if (value.is_string()) {
+    text = value.as_string();
+  } else {
+    const json::Array& items = value.as_array();
+    if (items.size() != 2 || !items[0].is_string() || !items[1].is_string()) {
+      return expected(path, "[\"<encoded transaction>\", \"<encoding>\"]", value);
+    }
+    text = items[0].as_string();
+    name = items[1].as_string();
+    text_path = path.at(0);
+  }
+  if (name == "base64") {
+    encoding = Transaction::Encoding::Base64;
+    std::optional<scan::ByteBuffer> bytes = scan::decode_base64(text);
+    if (!bytes) return fail_at(text_path, "not valid base64");
+    return std::vector<std::uint8_t>(bytes->data.get(), bytes->data.get() + bytes->size);
+  }
+  if (name == "base58") {
+    encoding = Transaction::Encoding::Base58;
+    if (text.size() > kMaxBase58Text) {
+      return fail_at(text_path,
+                     std::to_string(text.size()) + " base58 characters, longer than any transaction");
+    }
+    Result<std::vector<std::uint8_t>> bytes = decode::base58_decode(text);
+    if (!bytes) return fail_at(text_path, bytes.error());
+    return bytes;
+  }
+  return fail_at(path.at(1),
+                 "unsupported encoding \"" + std::string(name) + "\" (base64 and base58 are read)");
+}
+
+Result<void> read_wire(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
+                       Transaction& tx, std::vector<Pubkey>& keys) {
+  Result<std::vector<std::uint8_t>> bytes = wire_bytes(value, path, tx.encoding);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  tx.wire = std::move(*bytes);
+  const Path at = value.is_string() ? path : path.at(0);
+  Result<WireTransaction> wire = parse_wire_transaction(tx.wire);
+  if (!wire) return fail_at(at, wire.error());
+  Result<void> checked = check_loaded(loaded, wire->loaded_writable(), wire->loaded_readonly(), meta_path);
+  if (!checked) return checked;
+  keys = std::move(wire->keys);
+  append_loaded(keys, loaded);
+  tx.instructions.reserve(wire->instructions.size());
+  for (std::size_t i = 0; i < wire->instructions.size(); ++i) {
+    const WireInstruction& ins = wire->instructions[i];
+    if (ins.program_index >= keys.size()) {
+      return fail_at(at, "instruction " + std::to_string(i) + ": account index " +
+                             std::to_string(ins.program_index) + " is out of range of the " +
+                             std::to_string(keys.size()) + " account keys");
+    }
+    Instruction out;
+    out.program = keys[ins.program_index];
+    out.data = InstructionData{InstructionData::Form::Bytes, {}, ins.data};
+    out.stack_height = 1;
+    tx.instructions.push_back(out);
+  }
+  return {};
+}
+
+Result<void> read_message(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
+                          Transaction& tx, std::vector<Pubkey>& keys) {
+  Result<const Value*> message = required(value, "message", path);
+  if (!message) return std::unexpected(std::move(message.error()));
+  const Path at = path.member("message");
+  if (!(*message)->is_object()) return expected(at, "a message object", **message);
+  Result<const Value*> account_keys = required(**message, "accountKeys", at);
+  if (!account_keys) return std::unexpected(std::move(account_keys.error()));
+  Result<std::vector<Pubkey>> listed = read_keys(**account_keys, at.member("accountKeys"));
+  if (!listed) return std::unexpected(std::move(listed.error()));
+  keys = std::move(*listed);
+  const json::Array& key_items = (*account_keys)->as_array();
+  const bool parsed = !key_items.empty() && key_items.front().is_object();
+  if (parsed) {
+    tx.encoding = Transaction::Encoding::JsonParsed;  // the keys already include the loaded ones
+  } else {
+    Result<std::pair<std::size_t, std::size_t>> counts = lookup_counts(**message, at);
+    if (!counts) return std::unexpected(std::move(counts.error()));
+    Result<void> checked = check_loaded(loaded, counts->first, counts->second, meta_path);
+    if (!checked) return checked;
+    append_loaded(keys, loaded);
+  }
+  Result<const Value*> instructions = required(**message, "instructions", at);
+  if (!instructions) return std::unexpected(std::move(instructions.error()));
+  Result<std::vector<Instruction>> read = read_instructions(**instructions, at.member("instructions"), keys);
+  if (!read) return std::unexpected(std::move(read.error()));
+  tx.instructions = std::move(*read);
+  for (Instruction& ins : tx.instructions) ins.stack_height = 1;
+  return {};
+}
+
+Result<void> read_inner(const Value& meta, const Path& path, const std::vector<Pubkey>& keys,
+                        Transaction& tx) {
+  tx.inner.assign(tx.instructions.size(), {});
+  const Value* groups = meta.get("innerInstructions");
+  if (!present(groups)) return {};
+  tx.inner_recorded = true;
+  const Path at = path.member("innerInstructions");
+  Result<const json::Array*> items = read_array(*groups, at, "a list of inner instruction groups");
+  if (!items) return std::unexpected(std::move(items.error()));
+  std::vector<bool> seen(tx.instructions.size(), false);
+  for (std::size_t g = 0; g < (*items)->size(); ++g) {
+    const Value& group = (**items)[g];
+    const Path group_path = at.at(g);
+    if (!group.is_object()) return expected(group_path, "an object of index and instructions", group);
+    Result<const Value*> index = required(group, "index", group_path);
+    if (!index) return std::unexpected(std::move(index.error()));
+    Result<std::uint64_t> i = read_u64(**index, group_path.member("index"));
+    if (!i) return std::unexpected(std::move(i.error()));
+    if (*i >= tx.instructions.size()) {
+      return fail_at(group_path.member("index"),
+                     "instruction index " + std::to_string(*i) + " is out of range of the " +
+                         std::to_string(tx.instructions.size()) + " instructions");
+    }
+    if (seen[*i]) {
+      return fail_at(group_path.member("index"), "a second group for instruction " + std::to_string(*i));
+    }
+    seen[*i] = true;
+    Result<const Value*> list = required(group, "instructions", group_path);
+    if (!list) return std::unexpected(std::move(list.error()));
+    Result<std::vector<Instruction>> read =
+        read_instructions(**list, group_path.member("instructions"), keys);
+    if (!read) return std::unexpected(std::move(read.error()));
+    tx.inner[*i] = std::move(*read);
+  }
+  return {};
+}
+
+Result<void> read_logs(const Value& meta, const Path& path, Transaction& tx) {
+  const Value* logs = meta.get("logMessages");
+  if (!present(logs)) return {};
+  const Path at = path.member("logMessages");
+  Result<const json::Array*> items = read_array(*logs, at, "a list of log lines");
+  if (!items) return std::unexpected(std::move(items.error()));
+  std::vector<std::string_view> lines;
+  lines.reserve((*items)->size());
+  for (std::size_t i = 0; i < (*items)->size(); ++i) {
+    const Value& line = (**items)[i];
+    if (!line.is_string()) return expected(at.at(i), "a log line", line);
+    lines.emplace_back(line.as_string());
+  }
+  tx.logs = std::move(lines);
+  return {};
+}
+
+// meta.err, or meta.status.Err when err is absent.
+bool read_failed(const Value& meta) {
+  if (const Value* err = meta.get("err")) return !err->is_null();
+  const Value* status = meta.get("status");
+  return status != nullptr && present(status->get("Err"));
+}
+
+Result<Transaction> read_document(const Value& doc, const Path& base) {
+  Transaction tx;
+  if (!doc.is_object()) {
+    return base.parent == nullptr ? fail("expected a transaction object, found " + json::found_text(doc))
+                                  : expected(base, "a transaction object", doc);
+  }
+  if (const Value* slot = doc.get("slot"); present(slot)) {
+    Result<std::uint64_t> n = read_u64(*slot, base.member("slot"));
+    if (!n) return std::unexpected(std::move(n.error()));
+    tx.slot = *n;
+  }
+  Result<const Value*> meta = required(doc, "meta", base);
+  if (!meta) return std::unexpected(std::move(meta.error()));
+  const Path meta_path = base.member("meta");
+  if ((*meta)->is_null()) return fail_at(meta_path, "null (the node keeps no status for this transaction)");
+  if (!(*meta)->is_object()) return expected(meta_path, "a status meta object", **meta);
+  Result<Loaded> loaded = read_loaded(**meta, meta_path);
+  if (!loaded) return std::unexpected(std::move(loaded.error()));
+
+  Result<const Value*> transaction = required(doc, "transaction", base);
+  if (!transaction) return std::unexpected(std::move(transaction.error()));
+  const Path tx_path = base.member("transaction");
+  std::vector<Pubkey> keys;
+  Result<void> read;
+  if ((*transaction)->is_object()) {
+    read = read_message(**transaction, tx_path, *loaded, meta_path, tx, keys);
+  } else if ((*transaction)->is_array() || (*transaction)->is_string()) {
+    read = read_wire(**transaction, tx_path, *loaded, meta_path, tx, keys);
+  } else {
+    return expected(tx_path, "a transaction object or [\"<encoded transaction>\", \"<encoding>\"]",
+                    **transaction);
+  }
+  if (!read) return std::unexpected(std::move(read.error()));
+  read = read_inner(**meta, meta_path, keys, tx);
+  if (!read) return std::unexpected(std::move(read.error()));
+  read = read_logs(**meta, meta_path, tx);
+  if (!read) return std::unexpected(std::move(read.error()));
+  tx.failed = read_failed(**meta);
+  return tx;
+}
+
+}  // namespace
+
+Result<Transaction> read_transaction(const json::Value& root) {
+  const Path top;
+  if (!root.is_object()) return fail("expected a transaction object, found " + json::found_text(root));
+  // The RPC envelope {"jsonrpc", "result", "id"} (or "error").
+  const bool envelope =
+      root.get("jsonrpc") != nullptr || (root.get("transaction") == nullptr && root.get("result") != nullptr);
+  if (!envelope) return read_document(root, top);
+  if (const Value* error = root.get("error"); present(error))
+    return fail("RPC error: " + json::to_compact(*error));
+  const Path result_path = top.member("result");
+  const Value* result = root.get("result");
+  if (result == nullptr) return fail_at(result_path, "missing");
+  if (result->is_null()) return fail_at(result_path, "null (the node has no such transaction)");
+  return read_document(*result, result_path);
+}
+
+Result<OwnedTransaction> read_transaction_text(std::string_view text) {
+  Result<Value> parsed = json::parse(text);
+  if (!parsed) return fail("transaction JSON: " + parsed.error());
+  OwnedTransaction out{std::make_unique<Value>(std::move(*parsed)), {}};
+  Result<Transaction> tx = read_transaction(*out.document);
+  if (!tx) return std::unexpected(std::move(tx.error()));
+  out.tx = std::move(*tx);
+  return out;
+}
+
+}  // namespace varkel::tx

@@ -1,0 +1,118 @@
+"""The Event record: an immutable struct sequence with named fields, a tuple,
+picklable, hashable when its data is; and memory that does not grow over many
+calls."""
+
+import copy
+import gc
+import json
+import pickle
+import subprocess
+import sys
+import tracemalloc
+
+import pytest
+
+import varkel
+from helpers import rss_bytes
+from tx.txdata import as_json, decoder, load, result_of
+
+FIELDS = ("name", "data", "program_id", "instruction", "inner", "depth", "source", "log_index", "truncated",
+          "failed", "out_of_step")
+
+
+def events():
+    return varkel.decode_transaction(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"),
+                                     [decoder("okx"), decoder("pump_amm")])
+
+
+def test_type_shape():
+    Event = varkel.Event
+    assert (Event.__module__, Event.__name__, Event.__qualname__) == ("varkel", "Event", "Event")
+    assert Event.__match_args__ == FIELDS
+    assert Event.n_fields == Event.n_sequence_fields == len(FIELDS)
+    assert issubclass(Event, tuple)
+    assert Event.__doc__.startswith("Event(name, data, program_id, instruction, inner, depth, source, log_index, "
+                                    "truncated, failed, out_of_step)")
+    for field in FIELDS:
+        assert getattr(Event, field).__doc__
+
+
+def test_fields_are_named_and_positional():
+    buy, swap = events()
+    assert tuple(swap) == tuple(getattr(swap, f) for f in FIELDS)
+    name, data, program_id, instruction, inner, depth, source, log_index, truncated, failed, out_of_step = swap
+    assert (name, instruction, inner, depth, source) == ("SwapEvent", 7, None, 1, "log")
+    match buy:
+        case varkel.Event(name="BuyEvent", source="log+cpi", depth=2, inner=inner):
+            assert inner == 8
+        case _:
+            pytest.fail("no match")
+    assert repr(swap).startswith("varkel.Event(name='SwapEvent', data={'dex': 'PumpfunammBuy3'")
+
+
+def test_immutable():
+    _, swap = events()
+    with pytest.raises(AttributeError):
+        swap.name = "x"
+    with pytest.raises(TypeError):
+        swap[0] = "x"
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_pickles(protocol):
+    for event in events():
+        back = pickle.loads(pickle.dumps(event, protocol))
+        assert type(back) is varkel.Event
+        assert back == event and tuple(back) == tuple(event)
+    assert copy.deepcopy(events()) == events()
+
+
+def test_pickles_into_a_fresh_process():
+    blob = pickle.dumps(events())
+    code = "import pickle, sys; e = pickle.loads(sys.stdin.buffer.read()); print(type(e[0]).__module__, e[1].name)"
+    out = subprocess.run([sys.executable, "-c", code], input=blob, capture_output=True, check=True)
+    assert out.stdout.decode().split() == ["varkel", "SwapEvent"]
+
+
+def test_hashable_where_its_data_is():
+    _, swap = events()
+    with pytest.raises(TypeError, match="unhashable type: 'dict'"):
+        hash(swap)
+    frozen = varkel.Event(("SwapEvent", ("MeteoraDlmm", 1, 2)) + tuple(swap)[2:])
+    assert hash(frozen) == hash(tuple(frozen))
+    assert {frozen: 1}[varkel.Event(tuple(frozen))] == 1
+
+
+def test_values_are_fresh_objects_per_call():
+    first, second = events(), events()
+    assert first == second
+    assert first[0].data is not second[0].data
+
+
+def test_repeated_calls_do_not_grow_memory():
+    doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
+    text = json.dumps(doc)
+    decoders = [decoder("okx"), decoder("pump_amm")]
+    broken = as_json(doc)
+    broken["meta"]["innerInstructions"][0]["index"] = 99
+
+    def churn(rounds):
+        for _ in range(rounds):
+            varkel.decode_transaction(doc, decoders)
+            varkel.decode_transaction(text, decoders)
+            varkel.decode_logs(doc["meta"]["logMessages"], decoders)
+            with pytest.raises(ValueError):
+                varkel.decode_transaction(broken, decoders)
+
+    churn(50)
+    gc.collect()
+    tracemalloc.start()
+    before_py, before_rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+    churn(500)
+    gc.collect()
+    after_py, after_rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+    tracemalloc.stop()
+    # Each round builds over 100 KiB of model and objects: a leak would cost
+    # tens of MiB over 500 rounds. The bounds leave room for noise.
+    assert after_py - before_py < 256 * 1024
+    assert after_rss - before_rss < 16 * 1024 * 1024

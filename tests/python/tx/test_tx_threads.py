@@ -1,0 +1,98 @@
+"""Many threads over the same decoders, GIL off: every call gives exactly the
+serial result."""
+
+import random
+import sys
+import threading
+
+import varkel
+from tx.test_real_transactions import CASES
+from tx.txdata import decoder, load, result_of, with_encoding
+
+
+def test_threads_share_the_decoders():
+    # Each transaction with its decoders (two IDLs of the pump program take turns).
+    shared = {}
+    jobs = []
+    for name, keys, _ in CASES:
+        decoders = [shared.setdefault(k, decoder(k)) for k in keys]
+        doc = result_of(load(name))
+        for form in (doc, with_encoding(doc, "base64"), with_encoding(doc, "jsonParsed")):
+            jobs.append(("tx", form, decoders))
+        jobs.append(("logs", doc["meta"]["logMessages"], decoders))
+
+    def run(job):
+        kind, arg, decoders = job
+        if kind == "tx":
+            return varkel.decode_transaction(arg, decoders)
+        return varkel.decode_logs(arg, decoders)
+
+    serial = [run(job) for job in jobs]
+    assert sum(len(r) for r in serial) > 40
+    threads_count, rounds = 6, 4
+    results = [None] * threads_count
+    errors = []
+    barrier = threading.Barrier(threads_count)
+
+    def work(index):
+        order = list(range(len(jobs)))
+        random.Random(index).shuffle(order)
+        barrier.wait()
+        mine = {}
+        try:
+            for _ in range(rounds):
+                for i in order:
+                    got = run(jobs[i])
+                    assert mine.setdefault(i, got) == got
+        except Exception as exc:  # reported below, with the thread's index
+            errors.append((index, exc))
+        results[index] = mine
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(threads_count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []
+    for mine in results:
+        assert [mine[i] for i in range(len(jobs))] == serial
+    assert sys._is_gil_enabled() is False
+
+
+def test_a_dict_changed_by_another_thread_during_the_call():
+    # One thread keeps changing the logs list and the meta dict of a
+    # transaction while others decode it: every call either reads a
+    # consistent snapshot of each container or raises ValueError; never a
+    # crash.
+    doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
+    decoders = [decoder("okx"), decoder("pump_amm")]
+    stop = threading.Event()
+    lines = doc["meta"]["logMessages"]
+    original = list(lines)
+
+    def mutate():
+        rng = random.Random(3)
+        while not stop.is_set():
+            i = rng.randrange(len(original))
+            lines.insert(i, lines.pop(i))
+            doc["meta"]["extra"] = rng.random()
+            doc["meta"].pop("extra", None)
+
+    def decode():
+        for _ in range(200):
+            try:
+                for e in varkel.decode_transaction(doc, decoders):
+                    assert e.program_id in {d.program_id for d in decoders}
+            except ValueError:
+                pass
+
+    mutator = threading.Thread(target=mutate)
+    mutator.start()
+    workers = [threading.Thread(target=decode) for _ in range(3)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    stop.set()
+    mutator.join()
+    assert sorted(lines) == sorted(original)
