@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
+#include "py/compat.h"
 #include "py/guard.h"
 #include "py/pyref.h"
 
@@ -12,7 +13,7 @@ namespace {
 // Appends `name` to the module's __all__ list, creating the list if needed.
 int add_to_all(PyObject* module, const char* name) {
   PyObject* raw = nullptr;
-  if (PyObject_GetOptionalAttrString(module, "__all__", &raw) < 0) return -1;
+  if (py::get_optional_attr_string(module, "__all__", &raw) < 0) return -1;
   py::PyRef all = py::PyRef::steal(raw);
   if (!all) {
     all = py::PyRef::steal(PyList_New(0));
@@ -36,8 +37,7 @@ int module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(py::guarded<module_exec>)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
+    VARKEL_MOD_GIL_NOT_USED_SLOT{0, nullptr},
 };
 
 PyModuleDef module_def = {
