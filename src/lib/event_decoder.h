@@ -10,6 +10,7 @@ namespace varkel {
 
 struct EventDecoderObject {
   PyObject_HEAD decode::EventRegistry registry;  // built by the constructor, never changed
+  PyObject* idl_json;                            // the IDL text it was built from (exact str), for pickling
 };
 
 // The type object, created at the first call in the process and kept for its

@@ -43,10 +43,13 @@ def test_module_surface():
 
 
 def test_type_shape():
-    assert EventDecoder.__module__ == "builtins"
+    # Named where users import it from, so that pickle finds the class.
+    assert EventDecoder.__module__ == "varkel"
     assert EventDecoder.__name__ == EventDecoder.__qualname__ == "EventDecoder"
     assert EventDecoder.__text_signature__ == "(idl_json)"
-    assert EventDecoder.__doc__ == "Decodes Anchor 0.30+ program events from Solana transaction log lines."
+    assert EventDecoder.__doc__.startswith("Decodes Anchor program events from Solana transaction log lines.\n\n")
+    assert "current format (Anchor\n0.30+" in EventDecoder.__doc__
+    assert "legacy format of earlier Anchor" in EventDecoder.__doc__
     assert EventDecoder.parse_logs.__text_signature__ == "($self, logs)"
     assert EventDecoder.parse_logs.__doc__.startswith("Decode every recognizable event from a batch")
     assert EventDecoder.event_names.__doc__ == "Names of all events declared in the IDL, in declaration order."
