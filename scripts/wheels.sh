@@ -95,7 +95,9 @@ check_sdist() {
   (cd "$WORK" && CXXFLAGS="$(debian_include_flag "$py") ${CXXFLAGS:-}" "$venv/bin/python" "${PIP[@]}" \
     --no-binary=varkel "$ROOT/dist/$sdist" pytest hypothesis >"$WORK/install-sdist.log" 2>&1) ||
     { tail -n 30 "$WORK/install-sdist.log" >&2; return 1; }
-  (cd "$root/tests" && "$venv/bin/python" -m pytest -q -p no:cacheprovider python "$@")
+  # The shared fixtures sit beside the checkout, not beside the unpacked sdist.
+  (cd "$root/tests" && VARKEL_FIXTURES="${VARKEL_FIXTURES:-$(dirname "$ROOT")/shared/fixtures}" \
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider python "$@")
 }
 SDIST_PY=${PYS[1]:-$FT_PY}  # the first GIL interpreter, else the free-threaded one
 sdist=$(.venv/bin/python -c 'from scikit_build_core.build import build_sdist; print(build_sdist("dist"))' | tail -n 1)
