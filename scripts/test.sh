@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up everything (scripts/setup.sh), checks the C++ formatting, then runs
 # the C++ unit tests (CTest) and the Python tests (pytest against the
-# installed package).
+# installed package) on the free-threaded interpreter, then the Python tests
+# on every other supported interpreter found, with the typing checks and the
+# Dask example (scripts/test-matrix.sh; VARKEL_MATRIX=none skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +32,23 @@ if ! ctest --test-dir build/cpp --output-on-failure -j2 >build/cpp/ctest.log 2>&
 fi
 tail -n 3 build/cpp/ctest.log
 
+# Dask does not install on every interpreter (no free-threaded wheels of its
+# dependencies yet): where it does not, its test skips here and runs in the
+# matrix below. Tried once per interpreter version.
+dask_stamp="$VENV/.varkel-dask-$("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])')"
+if [ ! -f "$dask_stamp" ]; then
+  if "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: "dask[distributed]>=2024.1" \
+      >"$dask_stamp.log" 2>&1; then
+    echo installed >"$dask_stamp"
+  else
+    echo "dask[distributed] does not install on this interpreter (wheels only)" | tee "$dask_stamp" >&2
+  fi
+fi
+
 # Run pytest from outside the source tree so that it imports the installed
 # package; the test-only module _varkel_testing comes from the C++ build.
 export VARKEL_TESTING_DIR="$PWD/build/cpp"
 (cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider python "$@")
+
+VARKEL_MAIN_LABEL="$("$VENV/bin/python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}t {sys.version.split()[0]}")') (free-threaded)" \
+  bash scripts/test-matrix.sh "$@"

@@ -36,24 +36,8 @@ find_python() {
   return 1
 }
 
-# apt with a private source list and private state, so /etc/apt stays untouched.
-private_apt_setup() {
-  local kind=$1 dir=$2 mirror
-  mkdir -p "$dir/lists/partial" "$dir/parts" "$dir/cache/archives/partial"
-  mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 2>/dev/null | awk '$2 !~ /-/ {print $1; exit}')
-  [ -n "$mirror" ] || mirror=http://deb.debian.org/debian/
-  cat > "$dir/parts/varkel.sources" <<SRC
-Types: $kind
-URIs: $mirror
-Suites: sid forky trixie
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  APT_OPTS=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$dir/parts"
-            -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache"
-            -o Acquire::Languages=none -o APT::Sandbox::User=root)
-  apt-get "${APT_OPTS[@]}" update -qq >/dev/null
-}
+# private_apt_setup: apt with a private source list and private state.
+source "$(dirname "${BASH_SOURCE[0]}")/private-apt.sh"
 
 build_python() {
   export DEBIAN_FRONTEND=noninteractive

@@ -1,5 +1,8 @@
-from collections.abc import Buffer, Iterable, Sequence
-from typing import Any, Final, Literal, TypeAlias
+# Type stub of the compiled extension module varkel._varkel. Checked against
+# the built module by `python -m mypy.stubtest varkel._varkel` (the test
+# command runs it): everything the module defines is declared here.
+from collections.abc import Buffer, Callable, Iterable, Sequence
+from typing import Any, Final, Literal, TypeAlias, final
 
 # A getTransaction result (or one transaction of a block, or the RPC envelope
 # around it): the dict that json.loads gives, or its JSON text.
@@ -69,7 +72,18 @@ class Event(tuple[Any, ...]):
         """The transaction's log lines did not fit the invoke stack or its instructions
         somewhere (lines missing, or not written by the runtime)."""
 
+__all__ = ["Event", "EventDecoder", "decode_logs", "decode_transaction"]
+
+@final
 class EventDecoder:
+    """Decodes Anchor program events from Solana transaction log lines.
+
+    Reads the program's IDL as JSON text, in the current format (Anchor
+    0.30+, "spec": "0.1.0") or the legacy format of earlier Anchor
+    versions. Immutable: one decoder serves any number of threads; it
+    pickles as its IDL text and copies as itself.
+    """
+
     def __new__(cls, idl_json: str) -> EventDecoder: ...
     def parse_logs(self, logs: Sequence[str]) -> list[tuple[str, Any]]: ...
     def decode_logs(self, logs: Sequence[str]) -> list[Event]: ...
@@ -79,5 +93,10 @@ class EventDecoder:
     @property
     def program_id(self) -> str: ...
 
+    def __reduce__(self) -> tuple[Callable[[str], EventDecoder], tuple[str]]: ...
+    def __copy__(self) -> EventDecoder: ...
+    def __deepcopy__(self, memo: dict[int, Any], /) -> EventDecoder: ...
+
 def decode_logs(logs: Sequence[str], decoders: Iterable[EventDecoder]) -> list[Event]: ...
 def decode_transaction(tx: TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...
+def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...

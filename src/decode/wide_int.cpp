@@ -5,12 +5,12 @@
 #include <string_view>
 #include <utility>
 
+#include "py/compat.h"
+
 namespace varkel::decode {
 
 DecodeResult make_int128(const std::array<std::uint8_t, 16>& bytes, bool is_signed) {
-  int flags = Py_ASNATIVEBYTES_LITTLE_ENDIAN;
-  if (!is_signed) flags |= Py_ASNATIVEBYTES_UNSIGNED_BUFFER;
-  PyObject* value = PyLong_FromNativeBytes(bytes.data(), bytes.size(), flags);
+  PyObject* value = py::long_from_little_endian(bytes.data(), bytes.size(), is_signed);
   if (value == nullptr) [[unlikely]] {
     // The interpreter could not create an int: not a decode error.
     DecodeError error = error_from_python();

@@ -36,6 +36,12 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   const char* text = utf8_of(idl_json, &size);
   if (text == nullptr) return nullptr;
 
+  // Kept for pickling: an exact str, so that a copy rebuilds from plain text.
+  py::PyRef idl_text = PyUnicode_CheckExact(idl_json)
+                           ? py::PyRef::borrow(idl_json)
+                           : py::PyRef::steal(PyUnicode_FromStringAndSize(text, size));
+  if (!idl_text) return nullptr;
+
   decode::EventRegistry registry;
   {
     Result<idl::Idl> idl = idl::load_idl(std::string_view(text, static_cast<std::size_t>(size)));
@@ -56,12 +62,14 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
   new (&as_decoder(self)->registry) decode::EventRegistry(std::move(registry));
+  as_decoder(self)->idl_json = idl_text.release();
   return self;
 }
 
 void decoder_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   as_decoder(self)->registry.~EventRegistry();
+  Py_XDECREF(as_decoder(self)->idl_json);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -88,6 +96,31 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   return scan::scan_batch(as_decoder(self)->registry, lines->views).release();
 }
 
+std::atomic<PyObject*> g_rebuilder{nullptr};
+
+// Pickling rebuilds the decoder from its IDL text through the module function
+// varkel._varkel._decoder_from_idl: the class itself lives in "builtins" by
+// name, where pickle could not find it.
+PyObject* decoder_reduce(PyObject* self, PyObject*) {
+  PyObject* rebuild = g_rebuilder.load(std::memory_order_acquire);
+  if (rebuild == nullptr) {
+    PyErr_SetString(PyExc_TypeError,
+                    "cannot pickle 'EventDecoder' object: module _varkel is not initialised");
+    return nullptr;
+  }
+  return Py_BuildValue("(O(O))", rebuild, as_decoder(self)->idl_json);
+}
+
+// The decoder never changes after construction: a copy, shallow or deep, is
+// the decoder itself.
+PyObject* decoder_copy(PyObject* self, PyObject*) {
+  return Py_NewRef(self);
+}
+
+PyObject* decoder_deepcopy(PyObject* self, PyObject*) {
+  return Py_NewRef(self);
+}
+
 PyMethodDef decoder_methods[] = {
     {"parse_logs",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_parse_logs>)),
@@ -103,6 +136,12 @@ PyMethodDef decoder_methods[] = {
     {"decode_transaction",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_transaction>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeTransactionDoc},
+    {"__reduce__", py::guarded<decoder_reduce>, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\nRebuilds the decoder from its IDL text when unpickled."},
+    {"__copy__", py::guarded<decoder_copy>, METH_NOARGS,
+     "__copy__($self, /)\n--\n\nThe decoder itself: it never changes after construction."},
+    {"__deepcopy__", py::guarded<decoder_deepcopy>, METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\nThe decoder itself: it never changes after construction."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -115,7 +154,11 @@ PyGetSetDef decoder_getset[] = {
 
 PyType_Slot decoder_slots[] = {
     {Py_tp_doc, const_cast<char*>("EventDecoder(idl_json)\n--\n\n"
-                                  "Decodes Anchor 0.30+ program events from Solana transaction log lines.")},
+                                  "Decodes Anchor program events from Solana transaction log lines.\n\n"
+                                  "Reads the program's IDL as JSON text, in the current format (Anchor\n"
+                                  "0.30+, \"spec\": \"0.1.0\") or the legacy format of earlier Anchor\n"
+                                  "versions. Immutable: one decoder serves any number of threads; it\n"
+                                  "pickles as its IDL text and copies as itself.")},
     {Py_tp_new, reinterpret_cast<void*>(py::guarded<decoder_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(py::guarded<decoder_dealloc>)},
     {Py_tp_methods, decoder_methods},
@@ -131,6 +174,10 @@ PyType_Spec decoder_spec = {
 std::atomic<PyObject*> g_type{nullptr};
 
 }  // namespace
+
+int publish_decoder_rebuilder(PyObject* function) {
+  return py::publish_once(g_rebuilder, [function] { return Py_NewRef(function); }) == nullptr ? -1 : 0;
+}
 
 PyObject* event_decoder_type() {
   return py::publish_once(g_type, [] { return PyType_FromSpec(&decoder_spec); });

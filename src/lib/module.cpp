@@ -5,6 +5,7 @@
 #include "lib/event_decoder.h"
 #include "lib/event_type.h"
 #include "lib/tx_api.h"
+#include "py/compat.h"
 #include "py/guard.h"
 #include "py/pyref.h"
 
@@ -14,7 +15,7 @@ namespace {
 // Appends `name` to the module's __all__ list, creating the list if needed.
 int add_to_all(PyObject* module, const char* name) {
   PyObject* raw = nullptr;
-  if (PyObject_GetOptionalAttrString(module, "__all__", &raw) < 0) return -1;
+  if (py::get_optional_attr_string(module, "__all__", &raw) < 0) return -1;
   py::PyRef all = py::PyRef::steal(raw);
   if (!all) {
     all = py::PyRef::steal(PyList_New(0));
@@ -38,12 +39,26 @@ int add_public(PyObject* module, const char* name, PyObject* obj) {
 int module_exec(PyObject* module) {
   if (add_public(module, "EventDecoder", event_decoder_type()) < 0) return -1;
   if (add_public(module, "Event", event_type()) < 0) return -1;
+  {
+    py::PyRef rebuild = py::PyRef::steal(PyObject_GetAttrString(module, "_decoder_from_idl"));
+    if (!rebuild || publish_decoder_rebuilder(rebuild.get()) < 0) return -1;
+  }
   // The module functions are in the module's method table; list them too.
   if (add_to_all(module, "decode_logs") < 0) return -1;
   return add_to_all(module, "decode_transaction");
 }
 
+// _decoder_from_idl(idl_json): EventDecoder(idl_json), the callable that a
+// pickled decoder names.
+PyObject* module_decoder_from_idl(PyObject*, PyObject* idl_json) {
+  PyObject* type = event_decoder_type();
+  if (type == nullptr) return nullptr;
+  return PyObject_CallOneArg(type, idl_json);
+}
+
 PyMethodDef module_methods[] = {
+    {"_decoder_from_idl", py::guarded<module_decoder_from_idl>, METH_O,
+     "_decoder_from_idl($module, idl_json, /)\n--\n\nEventDecoder(idl_json): rebuilds a pickled decoder."},
     {"decode_logs",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs>)),
      METH_FASTCALL | METH_KEYWORDS, kModuleDecodeLogsDoc},
@@ -55,8 +70,7 @@ PyMethodDef module_methods[] = {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(py::guarded<module_exec>)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
+    VARKEL_MOD_GIL_NOT_USED_SLOT{0, nullptr},
 };
 
 PyModuleDef module_def = {

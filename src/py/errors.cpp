@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "py/compat.h"
 #include "py/once.h"
 #include "py/pyref.h"
 
@@ -68,7 +69,7 @@ PyObject* raise_not_instance(const char* param, PyObject* obj, const char* targe
 }
 
 std::string take_exception_text() {
-  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
+  PyRef exc = PyRef::steal(get_raised_exception());
   if (!exc) return "SystemError: error return without exception set";
 
   std::string message;

@@ -22,7 +22,7 @@ constexpr Py_ssize_t kMaxReservedLines = Py_ssize_t{1} << 16;
 // that keeps the replaced one's cause. Other exceptions stay as they are.
 void prefix_type_error() {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-  py::PyRef exc = py::PyRef::steal(PyErr_GetRaisedException());
+  py::PyRef exc = py::PyRef::steal(py::get_raised_exception());
   py::PyRef message = py::PyRef::steal(PyObject_Str(exc.get()));
   if (!message) return;  // str() failed: its exception is pending instead
   py::PyRef replacement = py::PyRef::steal(PyUnicode_FromFormat("argument 'logs': %U", message.get()));
@@ -31,7 +31,7 @@ void prefix_type_error() {
   if (!error) return;
   PyObject* cause = PyException_GetCause(exc.get());               // new reference or null
   if (cause != nullptr) PyException_SetCause(error.get(), cause);  // steals cause
-  PyErr_SetRaisedException(error.release());
+  py::set_raised_exception(error.release());
 }
 
 bool collect_lines(PyObject* logs, LogLines& out) {

@@ -10,6 +10,7 @@ import json
 import os
 import struct as _struct  # `struct` below builds IDL structs
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -17,6 +18,14 @@ import pytest
 from varkel_support import FIXTURES, event_discriminator
 
 REPO = Path(__file__).resolve().parents[2]
+# A free-threaded build (3.13t, 3.14t): the tests that watch the GIL stay off
+# run there; GIL builds (3.11 to 3.14) run everything else alike.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+
+
+def gil_enabled() -> bool:
+    """Whether the GIL is on now (always on builds before 3.13)."""
+    return getattr(sys, "_is_gil_enabled", lambda: True)()
 DATA = REPO / "tests" / "data"
 
 

@@ -16,6 +16,7 @@
 #include "decode/registry.h"
 #include "decode/value_decoder.h"
 #include "idl/load.h"
+#include "py/compat.h"
 #include "py/errors.h"
 #include "py/guard.h"
 #include "py/pyref.h"
@@ -78,8 +79,7 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef_Slot slots[] = {
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
+    VARKEL_MOD_GIL_NOT_USED_SLOT{0, nullptr},
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT,

@@ -1,0 +1,139 @@
+"""The Dask example (examples/dask/backfill.py): partitioned JSON Lines files
+decoded on a LocalCluster of process workers give exactly the rows of the
+single-process run, and of parse_logs applied record by record."""
+
+import json
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+from varkel import EventDecoder
+from helpers import REPO, current_idl
+
+sys.path.insert(0, str(REPO / "examples" / "dask"))
+import backfill  # noqa: E402
+
+SAMPLES = {
+    "okx-dex": (REPO / "examples" / "okx-dex" / "idl.json", REPO / "examples" / "okx-dex" / "swap.log"),
+    "pump-legacy": (REPO / "examples" / "pump-legacy" / "idl.json", REPO / "examples" / "pump-legacy" / "trades.log"),
+}
+
+
+def dask_or_skip():
+    """dask.distributed, or a skip naming why it is missing (a failure where
+    the test command requires it: VARKEL_REQUIRE_DASK=1)."""
+    try:
+        import dask.bag  # noqa: F401
+        import dask.distributed
+    except ImportError as error:
+        if os.environ.get("VARKEL_REQUIRE_DASK") == "1":
+            raise
+        pytest.skip(
+            f"dask[distributed] does not install on this interpreter ({error}); "
+            "scripts/test-matrix.sh runs this test on a GIL build"
+        )
+    return dask.distributed
+
+
+def write_partitions(folder, name, files=4, per_file=12):
+    """JSON Lines partitions of logsSubscribe-style records: the sample's real
+    transaction under many signatures, the other sample's transaction (no
+    event of this IDL), failed transactions and blank lines. Returns the
+    paths, the IDL text and the expected rows computed with parse_logs."""
+    idl_path, log_path = SAMPLES[name]
+    idl_json = idl_path.read_text()
+    own = log_path.read_text().splitlines()
+    other = next(p for n, p in SAMPLES.items() if n != name)[1].read_text().splitlines()
+    decoder = EventDecoder(idl_json)
+    paths, expected = [], []
+    for f in range(files):
+        lines = []
+        for r in range(per_file):
+            signature = f"sig-{f}-{r}"
+            logs = own if r % 3 != 1 else other
+            err = {"InstructionError": [0, "Custom"]} if r % 5 == 4 else None
+            lines.append(json.dumps({"signature": signature, "err": err, "logs": logs}))
+            if r % 4 == 3:
+                lines.append("")
+            if err is None:
+                expected.extend((signature, n, v) for n, v in decoder.parse_logs(logs))
+        path = folder / f"part-{f:03d}.jsonl"
+        path.write_text("\n".join(lines) + "\n")
+        paths.append(path)
+    return paths, idl_json, expected
+
+
+@pytest.mark.parametrize("name", SAMPLES)
+def test_single_process_rows_are_parse_logs_record_by_record(tmp_path, name):
+    paths, idl_json, expected = write_partitions(tmp_path, name)
+    assert expected  # the samples hold events
+    assert backfill.decode_files_locally(paths, idl_json) == expected
+
+
+def test_failed_transactions_give_no_rows():
+    idl_json = SAMPLES["okx-dex"][0].read_text()
+    logs = SAMPLES["okx-dex"][1].read_text().splitlines()
+    decoder = EventDecoder(idl_json)
+    assert backfill.decode_log_record(decoder, {"signature": "s", "err": None, "logs": logs})
+    assert backfill.decode_log_record(decoder, {"signature": "s", "err": {"X": 1}, "logs": logs}) == []
+
+
+@pytest.mark.parametrize(
+    "line, message",
+    [
+        ("{not json", r"Expecting property name enclosed in double quotes: line 1 column 2 \(char 1\)"),
+        ('["a"]', 'expected an object with "signature", "err" and "logs"'),
+        ('{"signature": "s", "logs": "Program data: x"}', '"logs" is not a list of log lines'),
+    ],
+)
+def test_bad_record_names_file_and_line(tmp_path, line, message):
+    path = tmp_path / "part.jsonl"
+    path.write_text(json.dumps({"signature": "ok", "err": None, "logs": []}) + "\n" + line + "\n")
+    with pytest.raises(ValueError, match=re.escape(f"{path}: line 2: ") + message + "$"):
+        backfill.decode_files_locally([path], current_idl())
+
+
+def test_one_decoder_per_process_and_idl():
+    # Trailing blank lines make IDL texts that no other test has used.
+    text = SAMPLES["okx-dex"][0].read_text()
+    first_idl, second_idl = text + "\n" * 11, text + "\n" * 12
+    before = backfill.decoders_built()
+    first = backfill.decoder_for(first_idl)
+    assert backfill.decoder_for(first_idl) is first
+    assert backfill.decoders_built() == before + 1
+    assert backfill.decoder_for(second_idl) is not first
+    assert backfill.decoders_built() == before + 2
+
+
+@pytest.mark.parametrize("name", SAMPLES)
+def test_local_cluster_equals_single_process(tmp_path, name):
+    distributed = dask_or_skip()
+    paths, idl_json, expected = write_partitions(tmp_path, name, files=6)
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster, distributed.Client(cluster) as client:
+        rows = backfill.decode_files(paths, idl_json)
+        glob_rows = backfill.decode_files(str(tmp_path / "part-*.jsonl"), idl_json)
+        # Each worker built the decoder once for its partitions (a worker that
+        # got none built none).
+        built = client.run(backfill.decoders_built)
+    assert rows == expected
+    assert glob_rows == expected
+    assert rows == backfill.decode_files_locally(paths, idl_json)
+    assert len(built) == 2 and sum(built.values()) >= 1 and max(built.values()) == 1
+
+
+def test_command_line_on_a_local_cluster(tmp_path):
+    dask_or_skip()
+    paths, idl_json, expected = write_partitions(tmp_path, "okx-dex", files=2, per_file=4)
+    out = subprocess.run(
+        [sys.executable, str(REPO / "examples" / "dask" / "backfill.py"), "--idl", str(SAMPLES["okx-dex"][0]),
+         "--workers", "1", str(tmp_path / "part-*.jsonl")],
+        capture_output=True, text=True, check=True, timeout=300,
+    )
+    got = [json.loads(line) for line in out.stdout.splitlines()]
+    assert [(g["signature"], g["event"]) for g in got] == [(s, n) for s, n, _ in expected]
+    assert got[0]["data"] == {"dex": "MeteoraDlmm", "amount_in": 9372599925000, "amount_out": 1700985700449}
