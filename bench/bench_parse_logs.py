@@ -41,6 +41,8 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "support"))
 from varkel_support import FIXTURES, INTS, Sampler, b58encode, event_discriminator  # noqa: E402
 
+from collector import collector_table  # noqa: E402  (bench/ is on sys.path as the script's folder)
+
 IDL_DIR = FIXTURES / "idl" / "current"
 EXAMPLE_IDL = REPO / "examples" / "okx-dex" / "idl.json"
 
@@ -556,10 +558,15 @@ def main(argv=None) -> int:
     ap.add_argument("--repeat", type=int, default=5, help="repetitions per measurement, best is kept (default 5)")
     ap.add_argument("--rng", type=int, default=20260110, help="random generator start value")
     ap.add_argument("--no-gc", action="store_true", help="disable the cyclic garbage collector while timing")
-    ap.add_argument("--quick", action="store_true", help="small sizes for a smoke run (5000 lines, 2 repetitions)")
+    ap.add_argument("--live", type=int, default=1_000_000,
+                    help="live objects held during the collector table (default 1000000; 0: none)")
+    ap.add_argument("--skip-gc-table", action="store_true", help="leave out the collector table")
+    ap.add_argument("--quick", action="store_true",
+                    help="small sizes for a smoke run (5000 lines, 2 repetitions, 100000 live objects)")
     args = ap.parse_args(argv)
     if args.quick:
         args.lines, args.repeat = min(args.lines, 5_000), min(args.repeat, 2)
+        args.live = min(args.live, 100_000)
 
     try:
         from varkel import EventDecoder
@@ -647,6 +654,12 @@ def main(argv=None) -> int:
         print(f"{label:<20} {n:>7} {size:>7} {n_lines / t:>12,.0f} {n_events / t:>12,.0f} {t * 1e3:>9.1f}  {note}")
     print(f"For comparison, a plain Python loop ran {loop1 / loop2:.2f}x as fast on 2 threads as on 1"
           " (it shows how many cores other work left free).")
+
+    if not args.skip_gc_table:
+        print()
+        print(f"The garbage collector: parse_logs over the block, collector on and off, best of {min(args.repeat, 3)}")
+        for row in collector_table(decoder.parse_logs, lines, n_events, args.live, repeat=min(args.repeat, 3)):
+            print(row)
     return 0
 
 
