@@ -49,24 +49,27 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     }
     registry = std::move(*built);
   }  // the model is released here
+  decode::DecodePlan plan = decode::build_plan(registry);
+  std::optional<decode::KeyTable> keys = decode::KeyTable::make(plan);
+  if (!keys) return nullptr;
 
   py::PyRef empty = py::PyRef::steal(PyTuple_New(0));
   if (!empty) return nullptr;
   PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
-  new (&as_decoder(self)->registry) decode::EventRegistry(std::move(registry));
+  new (&as_decoder(self)->state) DecoderState{std::move(registry), std::move(plan), std::move(*keys)};
   return self;
 }
 
 void decoder_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  as_decoder(self)->registry.~EventRegistry();
+  as_decoder(self)->state.~DecoderState();
   type->tp_free(self);
   Py_DECREF(type);
 }
 
 PyObject* decoder_event_names(PyObject* self, void*) {
-  const auto& events = as_decoder(self)->registry.events;
+  const auto& events = as_decoder(self)->state.registry.events;
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
   if (!list) return py::raise_internal_error(py::take_exception_text());
   for (std::size_t i = 0; i < events.size(); ++i) {
@@ -84,7 +87,8 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (logs == nullptr) return nullptr;
   std::optional<scan::LogLines> lines = scan::convert_logs(logs);
   if (!lines) return nullptr;
-  return scan::scan_batch(as_decoder(self)->registry, lines->views).release();
+  const DecoderState& state = as_decoder(self)->state;
+  return scan::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
 }
 
 PyMethodDef decoder_methods[] = {

@@ -4,12 +4,23 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "decode/registry.h"
 
 namespace varkel {
 
+// What the constructor builds; never changed afterwards.
+struct DecoderState {
+  decode::EventRegistry registry;
+  decode::DecodePlan plan;  // the registry's events compiled
+  decode::KeyTable keys;    // the plan's keys as str objects
+};
+
+// Not tracked by the cyclic garbage collector: it holds only str objects,
+// which cannot form cycles.
 struct EventDecoderObject {
-  PyObject_HEAD decode::EventRegistry registry;  // built by the constructor, never changed
+  PyObject_HEAD DecoderState state;
 };
 
 // The type object, created at the first call in the process and kept for its

@@ -102,7 +102,8 @@ std::optional<LogLines> convert_logs(PyObject* logs) {
   return lines;
 }
 
-py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines) {
+py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines) {
+  const decode::EventRegistry& registry = decoding.registry;
   py::PyRef result = py::PyRef::steal(PyList_New(0));
   if (!result) return result;
   if (registry.events.empty()) return result;
@@ -114,7 +115,9 @@ py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std:
     const decode::EventEntry* entry = registry.find_event(payload->data.get());
     if (entry == nullptr) continue;
     decode::BorshReader reader(payload->data.get() + 8, payload->size - 8);
-    decode::DecodeResult value = decode::decode_fields(registry, reader, entry->fields);
+    const decode::FieldsRef& fields =
+        decoding.plan.events[static_cast<std::size_t>(entry - registry.events.data())];
+    decode::DecodeResult value = decode::decode_fields(decoding.plan, decoding.keys, reader, fields);
     if (!value) {
       if (value.error().internal) {
         py::raise_internal_error(value.error().message);

@@ -1,0 +1,151 @@
+#include "decode/plan.h"
+
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+
+namespace varkel::decode {
+
+namespace {
+
+std::uint32_t index_of(std::size_t size) {
+  return static_cast<std::uint32_t>(size);
+}
+
+class PlanBuilder {
+ public:
+  explicit PlanBuilder(const EventRegistry& registry) : registry_(registry) {}
+
+  DecodePlan build() && {
+    plan_.events.reserve(registry_.events.size());
+    for (const EventEntry& event : registry_.events) plan_.events.push_back(fields(event.fields));
+    return std::move(plan_);
+  }
+
+ private:
+  // Fields are placed in one run, then their types compiled (which may add
+  // further runs after it).
+  FieldsRef fields(const std::optional<idl::IdlDefinedFields>& source) {
+    FieldsRef ref;
+    if (!source) return ref;
+    ref.first = index_of(plan_.fields.size());
+    if (const auto* named = std::get_if<idl::IdlDefinedFields::Named>(&source->value)) {
+      ref.form = FieldsRef::Form::Named;
+      ref.count = index_of(named->size());
+      plan_.fields.resize(plan_.fields.size() + named->size());
+      for (std::uint32_t i = 0; i < ref.count; ++i) {
+        const idl::IdlField& field = (*named)[i];
+        const std::uint32_t key = key_of(field.name);
+        const std::uint32_t type = node(field.type);
+        plan_.fields[ref.first + i] = PlanField{key, type};
+      }
+    } else {
+      const auto& tuple = std::get<idl::IdlDefinedFields::Tuple>(source->value);
+      ref.form = FieldsRef::Form::Tuple;
+      ref.count = index_of(tuple.size());
+      plan_.fields.resize(plan_.fields.size() + tuple.size());
+      for (std::uint32_t i = 0; i < ref.count; ++i) {
+        const std::uint32_t type = node(tuple[i]);
+        plan_.fields[ref.first + i] = PlanField{kNone, type};
+      }
+    }
+    return ref;
+  }
+
+  std::uint32_t node(const idl::IdlType& type) {
+    const std::uint32_t at = index_of(plan_.nodes.size());
+    plan_.nodes.push_back(PlanNode{.kind = type.kind});
+    switch (type.kind) {
+      case Kind::Option:
+      case Kind::Vec: {
+        const std::uint32_t child = node(type.inner());
+        plan_.nodes[at].child = child;
+        break;
+      }
+      case Kind::Array: {
+        const idl::IdlType::Array& array = type.array();
+        if (const auto* length = std::get_if<std::uint64_t>(&array.len.value)) {
+          plan_.nodes[at].length = *length;
+        } else {
+          plan_.nodes[at].generic_length = true;
+        }
+        const std::uint32_t child = node(*array.element);
+        plan_.nodes[at].child = child;
+        break;
+      }
+      case Kind::Defined: {
+        const idl::IdlType::Defined& ref = type.defined();
+        plan_.nodes[at].text = index_of(plan_.texts.size());
+        plan_.texts.push_back(ref.name);
+        if (!ref.generics.empty()) {
+          plan_.nodes[at].generic_args = true;
+          break;
+        }
+        const std::uint32_t def = definition(ref.name);
+        plan_.nodes[at].child = def;
+        break;
+      }
+      default:
+        break;
+    }
+    return at;
+  }
+
+  // The definition of `name`, compiled on first use; kNone when none exists.
+  std::uint32_t definition(const std::string& name) {
+    if (auto it = definitions_.find(name); it != definitions_.end()) return it->second;
+    const idl::IdlTypeDef* def = registry_.find_type(name);
+    if (def == nullptr) {
+      definitions_.emplace(name, kNone);
+      return kNone;
+    }
+    // The index is taken before the body is compiled, so that a definition
+    // that reaches itself refers to this one.
+    const std::uint32_t at = index_of(plan_.definitions.size());
+    plan_.definitions.emplace_back();
+    definitions_.emplace(name, at);
+    if (const auto* record = std::get_if<idl::IdlTypeDefTy::Struct>(&def->type.value)) {
+      const FieldsRef ref = fields(record->fields);
+      plan_.definitions[at].form = PlanDefinition::Form::Struct;
+      plan_.definitions[at].fields = ref;
+    } else if (const auto* body = std::get_if<idl::IdlTypeDefTy::Enum>(&def->type.value)) {
+      const std::uint32_t first = index_of(plan_.variants.size());
+      const std::uint32_t count = index_of(body->variants.size());
+      plan_.variants.resize(plan_.variants.size() + body->variants.size());
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const idl::IdlEnumVariant& variant = body->variants[i];
+        const std::uint32_t key = key_of(variant.name);
+        const FieldsRef ref = fields(variant.fields);
+        plan_.variants[first + i] = PlanVariant{key, ref};
+      }
+      plan_.definitions[at].form = PlanDefinition::Form::Enum;
+      plan_.definitions[at].first_variant = first;
+      plan_.definitions[at].variant_count = count;
+    } else {
+      const std::uint32_t alias = node(std::get<idl::IdlTypeDefTy::Type>(def->type.value).alias);
+      plan_.definitions[at].form = PlanDefinition::Form::Alias;
+      plan_.definitions[at].alias = alias;
+    }
+    return at;
+  }
+
+  std::uint32_t key_of(const std::string& name) {
+    auto [it, inserted] = keys_.try_emplace(name, index_of(plan_.keys.size()));
+    if (inserted) plan_.keys.push_back(name);
+    return it->second;
+  }
+
+  const EventRegistry& registry_;
+  DecodePlan plan_;
+  std::unordered_map<std::string, std::uint32_t> keys_;
+  std::unordered_map<std::string, std::uint32_t> definitions_;
+};
+
+}  // namespace
+
+DecodePlan build_plan(const EventRegistry& registry) {
+  return PlanBuilder(registry).build();
+}
+
+}  // namespace varkel::decode
