@@ -1,5 +1,6 @@
 #include "decode/plan.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -13,6 +14,103 @@ std::uint32_t index_of(std::size_t size) {
   return static_cast<std::uint32_t>(size);
 }
 
+std::uint64_t add(std::uint64_t a, std::uint64_t b) {
+  return a >= kSizeCap - b ? kSizeCap : a + b;  // both are at most kSizeCap
+}
+
+std::uint64_t multiply(std::uint64_t a, std::uint64_t b) {
+  if (a == 0 || b == 0) return 0;
+  return a > kSizeCap / b ? kSizeCap : a * b;
+}
+
+std::uint64_t scalar_size(Kind kind) {
+  switch (kind) {
+    case Kind::Bool:
+    case Kind::U8:
+    case Kind::I8:
+    case Kind::Option:  // the tag
+      return 1;
+    case Kind::U16:
+    case Kind::I16:
+      return 2;
+    case Kind::U32:
+    case Kind::I32:
+    case Kind::F32:
+    case Kind::Bytes:  // the length
+    case Kind::String:
+    case Kind::Vec:  // the count
+      return 4;
+    case Kind::U64:
+    case Kind::I64:
+    case Kind::F64:
+      return 8;
+    case Kind::U128:
+    case Kind::I128:
+      return 16;
+    case Kind::U256:
+    case Kind::I256:
+    case Kind::Pubkey:
+      return 32;
+    default:
+      return 0;
+  }
+}
+
+std::uint64_t fields_size(const DecodePlan& plan, const FieldsRef& fields) {
+  std::uint64_t size = 0;
+  for (std::uint32_t i = 0; i < fields.count; ++i) {
+    size = add(size, plan.nodes[plan.fields[fields.first + i].type].min_size);
+  }
+  return size;
+}
+
+std::uint64_t node_size(const DecodePlan& plan, const PlanNode& node) {
+  switch (node.kind) {
+    case Kind::Array:
+      return node.generic_length ? 0 : multiply(node.length, plan.nodes[node.child].min_size);
+    case Kind::Defined:
+      return node.generic_args || node.child == kNone ? 0 : plan.definitions[node.child].min_size;
+    default:
+      return scalar_size(node.kind);
+  }
+}
+
+std::uint64_t definition_size(const DecodePlan& plan, const PlanDefinition& def) {
+  switch (def.form) {
+    case PlanDefinition::Form::Struct:
+      return fields_size(plan, def.fields);
+    case PlanDefinition::Form::Enum: {
+      std::uint64_t smallest = def.variant_count == 0 ? 0 : kSizeCap;
+      for (std::uint32_t i = 0; i < def.variant_count; ++i) {
+        smallest = std::min(smallest, fields_size(plan, plan.variants[def.first_variant + i].fields));
+      }
+      return add(1, smallest);
+    }
+    case PlanDefinition::Form::Alias:
+      break;
+  }
+  return plan.nodes[def.alias].min_size;
+}
+
+// Raises the bounds to a fixed point (see kSizeRounds). Children come after
+// their node, so a round walks the nodes from the back.
+void bound_sizes(DecodePlan& plan) {
+  for (int round = 0; round < kSizeRounds; ++round) {
+    bool changed = false;
+    for (std::size_t i = plan.nodes.size(); i-- > 0;) {
+      const std::uint64_t size = node_size(plan, plan.nodes[i]);
+      changed |= size != plan.nodes[i].min_size;
+      plan.nodes[i].min_size = size;
+    }
+    for (PlanDefinition& def : plan.definitions) {
+      const std::uint64_t size = definition_size(plan, def);
+      changed |= size != def.min_size;
+      def.min_size = size;
+    }
+    if (!changed) return;
+  }
+}
+
 class PlanBuilder {
  public:
   explicit PlanBuilder(const EventRegistry& registry) : registry_(registry) {}
@@ -20,6 +118,7 @@ class PlanBuilder {
   DecodePlan build() && {
     plan_.events.reserve(registry_.events.size());
     for (const EventEntry& event : registry_.events) plan_.events.push_back(fields(event.fields));
+    bound_sizes(plan_);
     return std::move(plan_);
   }
 

@@ -51,6 +51,9 @@ struct PlanNode {
   std::uint32_t child = kNone;
   std::uint32_t text = kNone;  // Defined: the name as referenced, index into DecodePlan::texts
   std::uint64_t length = 0;    // Array: the element count
+  // No value of this type decodes from fewer bytes (a lower bound; 0 for
+  // types that may take none, and for the forms that always fail).
+  std::uint64_t min_size = 0;
 };
 
 struct PlanVariant {
@@ -66,6 +69,7 @@ struct PlanDefinition {
   std::uint32_t first_variant = 0;  // Enum: the run of DecodePlan::variants
   std::uint32_t variant_count = 0;
   std::uint32_t alias = kNone;  // Alias: the aliased node
+  std::uint64_t min_size = 0;   // as PlanNode::min_size
 };
 
 struct DecodePlan {
@@ -79,7 +83,17 @@ struct DecodePlan {
 };
 
 // Compiles every event of `registry`. Resolves each `defined` reference
-// through registry.find_type, as a decode of the model would.
+// through registry.find_type, as a decode of the model would, and bounds the
+// size of every type from below.
+//
+// The bounds start at 0 and are raised round by round (a struct takes the sum
+// of its fields, an enum one byte plus its smallest variant, an array its
+// length times its element, ...), saturating at kSizeCap. Every round keeps
+// them at or under the true minimum, so they hold whenever the rounds stop
+// (when nothing changes, or after kSizeRounds for types that contain
+// themselves).
+inline constexpr std::uint64_t kSizeCap = std::uint64_t{1} << 62;
+inline constexpr int kSizeRounds = 128;
 DecodePlan build_plan(const EventRegistry& registry);
 
 }  // namespace varkel::decode

@@ -10,6 +10,13 @@
 // per key: equal as before, and identical across values. A unit variant's
 // value is still a new str.
 //
+// Lists are made at their final size when it is known to be plausible: tuple
+// fields (their count is the IDL's), and a vec or array whose count fits in
+// the bytes that remain at the plan's minimal size of its element. Other
+// sequences (elements that may take no bytes, counts the data cannot hold)
+// start empty and grow by appending, so that a count read from the data
+// never reserves more than the data pays for.
+//
 // Two bounds keep hostile or looping input from exhausting the machine:
 // - Nesting depth: every compound type expression (an option that is present,
 //   a vec, an array, a defined reference) entered on the way down counts one
@@ -159,6 +166,7 @@ class Decoder {
   DecodeResult defined(std::uint32_t definition);
   DecodeResult enumeration(const PlanDefinition& body);
   DecodeResult sequence(std::uint32_t element, std::uint64_t count);
+  DecodeResult sized_sequence(std::uint32_t element, std::uint64_t count);
   class Level;
   [[gnu::noinline]] DecodeResult scalar(Kind kind);
   // The compound kinds: one nesting level each.
@@ -225,17 +233,17 @@ DecodeResult Decoder::named(const FieldsRef& fields) {
   return dict;
 }
 
+// The list is made at its final size: the count comes from the IDL.
 DecodeResult Decoder::tuple(const FieldsRef& fields) {
-  DecodeResult list = adopt(PyList_New(0));
+  DecodeResult list = adopt(PyList_New(static_cast<Py_ssize_t>(fields.count)));
   if (!list) [[unlikely]]
     return list;
-  const PlanField* field = plan_.fields.data() + fields.first;
-  for (const PlanField* end = field + fields.count; field != end; ++field) {
-    DecodeResult value = type(field->type);
+  const PlanField* first = plan_.fields.data() + fields.first;
+  for (std::uint32_t i = 0; i < fields.count; ++i) {
+    DecodeResult value = type(first[i].type);
     if (!value) [[unlikely]]
       return value;
-    if (PyList_Append(list->get(), value->get()) < 0) [[unlikely]]
-      return runtime_failure();
+    PyList_SET_ITEM(list->get(), static_cast<Py_ssize_t>(i), value->release());  // steals the value
   }
   return list;
 }
@@ -427,8 +435,14 @@ DecodeResult Decoder::defined_value(const PlanNode& node) {
 }
 
 DecodeResult Decoder::sequence(std::uint32_t element, std::uint64_t count) {
-  // Lists start empty and grow with the elements that the data really holds;
-  // the count is never used to reserve.
+  // Every element takes at least min_size bytes. When the count fits in the
+  // bytes that remain, the list is made at its final size; otherwise (the
+  // data cannot hold that many, or elements may take no bytes) it starts
+  // empty and grows with the elements that the data really holds.
+  const std::uint64_t min_size = plan_.nodes[element].min_size;
+  if (min_size > 0 && count <= (reader_.length() - reader_.position()) / min_size) {
+    return sized_sequence(element, count);
+  }
   DecodeResult list = adopt(PyList_New(0));
   if (!list) [[unlikely]]
     return list;
@@ -444,6 +458,22 @@ DecodeResult Decoder::sequence(std::uint32_t element, std::uint64_t count) {
     }
     if (PyList_Append(list->get(), item->get()) < 0) [[unlikely]]
       return runtime_failure();
+  }
+  return list;
+}
+
+// A list of `count` slots, each filled as its element is decoded. On a
+// failure the list is released with the elements it holds (empty slots are
+// null, which the list's release skips); it is never seen half filled.
+DecodeResult Decoder::sized_sequence(std::uint32_t element, std::uint64_t count) {
+  DecodeResult list = adopt(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) [[unlikely]]
+    return list;
+  for (Py_ssize_t i = 0, n = static_cast<Py_ssize_t>(count); i < n; ++i) {
+    DecodeResult item = type(element);
+    if (!item) [[unlikely]]
+      return item;
+    PyList_SET_ITEM(list->get(), i, item->release());  // steals the item
   }
   return list;
 }

@@ -142,6 +142,58 @@ TEST(DecodePlan, EventFieldFormsAndAliases) {
   EXPECT_EQ(plan.nodes[alias.alias].kind, Kind::U128);
 }
 
+struct SizeCase {
+  std::string type;   // JSON of the field's type
+  std::uint64_t min;  // expected lower bound
+};
+
+class DecodePlanSizes : public ::testing::TestWithParam<SizeCase> {};
+
+// The types the cases refer to.
+const std::vector<std::string> kSizeTypes = {
+    R"({"name": "Pair", "type": {"kind": "struct", "fields": ["u8", "u64"]}})",
+    R"({"name": "Empty", "type": {"kind": "struct"}})",
+    R"({"name": "Side", "type": {"kind": "enum", "variants": [{"name": "Big", "fields": ["u128"]},
+        {"name": "Small", "fields": [{"name": "x", "type": "u16"}]}]}})",
+    R"({"name": "Unit", "type": {"kind": "enum", "variants": [{"name": "A"}, {"name": "B", "fields": ["u64"]}]}})",
+    R"({"name": "None", "type": {"kind": "enum", "variants": []}})",
+    R"({"name": "Amount", "type": {"kind": "type", "alias": "u128"}})",
+    R"({"name": "List", "type": {"kind": "struct", "fields": [{"name": "v", "type": "u32"},
+        {"name": "next", "type": {"option": {"defined": {"name": "List"}}}}]}})",
+    R"({"name": "Self", "type": {"kind": "struct", "fields": [{"name": "s", "type": {"defined": {"name": "Self"}}}]}})",
+    R"({"name": "Doubling", "type": {"kind": "struct", "fields": [
+        {"name": "a", "type": {"array": [{"defined": {"name": "Doubling"}}, 2]}}, {"name": "b", "type": "u8"}]}})",
+    R"({"name": "Loop", "type": {"kind": "type", "alias": {"defined": {"name": "Loop"}}}})",
+};
+
+TEST_P(DecodePlanSizes, LowerBoundOfTheBytesAValueTakes) {
+  const SizeCase& c = GetParam();
+  std::vector<std::string> types = kSizeTypes;
+  types.push_back(R"({"name": "E", "type": {"kind": "struct", "fields": [{"name": "f", "type": )" + c.type +
+                  "}]}}");
+  const Built b = build(document({"E"}, types));
+  EXPECT_EQ(field_node(b.plan, b.plan.events[0], 0).min_size, c.min) << c.type;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DecodePlanSizes,
+    ::testing::Values(
+        SizeCase{R"("bool")", 1}, SizeCase{R"("i16")", 2}, SizeCase{R"("f32")", 4}, SizeCase{R"("u64")", 8},
+        SizeCase{R"("i128")", 16}, SizeCase{R"("u256")", 32}, SizeCase{R"("pubkey")", 32},
+        SizeCase{R"("string")", 4}, SizeCase{R"("bytes")", 4}, SizeCase{R"({"option": "pubkey"})", 1},
+        SizeCase{R"({"vec": "pubkey"})", 4}, SizeCase{R"({"array": ["u16", 7]})", 14},
+        SizeCase{R"({"array": ["u16", 0]})", 0},
+        SizeCase{R"({"array": ["u64", 4611686018427387904]})", kSizeCap},
+        SizeCase{R"({"array": ["u8", {"generic": "N"}]})", 0}, SizeCase{R"({"generic": "T"})", 0},
+        SizeCase{R"({"defined": {"name": "Pair"}})", 9}, SizeCase{R"({"defined": {"name": "Empty"}})", 0},
+        SizeCase{R"({"defined": {"name": "Side"}})", 3}, SizeCase{R"({"defined": {"name": "Unit"}})", 1},
+        SizeCase{R"({"defined": {"name": "None"}})", 1}, SizeCase{R"({"defined": {"name": "Amount"}})", 16},
+        SizeCase{R"({"defined": {"name": "List"}})", 5}, SizeCase{R"({"defined": {"name": "Self"}})", 0},
+        SizeCase{R"({"defined": {"name": "Doubling"}})", kSizeCap},
+        SizeCase{R"({"defined": {"name": "Loop"}})", 0}, SizeCase{R"({"defined": {"name": "Missing"}})", 0},
+        SizeCase{R"({"defined": {"name": "Pair", "generics": [{"kind": "type", "type": "u8"}]}})", 0},
+        SizeCase{R"({"array": [{"defined": {"name": "Pair"}}, 3]})", 27}));
+
 // Every IDL of the shared fixtures: the plan's indices stay in range, and a
 // reference resolves exactly when the registry knows its name.
 TEST(DecodePlan, FixtureIdlsCompileWithEveryReferenceChecked) {
