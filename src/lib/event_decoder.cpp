@@ -1,7 +1,7 @@
 #include "lib/event_decoder.h"
 
 #include <atomic>
-#include <new>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -53,23 +53,25 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::optional<decode::KeyTable> keys = decode::KeyTable::make(plan);
   if (!keys) return nullptr;
 
+  auto state = std::make_unique<const DecoderState>(std::move(registry), std::move(plan), std::move(*keys));
+
   py::PyRef empty = py::PyRef::steal(PyTuple_New(0));
   if (!empty) return nullptr;
   PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
-  new (&as_decoder(self)->state) DecoderState{std::move(registry), std::move(plan), std::move(*keys)};
+  as_decoder(self)->state = state.release();
   return self;
 }
 
 void decoder_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  as_decoder(self)->state.~DecoderState();
+  delete as_decoder(self)->state;
   type->tp_free(self);
   Py_DECREF(type);
 }
 
 PyObject* decoder_event_names(PyObject* self, void*) {
-  const auto& events = as_decoder(self)->state.registry.events;
+  const auto& events = as_decoder(self)->state->registry.events;
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
   if (!list) return py::raise_internal_error(py::take_exception_text());
   for (std::size_t i = 0; i < events.size(); ++i) {
@@ -87,7 +89,7 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (logs == nullptr) return nullptr;
   std::optional<scan::LogLines> lines = scan::convert_logs(logs);
   if (!lines) return nullptr;
-  const DecoderState& state = as_decoder(self)->state;
+  const DecoderState& state = *as_decoder(self)->state;
   return scan::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
 }
 

@@ -18,9 +18,11 @@ struct DecoderState {
 };
 
 // Not tracked by the cyclic garbage collector: it holds only str objects,
-// which cannot form cycles.
+// which cannot form cycles. The state lives in a block of its own: threads
+// calling the decoder write its reference count, and the state, which every
+// line reads, must not share a cache line with it.
 struct EventDecoderObject {
-  PyObject_HEAD DecoderState state;
+  PyObject_HEAD const DecoderState* state;  // owned
 };
 
 // The type object, created at the first call in the process and kept for its

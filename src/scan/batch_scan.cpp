@@ -102,11 +102,12 @@ std::optional<LogLines> convert_logs(PyObject* logs) {
   return lines;
 }
 
+// The records are gathered first and the result list is made at its final
+// size: no append, so no per-record lock of the list in free-threaded builds.
 py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines) {
   const decode::EventRegistry& registry = decoding.registry;
-  py::PyRef result = py::PyRef::steal(PyList_New(0));
-  if (!result) return result;
-  if (registry.events.empty()) return result;
+  std::vector<py::PyRef> records;
+  if (registry.events.empty()) lines = {};
   for (std::string_view line : lines) {
     std::optional<std::string_view> text = extract_payload(line);
     if (!text) continue;
@@ -127,7 +128,12 @@ py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view>
     }
     py::PyRef record = make_record(entry->name, std::move(*value));
     if (!record) return {};
-    if (PyList_Append(result.get(), record.get()) < 0) return {};
+    records.push_back(std::move(record));
+  }
+  py::PyRef result = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
+  if (!result) return result;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), records[i].release());  // steals the record
   }
   return result;
 }

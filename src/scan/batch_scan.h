@@ -36,7 +36,7 @@ struct Decoding {
 
 // Decodes every event line of the batch, in order, into a new list of
 // (name, value) tuples. Null with an exception set only when the interpreter
-// fails (appending, or creating a record).
+// fails (creating the list or a record).
 py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines);
 
 }  // namespace varkel::scan
