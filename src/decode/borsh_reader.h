@@ -36,6 +36,7 @@ class BorshReader {
 
   std::uint64_t position() const noexcept { return position_; }
   std::uint64_t length() const noexcept { return length_; }
+  const std::uint8_t* data() const noexcept { return data_; }
 
   // The next n bytes (a view into the data), or "unexpected end of buffer: ..."
   // / "length overflow". A failed read leaves the position unchanged; a read of

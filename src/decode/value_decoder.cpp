@@ -35,10 +35,6 @@
 //   Elements that consume bytes are bounded by the data and are not counted.
 #include "decode/value_decoder.h"
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -48,25 +44,13 @@
 #include <variant>
 
 #include "decode/base58.h"
+#include "decode/limits.h"
 #include "decode/utf8.h"
 #include "decode/wide_int.h"
 
 namespace varkel::decode {
 
 namespace {
-
-// Far above the nesting of any real program's types, and small enough that the
-// deepest chain of frames it allows (a few hundred bytes per level) stays well
-// inside the stack of any interpreter thread.
-constexpr unsigned kMaxDepth = 256;
-
-// Stack that must stay free below the deepest decoding frame: room for the
-// failure path and the interpreter's own calls, whatever the thread's stack
-// size (threading.stack_size may make it small).
-constexpr std::uintptr_t kStackReserve = 16 * 1024;
-
-// Zero-width vec/array elements one event may produce.
-constexpr std::uint64_t kMaxZeroWidth = std::uint64_t{1} << 20;
 
 // The failures return the result type itself, so that they are built in the
 // caller's return slot and cost the recursive frames no temporaries.
@@ -92,25 +76,6 @@ using Failure = DecodeResult;
 
 [[gnu::cold, gnu::noinline]] Failure pass_on(DecodeError& error) {
   return Failure(std::unexpect, std::move(error));
-}
-
-// The lowest address of the calling thread's stack (it grows down), read once
-// per thread; 0 where the platform does not tell, which disables the check.
-std::uintptr_t stack_floor() noexcept {
-  thread_local const std::uintptr_t floor = [] {
-    std::uintptr_t low = 0;
-#if defined(__linux__)
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-      void* addr = nullptr;
-      std::size_t size = 0;
-      if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = reinterpret_cast<std::uintptr_t>(addr);
-      pthread_attr_destroy(&attr);
-    }
-#endif
-    return low;
-  }();
-  return floor;
 }
 
 [[gnu::cold, gnu::noinline]] Failure too_many_zero_width() {

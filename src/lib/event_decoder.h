@@ -4,6 +4,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <vector>
+
+#include "columnar/event_tables.h"
 #include "decode/key_table.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
@@ -13,8 +16,10 @@ namespace varkel {
 // What the constructor builds; never changed afterwards.
 struct DecoderState {
   decode::EventRegistry registry;
-  decode::DecodePlan plan;  // the registry's events compiled
-  decode::KeyTable keys;    // the plan's keys as str objects
+  decode::DecodePlan plan;             // the registry's events compiled
+  decode::KeyTable keys;               // the plan's keys as str objects
+  columnar::TableSchema tables;        // parse_logs_arrow: the layout of each event name's table
+  std::vector<py::PyRef> table_names;  // the names of those tables as str objects
 };
 
 // Not tracked by the cyclic garbage collector: it holds only str objects,

@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
+#include "lib/event_table.h"
 #include "py/guard.h"
 #include "py/pyref.h"
 
@@ -31,7 +32,11 @@ int module_exec(PyObject* module) {
   PyObject* type = event_decoder_type();
   if (type == nullptr) return -1;
   if (add_to_all(module, "EventDecoder") < 0) return -1;
-  return PyModule_AddObjectRef(module, "EventDecoder", type);
+  if (PyModule_AddObjectRef(module, "EventDecoder", type) < 0) return -1;
+  PyObject* table_type = event_table_type();
+  if (table_type == nullptr) return -1;
+  if (add_to_all(module, "EventTable") < 0) return -1;
+  return PyModule_AddObjectRef(module, "EventTable", table_type);
 }
 
 PyModuleDef_Slot module_slots[] = {

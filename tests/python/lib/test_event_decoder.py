@@ -34,11 +34,11 @@ def test_instances_only_through_the_constructor():
 
 
 def test_module_surface():
-    assert varkel.__all__ == ["EventDecoder"]
-    assert varkel._varkel.__all__ == ["EventDecoder"]
+    assert varkel.__all__ == ["EventDecoder", "EventTable"]
+    assert varkel._varkel.__all__ == ["EventDecoder", "EventTable"]
     assert varkel._varkel.__doc__ == "The compiled extension module: `varkel._varkel`."
     public = {n for n in dir(varkel._varkel) if not n.startswith("__")}
-    assert public == {"EventDecoder"}
+    assert public == {"EventDecoder", "EventTable"}
 
 
 def test_type_shape():
@@ -70,7 +70,8 @@ def test_same_type_across_module_objects():
     spec.loader.exec_module(second)
     assert second is not varkel._varkel
     assert second.EventDecoder is EventDecoder
-    assert second.__all__ == ["EventDecoder"]
+    assert second.EventTable is varkel.EventTable
+    assert second.__all__ == ["EventDecoder", "EventTable"]
 
 
 def test_first_imports_race_to_one_type():
