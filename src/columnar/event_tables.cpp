@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <utility>
@@ -29,8 +30,9 @@ using decode::PlanNode;
 // value that is decoded (read and checked) but not stored.
 class Walker {
  public:
-  Walker(const DecodePlan& plan, TableBuilder& table, BorshReader& reader) noexcept
+  Walker(const DecodePlan& plan, TableBuilder& table, BorshReader& reader, KeyTextCache& keys) noexcept
       : plan_(plan),
+        keys_(keys),
         table_(table),
         slots_(table.layout().slots),
         targets_(table.layout().targets),
@@ -56,6 +58,9 @@ class Walker {
     return depth_ < decode::kMaxDepth && here - stack_floor_ > decode::kStackReserve;
   }
 
+  bool opaque_slot(std::uint32_t slot) const noexcept {
+    return slot != kNone && slots_[slot].kind == SlotKind::Opaque;
+  }
   bool sequence(std::uint32_t element, std::uint64_t count, std::uint32_t slot);
   bool defined(std::uint32_t definition, std::uint32_t slot);
   bool enumeration(const PlanDefinition& def, std::uint32_t slot);
@@ -64,22 +69,30 @@ class Walker {
   [[gnu::noinline]] bool variable(Kind kind, std::uint32_t slot);
   [[gnu::noinline]] bool wide(Kind kind, std::uint32_t slot);
 
+  // A little-endian integer of the data (the columns hold them so).
+  template <class T>
+  static T load(const std::uint8_t* bytes) noexcept {
+    T value;
+    std::memcpy(&value, bytes, sizeof(T));
+    if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) value = std::byteswap(value);
+    return value;
+  }
+
   template <class T>
   bool fixed(std::uint32_t slot) {
-    auto bytes = reader_.read_bytes(sizeof(T));
-    if (!bytes) [[unlikely]]
+    const std::uint8_t* bytes = reader_.take(sizeof(T));
+    if (bytes == nullptr) [[unlikely]]
       return false;
     if (slot != kNone) {
       Column& c = table_.column(slot);
-      T value;
-      std::memcpy(&value, bytes->data(), sizeof(T));
-      c.values.push<T>(value);
+      c.values.push<T>(load<T>(bytes));
       TableBuilder::end_value(c);
     }
     return true;
   }
 
   const DecodePlan& plan_;
+  KeyTextCache& keys_;
   TableBuilder& table_;
   const std::vector<Slot>& slots_;
   const std::vector<std::uint32_t>& targets_;
@@ -101,14 +114,26 @@ bool Walker::fields(const FieldsRef& fields, std::uint32_t slot) {
 
 bool Walker::type(std::uint32_t node, std::uint32_t slot) {
   const PlanNode& n = plan_.nodes[node];
-  // An option keeps its nulls in an opaque slot; the value inside is the
-  // one given as bytes.
-  if (slot != kNone && slots_[slot].kind == SlotKind::Opaque && n.kind != Kind::Option) [[unlikely]]
-    return opaque(node, slot);
   switch (n.kind) {
+    case Kind::U8:
+    case Kind::I8:
+      return fixed<std::uint8_t>(slot);
+    case Kind::U16:
+    case Kind::I16:
+      return fixed<std::uint16_t>(slot);
+    case Kind::U32:
+    case Kind::I32:
+    case Kind::F32:
+      return fixed<std::uint32_t>(slot);
+    case Kind::U64:
+    case Kind::I64:
+    case Kind::F64:
+      return fixed<std::uint64_t>(slot);
     case Kind::Option: {
-      auto tag = reader_.read_u8();
-      if (!tag) [[unlikely]]
+      // An option keeps its nulls in an opaque slot; the value inside is
+      // the one given as bytes.
+      const std::uint8_t* tag = reader_.take(1);
+      if (tag == nullptr) [[unlikely]]
         return false;
       if (*tag == 0) {
         if (slot != kNone) table_.append_null(slot);
@@ -120,19 +145,25 @@ bool Walker::type(std::uint32_t node, std::uint32_t slot) {
       return type(n.child, slot);
     }
     case Kind::Vec: {
-      auto count = reader_.read_u32();
-      if (!count || !may_descend()) [[unlikely]]
+      if (opaque_slot(slot)) [[unlikely]]
+        return opaque(node, slot);
+      const std::uint8_t* count = reader_.take(4);
+      if (count == nullptr || !may_descend()) [[unlikely]]
         return false;
       Level level(depth_);
-      return sequence(n.child, *count, slot);
+      return sequence(n.child, load<std::uint32_t>(count), slot);
     }
     case Kind::Array: {
+      if (opaque_slot(slot)) [[unlikely]]
+        return opaque(node, slot);
       if (n.generic_length || !may_descend()) [[unlikely]]
         return false;
       Level level(depth_);
       return sequence(n.child, n.length, slot);
     }
     case Kind::Defined: {
+      if (opaque_slot(slot)) [[unlikely]]
+        return opaque(node, slot);
       if (n.generic_args || !may_descend()) [[unlikely]]
         return false;
       Level level(depth_);
@@ -179,8 +210,8 @@ bool Walker::defined(std::uint32_t definition, std::uint32_t slot) {
 }
 
 bool Walker::enumeration(const PlanDefinition& def, std::uint32_t slot) {
-  auto discriminant = reader_.read_u8();
-  if (!discriminant || *discriminant >= def.variant_count) [[unlikely]]
+  const std::uint8_t* discriminant = reader_.take(1);
+  if (discriminant == nullptr || *discriminant >= def.variant_count) [[unlikely]]
     return false;
   const decode::PlanVariant& variant = plan_.variants[def.first_variant + *discriminant];
   const bool has_fields = variant.fields.form != FieldsRef::Form::Absent;
@@ -214,29 +245,16 @@ bool Walker::opaque(std::uint32_t node, std::uint32_t slot) {
   return true;
 }
 
+// bool, wide integers, bytes, string, pubkey (type() takes the fixed-width kinds).
 bool Walker::scalar(Kind kind, std::uint32_t slot) {
   switch (kind) {
     case Kind::Bool: {
-      auto b = reader_.read_u8();
-      if (!b) [[unlikely]]
+      const std::uint8_t* b = reader_.take(1);
+      if (b == nullptr) [[unlikely]]
         return false;
       if (slot != kNone) TableBuilder::append_bit(table_.column(slot), *b != 0);
       return true;
     }
-    case Kind::U8:
-    case Kind::I8:
-      return fixed<std::uint8_t>(slot);
-    case Kind::U16:
-    case Kind::I16:
-      return fixed<std::uint16_t>(slot);
-    case Kind::U32:
-    case Kind::I32:
-    case Kind::F32:
-      return fixed<std::uint32_t>(slot);
-    case Kind::U64:
-    case Kind::I64:
-    case Kind::F64:
-      return fixed<std::uint64_t>(slot);
     case Kind::U128:
     case Kind::I128:
     case Kind::U256:
@@ -250,39 +268,39 @@ bool Walker::scalar(Kind kind, std::uint32_t slot) {
 bool Walker::wide(Kind kind, std::uint32_t slot) {
   const bool narrow = kind == Kind::U128 || kind == Kind::I128;
   const bool is_signed = kind == Kind::I128 || kind == Kind::I256;
-  auto bytes = reader_.read_bytes(narrow ? 16 : 32);
-  if (!bytes) [[unlikely]]
+  const std::size_t size = narrow ? 16 : 32;
+  const std::uint8_t* bytes = reader_.take(size);
+  if (bytes == nullptr) [[unlikely]]
     return false;
   if (slot != kNone) {
-    const bool fits =
-        narrow ? fits_decimal128(bytes->data(), is_signed) : fits_decimal256(bytes->data(), is_signed);
-    TableBuilder::append_wide(table_.column(slot), bytes->data(), bytes->size(), fits);
+    const bool fits = narrow ? fits_decimal128(bytes, is_signed) : fits_decimal256(bytes, is_signed);
+    TableBuilder::append_wide(table_.column(slot), bytes, size, fits);
   }
   return true;
 }
 
 bool Walker::variable(Kind kind, std::uint32_t slot) {
   if (kind == Kind::Pubkey) {
-    auto key = reader_.read_bytes(32);
-    if (!key) [[unlikely]]
+    const std::uint8_t* key = reader_.take(32);
+    if (key == nullptr) [[unlikely]]
       return false;
     if (slot != kNone) {
-      char text[decode::base58_capacity(32)];
-      const std::optional<std::size_t> length = decode::base58_encode(*key, std::span<char>(text));
-      TableBuilder::append_bytes(table_.column(slot), text, length.value_or(0));
+      const std::string_view text = keys_.text(key);
+      TableBuilder::append_bytes(table_.column(slot), text.data(), text.size());
     }
     return true;
   }
   // bytes and string: a u32 length, then the bytes
-  auto length = reader_.read_u32();
-  if (!length) [[unlikely]]
+  const std::uint8_t* length = reader_.take(4);
+  if (length == nullptr) [[unlikely]]
     return false;
-  auto bytes = reader_.read_bytes(*length);
-  if (!bytes) [[unlikely]]
+  const std::uint32_t size = load<std::uint32_t>(length);
+  const std::uint8_t* bytes = reader_.take(size);
+  if (bytes == nullptr) [[unlikely]]
     return false;
-  if (kind == Kind::String && decode::check_utf8(*bytes)) [[unlikely]]
+  if (kind == Kind::String && decode::check_utf8(std::span<const std::uint8_t>(bytes, size))) [[unlikely]]
     return false;
-  if (slot != kNone) TableBuilder::append_bytes(table_.column(slot), bytes->data(), bytes->size());
+  if (slot != kNone) TableBuilder::append_bytes(table_.column(slot), bytes, size);
   return true;
 }
 
@@ -299,7 +317,12 @@ TableSchema build_table_schema(const decode::EventRegistry& registry, const deco
 }
 
 EventTables::EventTables(const decode::DecodePlan& plan, const TableSchema& schema)
-    : plan_(plan), schema_(schema), builders_(schema.layouts.tables.size()) {}
+    : plan_(plan),
+      schema_(schema),
+      builders_(schema.layouts.tables.size()),
+      keys_(KeyTextCache::for_this_thread()) {
+  keys_.clear();  // a batch reuses only its own keys
+}
 
 bool EventTables::add(std::size_t event, const std::uint8_t* data, std::size_t size) {
   const std::uint32_t table = schema_.layouts.table_of[event];
@@ -307,7 +330,7 @@ bool EventTables::add(std::size_t event, const std::uint8_t* data, std::size_t s
   if (!builder) builder = std::make_unique<TableBuilder>(schema_.layouts.tables[table]);
   builder->checkpoint();
   BorshReader reader(data, size);
-  if (Walker(plan_, *builder, reader).fields(plan_.events[event], 0)) return true;
+  if (Walker(plan_, *builder, reader, keys_).fields(plan_.events[event], 0)) return true;
   builder->rollback();
   return false;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "columnar/array_data.h"
+#include "columnar/key_text.h"
 #include "columnar/layout.h"
 #include "columnar/table_builder.h"
 #include "decode/plan.h"
@@ -57,6 +58,7 @@ class EventTables {
   const decode::DecodePlan& plan_;
   const TableSchema& schema_;
   std::vector<std::unique_ptr<TableBuilder>> builders_;  // made at a table's first event
+  KeyTextCache& keys_;                                   // the thread's
 };
 
 // Every line that carries an event, in order, as parse_logs finds them:

@@ -52,6 +52,18 @@ class BorshReader {
     return std::unexpected(read_failure(n, position_, length_));
   }
 
+  // The next n bytes without a message on failure: a pointer to them, or null
+  // (the position unchanged) when fewer remain. For decoders that only need
+  // to know whether the data holds a value.
+  const std::uint8_t* take(std::uint64_t n) noexcept {
+    if (n <= length_ - position_) [[likely]] {
+      const std::uint8_t* start = data_ + position_;
+      position_ += n;
+      return start;
+    }
+    return nullptr;
+  }
+
   Decoded<std::uint8_t> read_u8() { return read_le<std::uint8_t>(); }
   Decoded<std::uint16_t> read_u16() { return read_le<std::uint16_t>(); }
   Decoded<std::uint32_t> read_u32() { return read_le<std::uint32_t>(); }
