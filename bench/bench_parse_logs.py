@@ -42,6 +42,7 @@ sys.path.insert(0, str(REPO / "tests" / "support"))
 from varkel_support import FIXTURES, INTS, Sampler, b58encode, event_discriminator  # noqa: E402
 
 from collector import collector_table  # noqa: E402  (bench/ is on sys.path as the script's folder)
+import columnar  # noqa: E402
 
 IDL_DIR = FIXTURES / "idl" / "current"
 EXAMPLE_IDL = REPO / "examples" / "okx-dex" / "idl.json"
@@ -596,6 +597,10 @@ def main(argv=None) -> int:
     if [r for b in batches for r in decoder.parse_logs(b)] != got:
         print("bench: parse_logs over batches differs from parse_logs over the block")
         return 1
+    pa = columnar.load_pyarrow()
+    if pa is not None and (problem := columnar.check(decoder, lines, pa)):
+        print(f"bench: parse_logs_arrow differs from parse_logs: {problem}")
+        return 1
 
     n_lines, n_events = len(lines), len(got)
     # Only the lines and the decoders stay alive while timing: a heap full of
@@ -627,6 +632,12 @@ def main(argv=None) -> int:
             t = best_time(run_batches(parse, bs), repeat)
             ref.setdefault(size, t)
             rows.append((label, "-", size, t, f"{t / ref[size]:.2f}x parse_logs time"))
+    if pa is not None:
+        # The same lines into one pyarrow.Table per event name (the tables
+        # are dropped with each batch, as parse_logs' results are).
+        for size, bs in ((args.batch, batches), (n_lines, big)):
+            t = best_time(run_batches(columnar.to_tables(decoder, pa), bs), args.repeat)
+            rows.append(("arrow -> pa.Table", "-", size, t, f"{ref[size] / t:.2f}x parse_logs speed"))
     for size, bs in ((args.batch, batches), (n_lines, big)):
         blobs = [marshal.dumps(decoder.parse_logs(b)) for b in bs]
         loads = marshal.loads
@@ -654,6 +665,12 @@ def main(argv=None) -> int:
         print(f"{label:<20} {n:>7} {size:>7} {n_lines / t:>12,.0f} {n_events / t:>12,.0f} {t * 1e3:>9.1f}  {note}")
     print(f"For comparison, a plain Python loop ran {loop1 / loop2:.2f}x as fast on 2 threads as on 1"
           " (it shows how many cores other work left free).")
+    if pa is None:
+        print("parse_logs_arrow: pyarrow is not installed for this interpreter; its rows are left out.")
+    else:
+        memory = columnar.memory_per_event(decoder, lines, n_events, pa)
+        print("Memory per event held by one block's result: "
+              + ", ".join(f"{name} {size:,.0f} bytes" for name, size in memory.items()))
 
     if not args.skip_gc_table:
         print()
