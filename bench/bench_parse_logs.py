@@ -636,6 +636,8 @@ def main(argv=None) -> int:
         # The same lines into one pyarrow.Table per event name (the tables
         # are dropped with each batch, as parse_logs' results are).
         for size, bs in ((args.batch, batches), (n_lines, big)):
+            t = best_time(run_batches(decoder.parse_logs_arrow, bs), args.repeat)
+            rows.append(("parse_logs_arrow", "-", size, t, f"{ref[size] / t:.2f}x parse_logs speed (EventTables)"))
             t = best_time(run_batches(columnar.to_tables(decoder, pa), bs), args.repeat)
             rows.append(("arrow -> pa.Table", "-", size, t, f"{ref[size] / t:.2f}x parse_logs speed"))
     for size, bs in ((args.batch, batches), (n_lines, big)):
