@@ -1,6 +1,5 @@
 #include "columnar/event_tables.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -69,7 +68,8 @@ class Walker {
   [[gnu::noinline]] bool variable(Kind kind, std::uint32_t slot);
   [[gnu::noinline]] bool wide(Kind kind, std::uint32_t slot);
 
-  // A little-endian integer of the data (the columns hold them so).
+  // A little-endian integer of the data as a native value (Arrow's columns
+  // are in the machine's byte order).
   template <class T>
   static T load(const std::uint8_t* bytes) noexcept {
     T value;
