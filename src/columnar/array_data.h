@@ -15,14 +15,12 @@
 
 namespace varkel::columnar {
 
-// A growable block of bytes, aligned as malloc aligns (16 bytes on 64-bit
-// platforms: the natural alignment of every Arrow value type, which is what
-// consumers of the C data interface need). data() is never null (an empty
-// buffer points at a shared empty block), so that every exported buffer
-// pointer is valid.
+// A growable block of bytes, 64-byte aligned as Arrow recommends. data() is
+// never null (an empty buffer points at a shared empty block), so that every
+// exported buffer pointer is valid.
 class Buffer {
  public:
-  static constexpr std::size_t kAlignment = 16;
+  static constexpr std::size_t kAlignment = 64;
 
   Buffer() noexcept = default;
   Buffer(const Buffer&) = delete;
@@ -82,14 +80,18 @@ class Buffer {
 
  private:
   static std::uint8_t* empty_block() noexcept {
-    alignas(64) static std::uint8_t block[64] = {};
+    alignas(kAlignment) static std::uint8_t block[kAlignment] = {};
     return block;
   }
+  // A new block, the bytes copied, the old one freed.
   void grow(std::size_t n) {
     std::size_t capacity = capacity_ < kFirst ? kFirst : capacity_;
     while (capacity < n) capacity = capacity > (SIZE_MAX / 2) ? n : capacity * 2;
-    auto* bytes = static_cast<std::uint8_t*>(std::realloc(data_, capacity));
+    capacity = (capacity + kAlignment - 1) / kAlignment * kAlignment;
+    auto* bytes = static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, capacity));
     if (bytes == nullptr) throw std::bad_alloc();
+    if (size_ > 0) std::memcpy(bytes, data_, size_);
+    std::free(data_);
     data_ = bytes;
     capacity_ = capacity;
   }
