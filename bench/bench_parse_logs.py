@@ -679,7 +679,9 @@ def main(argv=None) -> int:
     if not args.skip_gc_table:
         print()
         print(f"The garbage collector: parse_logs over the block, collector on and off, best of {min(args.repeat, 3)}")
-        for row in collector_table(decoder.parse_logs, lines, n_events, args.live, repeat=min(args.repeat, 3)):
+        arrow = decoder.parse_logs_arrow if hasattr(decoder, "parse_logs_arrow") else None
+        for row in collector_table(decoder.parse_logs, lines, n_events, args.live, repeat=min(args.repeat, 3),
+                                   columnar=arrow):
             print(row)
     return 0
 

@@ -103,8 +103,11 @@ def live_dicts(count: int) -> list:
     return [{"slot": i, "lamports": 3 * i} for i in range(count)]
 
 
-def collector_table(parse, lines, n_events: int, live: int, sizes=BATCH_SIZES, repeat: int = 3) -> list[str]:
-    """The table's text lines."""
+def collector_table(parse, lines, n_events: int, live: int, sizes=BATCH_SIZES, repeat: int = 3,
+                    columnar=None) -> list[str]:
+    """The table's text lines. With `columnar` (parse_logs_arrow), rows for it
+    follow, with its tables kept, next to the dicts of scalars (the heap where
+    parse_logs' kept results cost the most)."""
     sizes = sorted({min(s, len(lines)) for s in sizes})
     head = (f"{'heap':<30} {'results':<8} {'batch':>7} {'events/s gc on':>15} {'gc off':>12}"
             f" {'on/off':>7} {'collections':>11} {'gc share':>9}")
@@ -127,6 +130,14 @@ def collector_table(parse, lines, n_events: int, live: int, sizes=BATCH_SIZES, r
         finally:
             if freeze:
                 gc.unfreeze()
+        del held
+        gc.collect()
+    if columnar is not None and live:
+        held = live_dicts(live)
+        label = f"{live:,} dicts of scalars"
+        for size, on, off, collections, gc_seconds in measure(columnar, lines, (300, 10_000), True, repeat):
+            out.append(f"{label:<30} {'arrow':<8} {size:>7} {n_events / on:>15,.0f}"
+                       f" {n_events / off:>12,.0f} {off / on:>6.2f}x {collections:>11} {gc_seconds / on:>9.0%}")
         del held
         gc.collect()
     return out
