@@ -41,6 +41,9 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "support"))
 from varkel_support import FIXTURES, INTS, Sampler, b58encode, event_discriminator  # noqa: E402
 
+from collector import collector_table  # noqa: E402  (bench/ is on sys.path as the script's folder)
+import columnar  # noqa: E402
+
 IDL_DIR = FIXTURES / "idl" / "current"
 EXAMPLE_IDL = REPO / "examples" / "okx-dex" / "idl.json"
 
@@ -556,10 +559,15 @@ def main(argv=None) -> int:
     ap.add_argument("--repeat", type=int, default=5, help="repetitions per measurement, best is kept (default 5)")
     ap.add_argument("--rng", type=int, default=20260110, help="random generator start value")
     ap.add_argument("--no-gc", action="store_true", help="disable the cyclic garbage collector while timing")
-    ap.add_argument("--quick", action="store_true", help="small sizes for a smoke run (5000 lines, 2 repetitions)")
+    ap.add_argument("--live", type=int, default=1_000_000,
+                    help="live objects held during the collector table (default 1000000; 0: none)")
+    ap.add_argument("--skip-gc-table", action="store_true", help="leave out the collector table")
+    ap.add_argument("--quick", action="store_true",
+                    help="small sizes for a smoke run (5000 lines, 2 repetitions, 100000 live objects)")
     args = ap.parse_args(argv)
     if args.quick:
         args.lines, args.repeat = min(args.lines, 5_000), min(args.repeat, 2)
+        args.live = min(args.live, 100_000)
 
     try:
         from varkel import EventDecoder
@@ -588,6 +596,11 @@ def main(argv=None) -> int:
         return 1
     if [r for b in batches for r in decoder.parse_logs(b)] != got:
         print("bench: parse_logs over batches differs from parse_logs over the block")
+        return 1
+    # (An older varkel without parse_logs_arrow is measured without those rows.)
+    pa = columnar.load_pyarrow() if hasattr(decoder, "parse_logs_arrow") else None
+    if pa is not None and (problem := columnar.check(decoder, lines, pa)):
+        print(f"bench: parse_logs_arrow differs from parse_logs: {problem}")
         return 1
 
     n_lines, n_events = len(lines), len(got)
@@ -620,6 +633,14 @@ def main(argv=None) -> int:
             t = best_time(run_batches(parse, bs), repeat)
             ref.setdefault(size, t)
             rows.append((label, "-", size, t, f"{t / ref[size]:.2f}x parse_logs time"))
+    if pa is not None:
+        # The same lines into one pyarrow.Table per event name (the tables
+        # are dropped with each batch, as parse_logs' results are).
+        for size, bs in ((args.batch, batches), (n_lines, big)):
+            t = best_time(run_batches(decoder.parse_logs_arrow, bs), args.repeat)
+            rows.append(("parse_logs_arrow", "-", size, t, f"{ref[size] / t:.2f}x parse_logs speed (EventTables)"))
+            t = best_time(run_batches(columnar.to_tables(decoder, pa), bs), args.repeat)
+            rows.append(("arrow -> pa.Table", "-", size, t, f"{ref[size] / t:.2f}x parse_logs speed"))
     for size, bs in ((args.batch, batches), (n_lines, big)):
         blobs = [marshal.dumps(decoder.parse_logs(b)) for b in bs]
         loads = marshal.loads
@@ -647,6 +668,21 @@ def main(argv=None) -> int:
         print(f"{label:<20} {n:>7} {size:>7} {n_lines / t:>12,.0f} {n_events / t:>12,.0f} {t * 1e3:>9.1f}  {note}")
     print(f"For comparison, a plain Python loop ran {loop1 / loop2:.2f}x as fast on 2 threads as on 1"
           " (it shows how many cores other work left free).")
+    if pa is None:
+        print("parse_logs_arrow: pyarrow is not installed for this interpreter (or this varkel has no"
+              " parse_logs_arrow); its rows are left out.")
+    else:
+        memory = columnar.memory_per_event(decoder, lines, n_events, pa)
+        print("Memory per event held by one block's result: "
+              + ", ".join(f"{name} {size:,.0f} bytes" for name, size in memory.items()))
+
+    if not args.skip_gc_table:
+        print()
+        print(f"The garbage collector: parse_logs over the block, collector on and off, best of {min(args.repeat, 3)}")
+        arrow = decoder.parse_logs_arrow if hasattr(decoder, "parse_logs_arrow") else None
+        for row in collector_table(decoder.parse_logs, lines, n_events, args.live, repeat=min(args.repeat, 3),
+                                   columnar=arrow):
+            print(row)
     return 0
 
 

@@ -12,8 +12,8 @@ import re
 import sys
 from pathlib import Path
 
-ORDER = ["base", "json", "idl", "decode", "scan", "tx", "lib"]
-PURE = {"base", "json", "idl"}  # never touch Python
+ORDER = ["base", "json", "idl", "decode", "scan", "tx", "columnar", "lib"]
+PURE = {"base", "json", "idl", "columnar"}  # never touch Python
 GLUE = "py"
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/', re.M)

@@ -15,5 +15,10 @@ if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(
 fi
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: \
   "scikit-build-core>=0.10" cmake ninja pytest hypothesis  # wheels only: nothing to compile
+# pyarrow reads the tables of parse_logs_arrow in the tests and the benchmark
+# (varkel itself does not depend on it). Where it has no wheel for the
+# interpreter, its tests skip.
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pyarrow \
+  || echo "setup: pyarrow has no wheel for this interpreter; its tests will be skipped" >&2
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2

@@ -2,7 +2,9 @@
 
 ``EventDecoder(idl_json)`` reads a program's IDL (current "0.1.0" format or the
 legacy format); ``parse_logs(lines)`` returns every event found in a batch of
-log lines as ``(name, value)`` tuples of plain Python values.
+log lines as ``(name, value)`` tuples of plain Python values;
+``parse_logs_arrow(lines)`` returns the same events as one Arrow table per
+event name (``EventTable``), which Arrow libraries read without copying.
 
 ``decode_logs`` and ``decode_transaction`` (methods of one decoder, or module
 functions over many decoders in one pass) return ``Event`` records attributed
@@ -12,6 +14,6 @@ lines and events emitted by CPI (Anchor's ``emit_cpi!``), from a
 encoding.
 """
 
-from varkel._varkel import Event, EventDecoder, decode_logs, decode_transaction
+from varkel._varkel import Event, EventDecoder, EventTable, decode_logs, decode_transaction
 
-__all__ = ["EventDecoder", "Event", "decode_logs", "decode_transaction"]
+__all__ = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]

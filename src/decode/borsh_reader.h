@@ -36,6 +36,7 @@ class BorshReader {
 
   std::uint64_t position() const noexcept { return position_; }
   std::uint64_t length() const noexcept { return length_; }
+  const std::uint8_t* data() const noexcept { return data_; }
 
   // The next n bytes (a view into the data), or "unexpected end of buffer: ..."
   // / "length overflow". A failed read leaves the position unchanged; a read of
@@ -49,6 +50,18 @@ class BorshReader {
       return std::span<const std::uint8_t>(start, static_cast<std::size_t>(n));
     }
     return std::unexpected(read_failure(n, position_, length_));
+  }
+
+  // The next n bytes without a message on failure: a pointer to them, or null
+  // (the position unchanged) when fewer remain. For decoders that only need
+  // to know whether the data holds a value.
+  const std::uint8_t* take(std::uint64_t n) noexcept {
+    if (n <= length_ - position_) [[likely]] {
+      const std::uint8_t* start = data_ + position_;
+      position_ += n;
+      return start;
+    }
+    return nullptr;
   }
 
   Decoded<std::uint8_t> read_u8() { return read_le<std::uint8_t>(); }

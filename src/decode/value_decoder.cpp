@@ -1,8 +1,21 @@
-// Borsh bytes of one event into Python values, directed by the IDL types.
+// Borsh bytes of one event into Python values, directed by the IDL types
+// through their decode plan (decode/plan.h).
 //
 // One pass over the data: every value is built as soon as its bytes are read
 // and handed to its container, which takes over the reference. A failure ends
 // the decode; the py::PyRef handles release whatever was built on the way out.
+//
+// Dict keys (field names, and the variant name of an enum value with fields)
+// are the decoder's shared key objects (decode/key_table.h), not a new str
+// per key: equal as before, and identical across values. A unit variant's
+// value is still a new str.
+//
+// Lists are made at their final size when it is known to be plausible: tuple
+// fields (their count is the IDL's), and a vec or array whose count fits in
+// the bytes that remain at the plan's minimal size of its element. Other
+// sequences (elements that may take no bytes, counts the data cannot hold)
+// start empty and grow by appending, so that a count read from the data
+// never reserves more than the data pays for.
 //
 // Two bounds keep hostile or looping input from exhausting the machine:
 // - Nesting depth: every compound type expression (an option that is present,
@@ -22,10 +35,6 @@
 //   Elements that consume bytes are bounded by the data and are not counted.
 #include "decode/value_decoder.h"
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -35,30 +44,13 @@
 #include <variant>
 
 #include "decode/base58.h"
+#include "decode/limits.h"
 #include "decode/utf8.h"
 #include "decode/wide_int.h"
 
 namespace varkel::decode {
 
 namespace {
-
-using idl::IdlDefinedFields;
-using idl::IdlType;
-using idl::IdlTypeDefTy;
-using Kind = IdlType::Kind;
-
-// Far above the nesting of any real program's types, and small enough that the
-// deepest chain of frames it allows (a few hundred bytes per level) stays well
-// inside the stack of any interpreter thread.
-constexpr unsigned kMaxDepth = 256;
-
-// Stack that must stay free below the deepest decoding frame: room for the
-// failure path and the interpreter's own calls, whatever the thread's stack
-// size (threading.stack_size may make it small).
-constexpr std::uintptr_t kStackReserve = 16 * 1024;
-
-// Zero-width vec/array elements one event may produce.
-constexpr std::uint64_t kMaxZeroWidth = std::uint64_t{1} << 20;
 
 // The failures return the result type itself, so that they are built in the
 // caller's return slot and cost the recursive frames no temporaries.
@@ -86,25 +78,6 @@ using Failure = DecodeResult;
   return Failure(std::unexpect, std::move(error));
 }
 
-// The lowest address of the calling thread's stack (it grows down), read once
-// per thread; 0 where the platform does not tell, which disables the check.
-std::uintptr_t stack_floor() noexcept {
-  thread_local const std::uintptr_t floor = [] {
-    std::uintptr_t low = 0;
-#if defined(__linux__)
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-      void* addr = nullptr;
-      std::size_t size = 0;
-      if (pthread_attr_getstack(&attr, &addr, &size) == 0) low = reinterpret_cast<std::uintptr_t>(addr);
-      pthread_attr_destroy(&attr);
-    }
-#endif
-    return low;
-  }();
-  return floor;
-}
-
 [[gnu::cold, gnu::noinline]] Failure too_many_zero_width() {
   return failure("more than " + std::to_string(kMaxZeroWidth) + " zero-width elements");
 }
@@ -117,8 +90,8 @@ std::uintptr_t stack_floor() noexcept {
   return failure("generic array length is not supported");
 }
 
-[[gnu::cold, gnu::noinline]] Failure unknown_type(std::string_view name) {
-  return failure("unknown defined type '" + std::string(name) + "'");
+[[gnu::cold, gnu::noinline]] Failure unknown_type(const std::string& name) {
+  return failure("unknown defined type '" + name + "'");
 }
 
 [[gnu::cold, gnu::noinline]] Failure generic_defined(const std::string& name) {
@@ -146,25 +119,26 @@ inline DecodeResult new_str(std::string_view text) {
 
 class Decoder {
  public:
-  Decoder(const EventRegistry& registry, BorshReader& reader) noexcept
-      : registry_(registry), reader_(reader) {}
+  Decoder(const DecodePlan& plan, const KeyTable& keys, BorshReader& reader) noexcept
+      : plan_(plan), keys_(keys), reader_(reader) {}
 
-  DecodeResult fields(const std::optional<IdlDefinedFields>& fields);
-  DecodeResult type(const IdlType& type);
-  DecodeResult defined(std::string_view name);
+  DecodeResult fields(const FieldsRef& fields);
+  DecodeResult type(std::uint32_t node);
 
  private:
-  DecodeResult named(const IdlDefinedFields::Named& fields);
-  DecodeResult tuple(const IdlDefinedFields::Tuple& fields);
-  DecodeResult enumeration(const IdlTypeDefTy::Enum& body);
-  DecodeResult sequence(const IdlType& element, std::uint64_t count);
+  DecodeResult named(const FieldsRef& fields);
+  DecodeResult tuple(const FieldsRef& fields);
+  DecodeResult defined(std::uint32_t definition);
+  DecodeResult enumeration(const PlanDefinition& body);
+  DecodeResult sequence(std::uint32_t element, std::uint64_t count);
+  DecodeResult sized_sequence(std::uint32_t element, std::uint64_t count);
   class Level;
   [[gnu::noinline]] DecodeResult scalar(Kind kind);
   // The compound kinds: one nesting level each.
-  DecodeResult option_value(const IdlType& inner);
-  DecodeResult vec_value(const IdlType& element);
-  DecodeResult array_value(const IdlType::Array& array);
-  DecodeResult defined_value(const IdlType::Defined& ref);
+  DecodeResult option_value(const PlanNode& node);
+  DecodeResult vec_value(const PlanNode& node);
+  DecodeResult array_value(const PlanNode& node);
+  DecodeResult defined_value(const PlanNode& node);
   // Leaves with larger locals, kept out of the recursive frame.
   [[gnu::noinline]] DecodeResult bytes_value();
   [[gnu::noinline]] DecodeResult string_value();
@@ -186,7 +160,8 @@ class Decoder {
   }
   [[gnu::cold, gnu::noinline]] Failure too_deep() const;
 
-  const EventRegistry& registry_;
+  const DecodePlan& plan_;
+  const KeyTable& keys_;
   BorshReader& reader_;
   DecodeError error_;
   std::uintptr_t stack_floor_ = stack_floor();
@@ -194,61 +169,65 @@ class Decoder {
   std::uint64_t zero_width_ = 0;  // charged so far, never above kMaxZeroWidth
 };
 
-DecodeResult Decoder::fields(const std::optional<IdlDefinedFields>& fields) {
-  if (!fields) return adopt(PyDict_New());
-  if (const auto* named_fields = std::get_if<IdlDefinedFields::Named>(&fields->value)) {
-    return named(*named_fields);
+DecodeResult Decoder::fields(const FieldsRef& fields) {
+  switch (fields.form) {
+    case FieldsRef::Form::Named:
+      return named(fields);
+    case FieldsRef::Form::Tuple:
+      return tuple(fields);
+    case FieldsRef::Form::Absent:
+      break;
   }
-  return tuple(std::get<IdlDefinedFields::Tuple>(fields->value));
+  return adopt(PyDict_New());
 }
 
-DecodeResult Decoder::named(const IdlDefinedFields::Named& fields) {
+DecodeResult Decoder::named(const FieldsRef& fields) {
   DecodeResult dict = adopt(PyDict_New());
   if (!dict) [[unlikely]]
     return dict;
-  for (const idl::IdlField& field : fields) {
-    DecodeResult value = type(field.type);
+  const PlanField* field = plan_.fields.data() + fields.first;
+  for (const PlanField* end = field + fields.count; field != end; ++field) {
+    DecodeResult value = type(field->type);
     if (!value) [[unlikely]]
       return value;
-    DecodeResult key = new_str(field.name);
-    if (!key) [[unlikely]]
-      return key;
     // A repeated name keeps the position of its first insertion and the value
     // of the last.
-    if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]]
+    if (PyDict_SetItem(dict->get(), keys_[field->key], value->get()) < 0) [[unlikely]]
       return runtime_failure();
   }
   return dict;
 }
 
-DecodeResult Decoder::tuple(const IdlDefinedFields::Tuple& fields) {
-  DecodeResult list = adopt(PyList_New(0));
+// The list is made at its final size: the count comes from the IDL.
+DecodeResult Decoder::tuple(const FieldsRef& fields) {
+  DecodeResult list = adopt(PyList_New(static_cast<Py_ssize_t>(fields.count)));
   if (!list) [[unlikely]]
     return list;
-  for (const IdlType& field : fields) {
-    DecodeResult value = type(field);
+  const PlanField* first = plan_.fields.data() + fields.first;
+  for (std::uint32_t i = 0; i < fields.count; ++i) {
+    DecodeResult value = type(first[i].type);
     if (!value) [[unlikely]]
       return value;
-    if (PyList_Append(list->get(), value->get()) < 0) [[unlikely]]
-      return runtime_failure();
+    PyList_SET_ITEM(list->get(), static_cast<Py_ssize_t>(i), value->release());  // steals the value
   }
   return list;
 }
 
-DecodeResult Decoder::type(const IdlType& type) {
-  switch (type.kind) {
+DecodeResult Decoder::type(std::uint32_t index) {
+  const PlanNode& node = plan_.nodes[index];
+  switch (node.kind) {
     case Kind::Option:
-      return option_value(type.inner());
+      return option_value(node);
     case Kind::Vec:
-      return vec_value(type.inner());
+      return vec_value(node);
     case Kind::Array:
-      return array_value(type.array());
+      return array_value(node);
     case Kind::Defined:
-      return defined_value(type.defined());
+      return defined_value(node);
     case Kind::Generic:
       return generic_parameter();
     default:
-      return scalar(type.kind);
+      return scalar(node.kind);
   }
 }
 
@@ -379,7 +358,7 @@ std::int64_t Decoder::next_u32() {
   return *value;
 }
 
-DecodeResult Decoder::option_value(const IdlType& inner) {
+DecodeResult Decoder::option_value(const PlanNode& node) {
   const int tag = next_u8();
   if (tag < 0) [[unlikely]]
     return pass_on(error_);
@@ -387,41 +366,48 @@ DecodeResult Decoder::option_value(const IdlType& inner) {
   if (!may_descend()) [[unlikely]]
     return too_deep();
   Level level(depth_);
-  return type(inner);
+  return type(node.child);
 }
 
-DecodeResult Decoder::vec_value(const IdlType& element) {
+DecodeResult Decoder::vec_value(const PlanNode& node) {
   const std::int64_t count = next_u32();
   if (count < 0) [[unlikely]]
     return pass_on(error_);
   if (!may_descend()) [[unlikely]]
     return too_deep();
   Level level(depth_);
-  return sequence(element, static_cast<std::uint64_t>(count));
+  return sequence(node.child, static_cast<std::uint64_t>(count));
 }
 
-DecodeResult Decoder::array_value(const IdlType::Array& array) {
-  const auto* length = std::get_if<std::uint64_t>(&array.len.value);
-  if (length == nullptr) [[unlikely]]
+DecodeResult Decoder::array_value(const PlanNode& node) {
+  if (node.generic_length) [[unlikely]]
     return generic_length();
   if (!may_descend()) [[unlikely]]
     return too_deep();
   Level level(depth_);
-  return sequence(*array.element, *length);
+  return sequence(node.child, node.length);
 }
 
-DecodeResult Decoder::defined_value(const IdlType::Defined& ref) {
-  if (!ref.generics.empty()) [[unlikely]]
-    return generic_defined(ref.name);
+DecodeResult Decoder::defined_value(const PlanNode& node) {
+  if (node.generic_args) [[unlikely]]
+    return generic_defined(plan_.texts[node.text]);
   if (!may_descend()) [[unlikely]]
     return too_deep();
   Level level(depth_);
-  return defined(ref.name);
+  if (node.child == kNone) [[unlikely]]
+    return unknown_type(plan_.texts[node.text]);
+  return defined(node.child);
 }
 
-DecodeResult Decoder::sequence(const IdlType& element, std::uint64_t count) {
-  // Lists start empty and grow with the elements that the data really holds;
-  // the count is never used to reserve.
+DecodeResult Decoder::sequence(std::uint32_t element, std::uint64_t count) {
+  // Every element takes at least min_size bytes. When the count fits in the
+  // bytes that remain, the list is made at its final size; otherwise (the
+  // data cannot hold that many, or elements may take no bytes) it starts
+  // empty and grows with the elements that the data really holds.
+  const std::uint64_t min_size = plan_.nodes[element].min_size;
+  if (min_size > 0 && count <= (reader_.length() - reader_.position()) / min_size) {
+    return sized_sequence(element, count);
+  }
   DecodeResult list = adopt(PyList_New(0));
   if (!list) [[unlikely]]
     return list;
@@ -441,35 +427,52 @@ DecodeResult Decoder::sequence(const IdlType& element, std::uint64_t count) {
   return list;
 }
 
-DecodeResult Decoder::defined(std::string_view name) {
-  const idl::IdlTypeDef* def = registry_.find_type(name);
-  if (def == nullptr) [[unlikely]]
-    return unknown_type(name);
-  // Serialization and representation do not matter: every body is Borsh.
-  if (const auto* body = std::get_if<IdlTypeDefTy::Struct>(&def->type.value)) return fields(body->fields);
-  if (const auto* body = std::get_if<IdlTypeDefTy::Enum>(&def->type.value)) return enumeration(*body);
-  return type(std::get<IdlTypeDefTy::Type>(def->type.value).alias);
+// A list of `count` slots, each filled as its element is decoded. On a
+// failure the list is released with the elements it holds (empty slots are
+// null, which the list's release skips); it is never seen half filled.
+DecodeResult Decoder::sized_sequence(std::uint32_t element, std::uint64_t count) {
+  DecodeResult list = adopt(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) [[unlikely]]
+    return list;
+  for (Py_ssize_t i = 0, n = static_cast<Py_ssize_t>(count); i < n; ++i) {
+    DecodeResult item = type(element);
+    if (!item) [[unlikely]]
+      return item;
+    PyList_SET_ITEM(list->get(), i, item->release());  // steals the item
+  }
+  return list;
 }
 
-DecodeResult Decoder::enumeration(const IdlTypeDefTy::Enum& body) {
+DecodeResult Decoder::defined(std::uint32_t index) {
+  // Serialization and representation do not matter: every body is Borsh.
+  const PlanDefinition& def = plan_.definitions[index];
+  switch (def.form) {
+    case PlanDefinition::Form::Struct:
+      return fields(def.fields);
+    case PlanDefinition::Form::Enum:
+      return enumeration(def);
+    case PlanDefinition::Form::Alias:
+      break;
+  }
+  return type(def.alias);
+}
+
+DecodeResult Decoder::enumeration(const PlanDefinition& body) {
   const int discriminant = next_u8();
   if (discriminant < 0) [[unlikely]]
     return pass_on(error_);
-  if (static_cast<std::size_t>(discriminant) >= body.variants.size()) [[unlikely]] {
+  if (static_cast<std::uint32_t>(discriminant) >= body.variant_count) [[unlikely]] {
     return bad_discriminant(static_cast<unsigned>(discriminant));
   }
-  const idl::IdlEnumVariant& variant = body.variants[static_cast<std::size_t>(discriminant)];
-  if (!variant.fields) return new_str(variant.name);
+  const PlanVariant& variant = plan_.variants[body.first_variant + static_cast<std::uint32_t>(discriminant)];
+  if (variant.fields.form == FieldsRef::Form::Absent) return new_str(plan_.keys[variant.key]);
   DecodeResult value = fields(variant.fields);
   if (!value) [[unlikely]]
     return value;
   DecodeResult dict = adopt(PyDict_New());
   if (!dict) [[unlikely]]
     return dict;
-  DecodeResult key = new_str(variant.name);
-  if (!key) [[unlikely]]
-    return key;
-  if (PyDict_SetItem(dict->get(), key->get(), value->get()) < 0) [[unlikely]]
+  if (PyDict_SetItem(dict->get(), keys_[variant.key], value->get()) < 0) [[unlikely]]
     return runtime_failure();
   return dict;
 }
@@ -527,17 +530,9 @@ DecodeResult Decoder::int256_value(bool is_signed) {
 
 }  // namespace
 
-DecodeResult decode_fields(const EventRegistry& registry, BorshReader& reader,
-                           const std::optional<idl::IdlDefinedFields>& fields) {
-  return Decoder(registry, reader).fields(fields);
-}
-
-DecodeResult decode_type(const EventRegistry& registry, BorshReader& reader, const idl::IdlType& type) {
-  return Decoder(registry, reader).type(type);
-}
-
-DecodeResult decode_defined(const EventRegistry& registry, BorshReader& reader, std::string_view name) {
-  return Decoder(registry, reader).defined(name);
+DecodeResult decode_fields(const DecodePlan& plan, const KeyTable& keys, BorshReader& reader,
+                           const FieldsRef& fields) {
+  return Decoder(plan, keys, reader).fields(fields);
 }
 
 }  // namespace varkel::decode

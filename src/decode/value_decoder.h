@@ -1,11 +1,9 @@
-// Borsh bytes of one event into Python values, directed by the IDL types.
+// Borsh bytes of one event into Python values, directed by the decode plan.
 #pragma once
 
-#include <optional>
-
 #include "decode/borsh_reader.h"
-#include "decode/registry.h"
-#include "idl/model.h"
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 
@@ -20,13 +18,9 @@ inline DecodeError error_from_python() {
   return DecodeError{py::take_exception_text(), false};
 }
 
-// An event's or struct's fields: dict for named fields, list for tuple fields,
-// empty dict when absent.
-DecodeResult decode_fields(const EventRegistry& registry, BorshReader& reader,
-                           const std::optional<idl::IdlDefinedFields>& fields);
-
-DecodeResult decode_type(const EventRegistry& registry, BorshReader& reader, const idl::IdlType& type);
-
-DecodeResult decode_defined(const EventRegistry& registry, BorshReader& reader, std::string_view name);
+// An event's or struct's fields (a run of `plan`, whose keys are `keys`):
+// dict for named fields, list for tuple fields, empty dict when absent.
+DecodeResult decode_fields(const DecodePlan& plan, const KeyTable& keys, BorshReader& reader,
+                           const FieldsRef& fields);
 
 }  // namespace varkel::decode

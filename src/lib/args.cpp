@@ -47,6 +47,18 @@ PyObject* bind_single(const Signature& sig, PyObject* const* args, Py_ssize_t na
   return finish(sig, bound);
 }
 
+bool bind_optional(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** bound) {
+  nargs = PyVectorcall_NARGS(nargs);
+  if (!check_positional_count(sig, nargs)) return false;
+  *bound = nargs == 1 ? args[0] : nullptr;
+  Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    if (!bind_keyword(sig, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], bound)) return false;
+  }
+  return true;
+}
+
 PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs) {
   Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   if (!check_positional_count(sig, nargs)) return nullptr;

@@ -18,6 +18,11 @@ struct Signature {
 // argument, or null with a TypeError set.
 PyObject* bind_single(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// The same for an optional parameter: true with *bound set to the argument,
+// or to null when it was not given; false with a TypeError set.
+bool bind_optional(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** bound);
+
 // tp_new convention (argument tuple, keyword dict or null).
 PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs);
 

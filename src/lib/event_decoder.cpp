@@ -1,12 +1,14 @@
 #include "lib/event_decoder.h"
 
 #include <atomic>
-#include <new>
+#include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "idl/load.h"
 #include "lib/args.h"
+#include "lib/event_table.h"
 #include "lib/tx_api.h"
 #include "py/errors.h"
 #include "py/guard.h"
@@ -56,26 +58,40 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     }
     registry = std::move(*built);
   }  // the model is released here
+  decode::DecodePlan plan = decode::build_plan(registry);
+  std::optional<decode::KeyTable> keys = decode::KeyTable::make(plan);
+  if (!keys) return nullptr;
+
+  columnar::TableSchema tables = columnar::build_table_schema(registry, plan);
+  std::vector<py::PyRef> table_names;
+  for (const columnar::Layout& layout : tables.layouts.tables) {
+    PyObject* name =
+        PyUnicode_FromStringAndSize(layout.name.data(), static_cast<Py_ssize_t>(layout.name.size()));
+    if (name == nullptr) return nullptr;
+    PyUnicode_InternInPlace(&name);
+    table_names.push_back(py::PyRef::steal(name));
+  }
+  auto state =
+      std::make_unique<const DecoderState>(std::move(registry), std::move(plan), std::move(*keys),
+                                           std::move(tables), std::move(table_names), std::move(idl_text));
 
   py::PyRef empty = py::PyRef::steal(PyTuple_New(0));
   if (!empty) return nullptr;
   PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
-  new (&as_decoder(self)->registry) decode::EventRegistry(std::move(registry));
-  as_decoder(self)->idl_json = idl_text.release();
+  as_decoder(self)->state = state.release();
   return self;
 }
 
 void decoder_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  as_decoder(self)->registry.~EventRegistry();
-  Py_XDECREF(as_decoder(self)->idl_json);
+  delete as_decoder(self)->state;
   type->tp_free(self);
   Py_DECREF(type);
 }
 
 PyObject* decoder_event_names(PyObject* self, void*) {
-  const auto& events = as_decoder(self)->registry.events;
+  const auto& events = as_decoder(self)->state->registry.events;
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
   if (!list) return py::raise_internal_error(py::take_exception_text());
   for (std::size_t i = 0; i < events.size(); ++i) {
@@ -93,7 +109,41 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (logs == nullptr) return nullptr;
   std::optional<scan::LogLines> lines = scan::convert_logs(logs);
   if (!lines) return nullptr;
-  return scan::scan_batch(as_decoder(self)->registry, lines->views).release();
+  const DecoderState& state = *as_decoder(self)->state;
+  return scan::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
+}
+
+// The decoding runs detached from the interpreter: it touches no Python
+// object, only the UTF-8 text of the lines, which `lines` keeps alive.
+PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.parse_logs_arrow()", "logs"};
+  PyObject* logs = bind_single(kSig, args, nargs, kwnames);
+  if (logs == nullptr) return nullptr;
+  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  if (!lines) return nullptr;
+  const DecoderState& state = *as_decoder(self)->state;
+  std::vector<std::shared_ptr<const columnar::Table>> tables;
+  std::exception_ptr failure;
+  PyThreadState* attached = PyEval_SaveThread();
+  try {
+    columnar::EventTables builder(state.plan, state.tables);
+    columnar::add_lines(builder, state.registry, lines->views);
+    tables = std::move(builder).finish();
+  } catch (...) {
+    failure = std::current_exception();  // carried past the re-attach
+  }
+  PyEval_RestoreThread(attached);
+  if (failure) std::rethrow_exception(failure);  // to the entry point's guard
+
+  py::PyRef result = py::PyRef::steal(PyDict_New());
+  if (!result) return nullptr;
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    py::PyRef table = py::PyRef::steal(make_event_table(std::move(tables[i])));
+    if (!table) return nullptr;
+    if (PyDict_SetItem(result.get(), state.table_names[i].get(), table.get()) < 0) return nullptr;
+  }
+  return result.release();
 }
 
 std::atomic<PyObject*> g_rebuilder{nullptr};
@@ -108,7 +158,7 @@ PyObject* decoder_reduce(PyObject* self, PyObject*) {
                     "cannot pickle 'EventDecoder' object: module _varkel is not initialised");
     return nullptr;
   }
-  return Py_BuildValue("(O(O))", rebuild, as_decoder(self)->idl_json);
+  return Py_BuildValue("(O(O))", rebuild, as_decoder(self)->state->idl_json.get());
 }
 
 // The decoder never changes after construction: a copy, shallow or deep, is
@@ -142,6 +192,17 @@ PyMethodDef decoder_methods[] = {
      "__copy__($self, /)\n--\n\nThe decoder itself: it never changes after construction."},
     {"__deepcopy__", py::guarded<decoder_deepcopy>, METH_O,
      "__deepcopy__($self, memo, /)\n--\n\nThe decoder itself: it never changes after construction."},
+    {"parse_logs_arrow",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_parse_logs_arrow>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "parse_logs_arrow($self, logs)\n--\n\n"
+     "Decode the events of a batch of log lines into Arrow tables.\n\n"
+     "Returns a dict from every event name of the IDL, in IDL order, to an\n"
+     "EventTable holding the events of that name that parse_logs would return\n"
+     "(in the same order): one row per event, one column per field. Lines are\n"
+     "read and skipped exactly as parse_logs reads and skips them. Arrow\n"
+     "libraries read each table without copying (pyarrow.table(t),\n"
+     "polars.DataFrame(t), duckdb)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,13 +4,31 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <vector>
+
+#include "columnar/event_tables.h"
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "decode/registry.h"
 
 namespace varkel {
 
+// What the constructor builds; never changed afterwards.
+struct DecoderState {
+  decode::EventRegistry registry;
+  decode::DecodePlan plan;             // the registry's events compiled
+  decode::KeyTable keys;               // the plan's keys as str objects
+  columnar::TableSchema tables;        // parse_logs_arrow: the layout of each event name's table
+  std::vector<py::PyRef> table_names;  // the names of those tables as str objects
+  py::PyRef idl_json;                  // the IDL text it was built from (exact str), for pickling
+};
+
+// Not tracked by the cyclic garbage collector: it holds only str objects,
+// which cannot form cycles. The state lives in a block of its own: threads
+// calling the decoder write its reference count, and the state, which every
+// line reads, must not share a cache line with it.
 struct EventDecoderObject {
-  PyObject_HEAD decode::EventRegistry registry;  // built by the constructor, never changed
-  PyObject* idl_json;                            // the IDL text it was built from (exact str), for pickling
+  PyObject_HEAD const DecoderState* state;  // owned
 };
 
 // The type object, created at the first call in the process and kept for its

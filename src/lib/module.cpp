@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "lib/event_decoder.h"
+#include "lib/event_table.h"
 #include "lib/event_type.h"
 #include "lib/tx_api.h"
 #include "py/compat.h"
@@ -39,6 +40,7 @@ int add_public(PyObject* module, const char* name, PyObject* obj) {
 int module_exec(PyObject* module) {
   if (add_public(module, "EventDecoder", event_decoder_type()) < 0) return -1;
   if (add_public(module, "Event", event_type()) < 0) return -1;
+  if (add_public(module, "EventTable", event_table_type()) < 0) return -1;
   {
     py::PyRef rebuild = py::PyRef::steal(PyObject_GetAttrString(module, "_decoder_from_idl"));
     if (!rebuild || publish_decoder_rebuilder(rebuild.get()) < 0) return -1;

@@ -24,8 +24,8 @@ namespace varkel {
 
 namespace {
 
-const decode::EventRegistry& registry_of(PyObject* decoder) {
-  return reinterpret_cast<EventDecoderObject*>(decoder)->registry;
+const DecoderState& state_of(PyObject* decoder) {
+  return *reinterpret_cast<EventDecoderObject*>(decoder)->state;
 }
 
 // The decoders of one call: owned references (the registries live in them)
@@ -33,15 +33,18 @@ const decode::EventRegistry& registry_of(PyObject* decoder) {
 struct Decoders {
   std::vector<py::PyRef> owners;
   tx::ProgramSet programs;
+  std::vector<scan::Decoding> decodings;  // by program entry
 };
 
 bool add_decoder(Decoders& out, PyObject* decoder, std::string label) {
-  Result<void> added = out.programs.add(registry_of(decoder), std::move(label));
+  const DecoderState& state = state_of(decoder);
+  Result<void> added = out.programs.add(state.registry, std::move(label));
   if (!added) {
     PyErr_SetString(PyExc_ValueError, added.error().c_str());
     return false;
   }
   out.owners.push_back(py::PyRef::borrow(decoder));
+  out.decodings.push_back(scan::Decoding{state.registry, state.plan, state.keys});
   return true;
 }
 
@@ -115,24 +118,26 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
   return std::move(*read);
 }
 
-PyObject* events_of(const tx::Attribution& attribution, const tx::ProgramSet& programs) {
+PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders) {
   PyObject* type = event_type();
   if (type == nullptr) return nullptr;
-  return tx::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, programs).release();
+  return tx::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, decoders.programs,
+                          decoders.decodings)
+      .release();
 }
 
 PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders) {
   std::optional<scan::LogLines> lines = scan::convert_logs(logs);
   if (!lines) return nullptr;
   const tx::Attribution attribution = tx::attribute_logs(lines->views, decoders.programs);
-  return events_of(attribution, decoders.programs);
+  return events_of(attribution, decoders);
 }
 
 PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders) {
   std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
   if (!read) return nullptr;
   const tx::Attribution attribution = tx::attribute_transaction(read->tx, decoders.programs);
-  return events_of(attribution, decoders.programs);
+  return events_of(attribution, decoders);
 }
 
 }  // namespace
@@ -157,7 +162,7 @@ PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_s
 }
 
 PyObject* decoder_program_id(PyObject* self, void*) {
-  const std::string& address = registry_of(self).address;
+  const std::string& address = state_of(self).registry.address;
   PyObject* text = PyUnicode_FromStringAndSize(address.data(), static_cast<Py_ssize_t>(address.size()));
   if (text == nullptr) return py::raise_internal_error(py::take_exception_text());
   return text;

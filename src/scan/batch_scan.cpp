@@ -102,10 +102,12 @@ std::optional<LogLines> convert_logs(PyObject* logs) {
   return lines;
 }
 
-py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines) {
-  py::PyRef result = py::PyRef::steal(PyList_New(0));
-  if (!result) return result;
-  if (registry.events.empty()) return result;
+// The records are gathered first and the result list is made at its final
+// size: no append, so no per-record lock of the list in free-threaded builds.
+py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines) {
+  const decode::EventRegistry& registry = decoding.registry;
+  std::vector<py::PyRef> records;
+  if (registry.events.empty()) lines = {};
   for (std::string_view line : lines) {
     std::optional<std::string_view> text = extract_payload(line);
     if (!text) continue;
@@ -114,7 +116,9 @@ py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std:
     const decode::EventEntry* entry = registry.find_event(payload->data.get());
     if (entry == nullptr) continue;
     decode::BorshReader reader(payload->data.get() + 8, payload->size - 8);
-    decode::DecodeResult value = decode::decode_fields(registry, reader, entry->fields);
+    const decode::FieldsRef& fields =
+        decoding.plan.events[static_cast<std::size_t>(entry - registry.events.data())];
+    decode::DecodeResult value = decode::decode_fields(decoding.plan, decoding.keys, reader, fields);
     if (!value) {
       if (value.error().internal) {
         py::raise_internal_error(value.error().message);
@@ -124,7 +128,12 @@ py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std:
     }
     py::PyRef record = make_record(entry->name, std::move(*value));
     if (!record) return {};
-    if (PyList_Append(result.get(), record.get()) < 0) return {};
+    records.push_back(std::move(record));
+  }
+  py::PyRef result = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
+  if (!result) return result;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), records[i].release());  // steals the record
   }
   return result;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "decode/registry.h"
 #include "py/pyref.h"
 
@@ -25,9 +27,16 @@ struct LogLines {
 // "argument 'logs': ", UnicodeEncodeError, or the iteration's own exception).
 std::optional<LogLines> convert_logs(PyObject* logs);
 
+// What a batch is decoded with: the registry's events, their plan and its keys.
+struct Decoding {
+  const decode::EventRegistry& registry;
+  const decode::DecodePlan& plan;
+  const decode::KeyTable& keys;
+};
+
 // Decodes every event line of the batch, in order, into a new list of
 // (name, value) tuples. Null with an exception set only when the interpreter
-// fails (appending, or creating a record).
-py::PyRef scan_batch(const decode::EventRegistry& registry, std::span<const std::string_view> lines);
+// fails (creating the list or a record).
+py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines);
 
 }  // namespace varkel::scan

@@ -78,14 +78,17 @@ py::PyRef make_event(PyTypeObject* type, const EventSite& site, py::PyRef data,
 
 }  // namespace
 
-py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs) {
+py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs,
+                       std::span<const scan::Decoding> decodings) {
   py::PyRef list = py::PyRef::steal(PyList_New(0));
   if (!list) return {};
   SharedObjects shared(programs);
   for (const EventSite& site : attribution.events) {
-    const decode::EventRegistry& registry = programs.registry(site.program);
+    const scan::Decoding& decoding = decodings[static_cast<std::size_t>(site.program)];
+    const auto event_index = static_cast<std::size_t>(site.event - decoding.registry.events.data());
     decode::BorshReader reader(site.data.data(), site.data.size());
-    decode::DecodeResult value = decode::decode_fields(registry, reader, site.event->fields);
+    decode::DecodeResult value =
+        decode::decode_fields(decoding.plan, decoding.keys, reader, decoding.plan.events[event_index]);
     if (!value) {
       if (value.error().internal) return py::PyRef::steal(py::raise_internal_error(value.error().message));
       continue;  // not decodable as this event: skipped

@@ -5,7 +5,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <span>
+
 #include "py/pyref.h"
+#include "scan/batch_scan.h"
 #include "tx/attribution.h"
 #include "tx/program_set.h"
 
@@ -29,9 +32,12 @@ enum EventField : int {
 };
 
 // A new list of Event objects (instances of `event_type`, a struct sequence
-// of kEventFieldCount fields), one per site in order. A site whose data does
+// of kEventFieldCount fields), one per site in order. `decodings[i]` is what
+// the events of program entry i are decoded with (its registry is
+// programs.registry(i)). A site whose data does
 // not decode as its event is skipped, as parse_logs skips such a line. Null
 // with an exception set when the interpreter fails.
-py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs);
+py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs,
+                       std::span<const scan::Decoding> decodings);
 
 }  // namespace varkel::tx

@@ -4,7 +4,7 @@
 //
 //   decode(idl_json, event_name, data) -> value
 //
-// builds a registry from the IDL, decodes `data` (the event data after the
+// builds a registry and its plan from the IDL, decodes `data` (the event data after the
 // 8-byte discriminator) as the first event named `event_name`, and raises
 // ValueError with the decoder's message on a decode error.
 #define PY_SSIZE_T_CLEAN
@@ -13,6 +13,8 @@
 #include <string_view>
 
 #include "decode/borsh_reader.h"
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "decode/registry.h"
 #include "decode/value_decoder.h"
 #include "idl/load.h"
@@ -45,22 +47,20 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   }
   const std::string_view name = text_of(args[1]);
-  const varkel::decode::EventEntry* entry = nullptr;
-  for (const auto& candidate : registry->events) {
-    if (candidate.name == name) {
-      entry = &candidate;
-      break;
-    }
-  }
-  if (entry == nullptr) {
+  std::size_t index = 0;
+  while (index < registry->events.size() && registry->events[index].name != name) ++index;
+  if (index == registry->events.size()) {
     PyErr_Format(PyExc_KeyError, "no event named '%U'", args[1]);
     return nullptr;
   }
+  const varkel::decode::DecodePlan plan = varkel::decode::build_plan(*registry);
+  std::optional<varkel::decode::KeyTable> keys = varkel::decode::KeyTable::make(plan);
+  if (!keys) return nullptr;
   Py_buffer view;
   if (PyObject_GetBuffer(args[2], &view, PyBUF_SIMPLE) < 0) return nullptr;
   varkel::decode::BorshReader reader(static_cast<const std::uint8_t*>(view.buf),
                                      static_cast<std::uint64_t>(view.len));
-  varkel::decode::DecodeResult value = varkel::decode::decode_fields(*registry, reader, entry->fields);
+  varkel::decode::DecodeResult value = varkel::decode::decode_fields(plan, *keys, reader, plan.events[index]);
   PyBuffer_Release(&view);
   if (!value) {
     if (value.error().internal) return varkel::py::raise_internal_error(value.error().message);

@@ -127,5 +127,21 @@ TEST(BorshReader, EmptyDataWithoutPointer) {
   EXPECT_FALSE(reader.read_array32().has_value());
 }
 
+// take(): the bytes or null, the position advanced only on success, the same
+// bounds as read_bytes (no overflow on huge counts).
+TEST(BorshReader, TakeGivesTheBytesOrNull) {
+  const std::vector<std::uint8_t> data = {1, 2, 3, 4, 5};
+  BorshReader reader(data.data(), data.size());
+  EXPECT_EQ(reader.take(0), data.data());
+  EXPECT_EQ(reader.take(2), data.data());
+  EXPECT_EQ(reader.position(), 2u);
+  EXPECT_EQ(reader.take(4), nullptr);
+  EXPECT_EQ(reader.take(kMax), nullptr);
+  EXPECT_EQ(reader.position(), 2u);
+  EXPECT_EQ(reader.take(3), data.data() + 2);
+  EXPECT_EQ(reader.take(1), nullptr);
+  EXPECT_EQ(reader.take(0), data.data() + 5);
+}
+
 }  // namespace
 }  // namespace varkel::decode

@@ -34,7 +34,7 @@ def test_instances_only_through_the_constructor():
         object.__new__(EventDecoder)
 
 
-PUBLIC = ["EventDecoder", "Event", "decode_logs", "decode_transaction"]
+PUBLIC = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]
 
 
 def test_module_surface():
@@ -84,6 +84,7 @@ def test_same_type_across_module_objects():
     assert second.EventDecoder is EventDecoder
     assert second.__all__ == PUBLIC
     assert second.Event is varkel.Event
+    assert second.EventTable is varkel.EventTable
 
 
 def test_first_imports_race_to_one_type():

@@ -1,0 +1,69 @@
+// Events into Arrow tables: one table per event name, one row per event that
+// decodes, every value in its column (columnar/layout.h gives the mapping).
+//
+// The decoder walks the decode plan exactly as the value decoder does (the
+// same reads, checks and bounds: nesting depth with the thread's stack,
+// zero-width elements), so an event decodes here exactly when parse_logs
+// returns it; an event that fails leaves no trace in any column. Only the
+// stack bound depends on the decoder's own frames: on a thread whose stack is
+// nearly exhausted by deep nesting, the two may stop at different depths.
+//
+// Events come from any source: add() takes the data of one event;
+// add_lines() feeds it from log lines as parse_logs reads them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "columnar/array_data.h"
+#include "columnar/key_text.h"
+#include "columnar/layout.h"
+#include "columnar/table_builder.h"
+#include "decode/plan.h"
+#include "decode/registry.h"
+
+namespace varkel::columnar {
+
+// What the tables of one decoder are built from; immutable, shared by every
+// call on every thread.
+struct TableSchema {
+  Layouts layouts;
+  // For each table, the finished table of no events: what finish() gives for
+  // a table that no event reached.
+  std::vector<std::shared_ptr<const Table>> empty;
+};
+
+TableSchema build_table_schema(const decode::EventRegistry& registry, const decode::DecodePlan& plan);
+
+// The tables of one batch, being filled. Not shared between threads.
+class EventTables {
+ public:
+  EventTables(const decode::DecodePlan& plan, const TableSchema& schema);
+
+  // Decodes `size` bytes of event data (what follows the discriminator) as
+  // registry event `event`. True when it decoded and its row was added;
+  // false when it fails, leaving the tables as they were.
+  bool add(std::size_t event, const std::uint8_t* data, std::size_t size);
+
+  std::int64_t rows(std::size_t table) const noexcept;
+
+  // Every table, in the order of the layouts.
+  std::vector<std::shared_ptr<const Table>> finish() &&;
+
+ private:
+  const decode::DecodePlan& plan_;
+  const TableSchema& schema_;
+  std::vector<std::unique_ptr<TableBuilder>> builders_;  // made at a table's first event
+  KeyTextCache& keys_;                                   // the thread's
+};
+
+// Every line that carries an event, in order, as parse_logs finds them:
+// "Program data: " or "Program log: ", strict base64, a known discriminator.
+void add_lines(EventTables& tables, const decode::EventRegistry& registry,
+               std::span<const std::string_view> lines);
+
+}  // namespace varkel::columnar

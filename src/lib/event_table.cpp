@@ -1,0 +1,214 @@
+#include "lib/event_table.h"
+
+#include <atomic>
+#include <string>
+#include <utility>
+
+#include "columnar/export.h"
+#include "lib/args.h"
+#include "py/guard.h"
+#include "py/once.h"
+#include "py/pyref.h"
+
+namespace varkel {
+
+namespace {
+
+// Holds no Python object: not tracked by the cyclic garbage collector.
+struct EventTableObject {
+  PyObject_HEAD std::shared_ptr<const columnar::Table>* table;  // owned
+};
+
+const columnar::Table& table_of(PyObject* self) {
+  return **reinterpret_cast<EventTableObject*>(self)->table;
+}
+
+std::shared_ptr<const columnar::Table> shared_table_of(PyObject* self) {
+  return *reinterpret_cast<EventTableObject*>(self)->table;
+}
+
+// --------------------------------------------------------------------------
+// Capsules: each owns one heap-allocated C struct. Its destructor releases
+// the struct unless a consumer took it over (which leaves `release` null),
+// then frees it.
+
+constexpr const char* kSchemaCapsule = "arrow_schema";
+constexpr const char* kArrayCapsule = "arrow_array";
+constexpr const char* kStreamCapsule = "arrow_array_stream";
+
+template <class T>
+void destroy_capsule(PyObject* capsule, const char* name) {
+  auto* value = static_cast<T*>(PyCapsule_GetPointer(capsule, name));
+  if (value == nullptr) {
+    PyErr_WriteUnraisable(capsule);
+    return;
+  }
+  if (value->release != nullptr) value->release(value);
+  delete value;
+}
+
+void destroy_schema_capsule(PyObject* capsule) {
+  destroy_capsule<ArrowSchema>(capsule, kSchemaCapsule);
+}
+void destroy_array_capsule(PyObject* capsule) {
+  destroy_capsule<ArrowArray>(capsule, kArrayCapsule);
+}
+void destroy_stream_capsule(PyObject* capsule) {
+  destroy_capsule<ArrowArrayStream>(capsule, kStreamCapsule);
+}
+
+// Moves the exported struct in `owned` into a new capsule.
+template <class T>
+PyObject* capsule_of(columnar::Owned<T>& owned, const char* name, PyCapsule_Destructor destructor) {
+  auto value = std::make_unique<T>();
+  owned.move_to(value.get());
+  PyObject* capsule = PyCapsule_New(value.get(), name, destructor);
+  if (capsule == nullptr) {
+    value->release(value.get());
+    return nullptr;
+  }
+  value.release();  // the capsule owns it
+  return capsule;
+}
+
+PyObject* schema_capsule(const columnar::Table& table) {
+  columnar::OwnedSchema schema;
+  columnar::export_schema(table.batch, schema.get());
+  return capsule_of(schema, kSchemaCapsule, destroy_schema_capsule);
+}
+
+// The optional `requested_schema` of the interface is accepted and not
+// applied: the interface makes it best-effort, and the columns have one type.
+bool bind_requested_schema(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const Signature sig{function, "requested_schema"};
+  PyObject* requested = nullptr;
+  return bind_optional(sig, args, nargs, kwnames, &requested);
+}
+
+PyObject* table_arrow_c_schema(PyObject* self, PyObject*) {
+  return schema_capsule(table_of(self));
+}
+
+PyObject* table_arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind_requested_schema("EventTable.__arrow_c_stream__()", args, nargs, kwnames)) return nullptr;
+  columnar::OwnedStream stream;
+  columnar::export_stream(shared_table_of(self), stream.get());
+  return capsule_of(stream, kStreamCapsule, destroy_stream_capsule);
+}
+
+PyObject* table_arrow_c_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!bind_requested_schema("EventTable.__arrow_c_array__()", args, nargs, kwnames)) return nullptr;
+  std::shared_ptr<const columnar::Table> table = shared_table_of(self);
+  py::PyRef schema = py::PyRef::steal(schema_capsule(*table));
+  if (!schema) return nullptr;
+  columnar::OwnedArray array;
+  columnar::export_array(table, table->batch, array.get());
+  py::PyRef capsule = py::PyRef::steal(capsule_of(array, kArrayCapsule, destroy_array_capsule));
+  if (!capsule) return nullptr;
+  return PyTuple_Pack(2, schema.get(), capsule.get());
+}
+
+PyObject* table_name(PyObject* self, void*) {
+  const std::string& name = table_of(self).name;
+  return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+}
+
+PyObject* table_num_rows(PyObject* self, void*) {
+  return PyLong_FromLongLong(table_of(self).batch.length);
+}
+
+PyObject* table_column_names(PyObject* self, void*) {
+  const auto& columns = table_of(self).batch.children;
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(columns.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::string& name = columns[i].name;
+    PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (text == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);  // steals text
+  }
+  return list.release();
+}
+
+Py_ssize_t table_length(PyObject* self) {
+  return static_cast<Py_ssize_t>(table_of(self).batch.length);
+}
+
+PyObject* table_repr(PyObject* self) {
+  const columnar::Table& table = table_of(self);
+  return PyUnicode_FromFormat("<EventTable '%s': %lld rows, %zd columns>", table.name.c_str(),
+                              static_cast<long long>(table.batch.length),
+                              static_cast<Py_ssize_t>(table.batch.children.size()));
+}
+
+void table_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<EventTableObject*>(self)->table;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef table_methods[] = {
+    {"__arrow_c_schema__", py::guarded<table_arrow_c_schema>, METH_NOARGS,
+     "__arrow_c_schema__($self)\n--\n\nThe table's schema as an Arrow PyCapsule (\"arrow_schema\")."},
+    {"__arrow_c_stream__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<table_arrow_c_stream>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"
+     "The table as an Arrow PyCapsule (\"arrow_array_stream\") of one record batch."},
+    {"__arrow_c_array__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<table_arrow_c_array>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__arrow_c_array__($self, requested_schema=None)\n--\n\n"
+     "The table's record batch as a pair of Arrow PyCapsules (\"arrow_schema\", \"arrow_array\")."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef table_getset[] = {
+    {"name", py::guarded<table_name>, nullptr, "The event name.", nullptr},
+    {"num_rows", py::guarded<table_num_rows>, nullptr, "The number of events (rows).", nullptr},
+    {"column_names", py::guarded<table_column_names>, nullptr,
+     "The names of the columns, in IDL field order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot table_slots[] = {
+    {Py_tp_doc,
+     const_cast<char*>("The events of one name from EventDecoder.parse_logs_arrow(), as one Arrow\n"
+                       "record batch. Arrow libraries read it without copying through the Arrow\n"
+                       "PyCapsule interface: pyarrow.table(t), polars.DataFrame(t), duckdb.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::guarded<table_dealloc>)},
+    {Py_tp_repr, reinterpret_cast<void*>(py::guarded<table_repr>)},
+    {Py_mp_length, reinterpret_cast<void*>(py::guarded<table_length>)},
+    {Py_tp_methods, table_methods},
+    {Py_tp_getset, table_getset},
+    {0, nullptr},
+};
+
+PyType_Spec table_spec = {
+    "builtins.EventTable",
+    static_cast<int>(sizeof(EventTableObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    table_slots,
+};
+
+std::atomic<PyObject*> g_type{nullptr};
+
+}  // namespace
+
+PyObject* event_table_type() {
+  return py::publish_once(g_type, [] { return PyType_FromSpec(&table_spec); });
+}
+
+PyObject* make_event_table(std::shared_ptr<const columnar::Table> table) {
+  auto* type = reinterpret_cast<PyTypeObject*>(event_table_type());
+  if (type == nullptr) return nullptr;
+  auto holder = std::make_unique<std::shared_ptr<const columnar::Table>>(std::move(table));
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<EventTableObject*>(self)->table = holder.release();
+  return self;
+}
+
+}  // namespace varkel
