@@ -14,6 +14,9 @@ REPO = Path(__file__).resolve().parents[2]
 FIXTURES = REPO.parent / "shared" / "fixtures"
 DATA = REPO / "tests" / "data"
 
+# Set by scripts/sanitize.sh: the package is the AddressSanitizer build.
+SANITIZED = os.environ.get("VARKEL_SANITIZED") == "1"
+
 
 def fixture(*parts: str) -> Path:
     """A file or folder of the shared fixtures; skips the test when absent."""
@@ -58,18 +61,24 @@ def data_line(discriminator, payload: bytes = b"", prefix: str = "Program data: 
     return prefix + base64.b64encode(bytes(discriminator) + payload).decode()
 
 
-def load_testing_decode():
-    """decode(idl_json, event_name, data) of the test-only module built with the
-    C++ tests (folder in VARKEL_TESTING_DIR), or None when it is not built."""
+def load_testing_module():
+    """The test-only module built with the C++ tests (folder in
+    VARKEL_TESTING_DIR), or None when it is not built."""
     folder = os.environ.get("VARKEL_TESTING_DIR")
     if not folder:
         return None
     if folder not in sys.path:
         sys.path.insert(0, folder)
     try:
-        return importlib.import_module("_varkel_testing").decode
+        return importlib.import_module("_varkel_testing")
     except ImportError:
         return None
+
+
+def load_testing_decode():
+    """decode(idl_json, event_name, data) of the test-only module, or None."""
+    module = load_testing_module()
+    return None if module is None else module.decode
 
 
 def log_lists(path):
