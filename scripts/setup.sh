@@ -14,5 +14,9 @@ if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(
 fi
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: \
   "scikit-build-core>=0.10" cmake ninja pytest hypothesis  # wheels only: nothing to compile
+# Every test body in N threads at once (--parallel-threads); where it does not
+# install, tests/python/conftest.py provides the same option.
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pytest-run-parallel 2>/dev/null ||
+  echo "setup: pytest-run-parallel not installed; tests/python/conftest.py provides --parallel-threads" >&2
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2

@@ -30,3 +30,6 @@ tail -n 3 build/cpp/ctest.log
 # package; the test-only module _varkel_testing comes from the C++ build.
 export VARKEL_TESTING_DIR="$PWD/build/cpp"
 (cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider python "$@")
+# Once more with every test body in 4 threads at once, sharing the module's
+# decoders and the tests' fixtures (tests marked thread_unsafe run once).
+(cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider --parallel-threads=4 python "$@")
