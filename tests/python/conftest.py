@@ -29,11 +29,21 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "thread_unsafe(reason): run only in one thread under --parallel-threads")
 
 
+def pytest_collection_modifyitems(config, items):
+    if str(config.getoption("--parallel-threads")) == "1":
+        return
+    for item in items:
+        # Hypothesis already runs a test body over many examples; its engine
+        # in 4 threads at once only multiplies the time of the pass.
+        if getattr(getattr(item, "obj", None), "is_hypothesis_test", False):
+            item.add_marker(pytest.mark.thread_unsafe(reason="hypothesis drives its own examples"))
+
+
 @pytest.hookimpl(tryfirst=True)
 def pytest_pyfunc_call(pyfuncitem):
     if not _FALLBACK:
         return None
-    count = pyfuncitem.config.getoption("--parallel-threads")
+    count = int(pyfuncitem.config.getoption("--parallel-threads"))
     if count <= 1 or pyfuncitem.get_closest_marker("thread_unsafe"):
         return None
     arguments = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
