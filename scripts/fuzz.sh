@@ -99,10 +99,9 @@ want() {  # whether target $1 was asked for
 }
 REQUESTED=("$@")
 targets=()
-for binary in "$BUILD"/fuzzers/fuzz_*; do
-  name=$(basename "$binary")
-  want "$name" && targets+=("$name")
-done
+while read -r name; do
+  [ -n "$name" ] && want "$name" && targets+=("$name")
+done <"$BUILD/fuzzers/targets.txt"
 # The Python side runs on a sanitizer build of the package: with clang, the
 # extension joins the fuzz build (the core is compiled once); with g++, whose
 # coverage hooks only the driver provides, it is scripts/sanitize.sh's own.
