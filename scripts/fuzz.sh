@@ -5,8 +5,9 @@
 #     fuzz_decode, ...): libFuzzer with clang (installed from Debian's archive
 #     when missing), or, where that fails, the same targets with g++ and the
 #     engine of fuzz/driver.cpp;
-#   - the Python fuzz and stress script fuzz/python_fuzz.py, on the sanitizer
-#     build of the package (scripts/sanitize.sh).
+#   - "python": the Python test suite once on the sanitizer build of the
+#     package (scripts/sanitize.sh), then the Python fuzz and stress script
+#     fuzz/python_fuzz.py on it.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET ...]     TARGET: fuzz_json ... or python
 #
@@ -131,8 +132,10 @@ run_target() {
   local name=$1 logfile=build/fuzz-logs/$1.log
   mkdir -p "fuzz-findings/$name"
   if [ "$name" = python ]; then
+    env "${sanitize_env[@]}" bash scripts/sanitize.sh --package -- bash -c \
+      'cd tests && python -m pytest -q -x -p no:cacheprovider python' >"$logfile" 2>&1 || return
     env "${sanitize_env[@]}" bash scripts/sanitize.sh --package -- python fuzz/python_fuzz.py --seconds "$SECONDS_PER_TARGET" \
-      --out fuzz-findings/python >"$logfile" 2>&1
+      --out fuzz-findings/python >>"$logfile" 2>&1
     return
   fi
   local dict="fuzz/dict/${name#fuzz_}.dict"
@@ -164,7 +167,8 @@ for name in "${targets[@]}"; do
   saved=$(find "fuzz-findings/$name" -type f -newer "$start_mark" 2>/dev/null | wc -l)
   if [ "$name" = python ]; then
     line=$(grep -E '^python_fuzz: [0-9]+ cases' "$logfile" | tail -n 1 || true)
-    summary=${line#python_fuzz: }
+    tests=$(grep -E '^[0-9]+ passed' "$logfile" | tail -n 1 || true)
+    summary="suite: ${tests:-?}; fuzz: ${line#python_fuzz: }"
   else
     runs=$(grep -E 'stat::number_of_executed_units' "$logfile" | awk '{print $2}' | tail -n 1)
     rate=$(grep -E 'stat::average_exec_per_sec' "$logfile" | awk '{print $2}' | tail -n 1)

@@ -4,6 +4,7 @@
 # (-DVARKEL_SANITIZE=ON) into build/asan, then run under the sanitizer.
 #
 #   bash scripts/sanitize.sh                     C++ tests (CTest) and the Python suite
+#                                                (also with 4 threads per test body)
 #   bash scripts/sanitize.sh --package -- CMD    build the extension only; run CMD
 #                                                (e.g. python fuzz/python_fuzz.py)
 #
@@ -67,7 +68,11 @@ if [ ! -f "$runtime" ]; then
   echo "sanitize: $CXX does not show its shared AddressSanitizer runtime ($runtime)" >&2
   exit 1
 fi
-export LD_PRELOAD="$PWD/$BUILD/libvarkel_atomic_memmove.so:$runtime${LD_PRELOAD:+:$LD_PRELOAD}"
+# libstdc++ is preloaded as well: the interpreter does not link it, and the
+# sanitizer's __cxa_throw interceptor finds the real one only when libstdc++ is
+# loaded at startup (a C++ exception would otherwise abort the process).
+cxx_library=$("$CXX" -print-file-name=libstdc++.so.6)
+export LD_PRELOAD="$PWD/$BUILD/libvarkel_atomic_memmove.so:$runtime:$cxx_library${LD_PRELOAD:+:$LD_PRELOAD}"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export PYTHONMALLOC=mimalloc_debug
@@ -87,3 +92,4 @@ fi
 tail -n 3 $BUILD/ctest.log
 python -c 'import sys, varkel; sys.exit(0 if sys.argv[1] in varkel.__file__ else varkel.__file__)' "$BUILD/site"
 (cd tests && python -m pytest -q -p no:cacheprovider python)
+(cd tests && python -m pytest -q -p no:cacheprovider --parallel-threads=4 python)
