@@ -20,5 +20,9 @@ fi
 # interpreter, its tests skip.
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pyarrow \
   || echo "setup: pyarrow has no wheel for this interpreter; its tests will be skipped" >&2
+# Every test body in N threads at once (--parallel-threads); where it does not
+# install, tests/python/conftest.py provides the same option.
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pytest-run-parallel 2>/dev/null ||
+  echo "setup: pytest-run-parallel not installed; tests/python/conftest.py provides --parallel-threads" >&2
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2

@@ -49,6 +49,9 @@ fi
 # package; the test-only module _varkel_testing comes from the C++ build.
 export VARKEL_TESTING_DIR="$PWD/build/cpp"
 (cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider python "$@")
+# Once more with every test body in 4 threads at once, sharing the module's
+# decoders and the tests' fixtures (tests marked thread_unsafe run once).
+(cd tests && "../$VENV/bin/python" -m pytest -q -p no:cacheprovider --parallel-threads=4 python "$@")
 
 VARKEL_MAIN_LABEL="$("$VENV/bin/python" -c 'import sys; print(f"cp{sys.version_info[0]}{sys.version_info[1]}t {sys.version.split()[0]}")') (free-threaded)" \
   bash scripts/test-matrix.sh "$@"

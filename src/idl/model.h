@@ -80,14 +80,15 @@ struct IdlType {
   const Defined& defined() const { return std::get<Defined>(payload); }
   const std::string& generic() const { return std::get<std::string>(payload); }
 
-  static IdlType simple(Kind k) { return IdlType{k, std::monostate{}}; }
-  static IdlType option(IdlType inner) { return IdlType{Kind::Option, Box<IdlType>(std::move(inner))}; }
-  static IdlType vec(IdlType inner) { return IdlType{Kind::Vec, Box<IdlType>(std::move(inner))}; }
-  static IdlType array_of(IdlType element, IdlArrayLen len) {
-    return IdlType{Kind::Array, Array{Box<IdlType>(std::move(element)), std::move(len)}};
-  }
-  static IdlType defined_of(std::string name, std::vector<IdlGenericArg> generics = {});
-  static IdlType generic_of(std::string name) { return IdlType{Kind::Generic, std::move(name)}; }
+  // Builders, defined below once IdlGenericArg is complete: clang would build
+  // the payload's members (a vector of IdlGenericArg) at the end of this class.
+  static IdlType simple(Kind k);
+  static IdlType option(IdlType inner);
+  static IdlType vec(IdlType inner);
+  static IdlType array_of(IdlType element, IdlArrayLen len);
+  static IdlType defined_of(std::string name);
+  static IdlType defined_of(std::string name, std::vector<IdlGenericArg> generics);
+  static IdlType generic_of(std::string name);
 };
 
 // An argument of a `defined` reference.
@@ -101,8 +102,26 @@ struct IdlGenericArg {
   std::variant<Type, Const> value;
 };
 
+inline IdlType IdlType::simple(Kind k) {
+  return IdlType{k, std::monostate{}};
+}
+inline IdlType IdlType::option(IdlType inner) {
+  return IdlType{Kind::Option, Box<IdlType>(std::move(inner))};
+}
+inline IdlType IdlType::vec(IdlType inner) {
+  return IdlType{Kind::Vec, Box<IdlType>(std::move(inner))};
+}
+inline IdlType IdlType::array_of(IdlType element, IdlArrayLen len) {
+  return IdlType{Kind::Array, Array{Box<IdlType>(std::move(element)), std::move(len)}};
+}
+inline IdlType IdlType::defined_of(std::string name) {
+  return IdlType{Kind::Defined, Defined{std::move(name), {}}};
+}
 inline IdlType IdlType::defined_of(std::string name, std::vector<IdlGenericArg> generics) {
   return IdlType{Kind::Defined, Defined{std::move(name), std::move(generics)}};
+}
+inline IdlType IdlType::generic_of(std::string name) {
+  return IdlType{Kind::Generic, std::move(name)};
 }
 
 struct IdlField {

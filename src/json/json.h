@@ -20,7 +20,7 @@ namespace varkel::json {
 
 struct Value;
 using Array = std::vector<Value>;
-using Member = std::pair<std::string, Value>;
+struct Member;
 using Object = std::vector<Member>;  // unique keys, ascending byte order
 
 struct Value {
@@ -31,10 +31,11 @@ struct Value {
   enum class Kind : std::uint8_t { Null, Bool, UInt, Int, Float, String, Array, Object };
 #pragma GCC diagnostic pop
 
-  // Alternatives in the order of Kind.
+  // Alternatives in the order of Kind; a new value is null (the first,
+  // value-initialised).
   std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double, std::string, json::Array,
                json::Object>
-      data{nullptr};
+      data;
 
   Kind kind() const noexcept {
     return static_cast<Kind>(data.index());
@@ -78,6 +79,13 @@ struct Value {
   // The member `key` of an object (binary search), or nullptr when this is
   // not an object or has no such key.
   const Value* get(std::string_view key) const noexcept;
+};
+
+// One member of an object. A struct rather than std::pair: clang cannot
+// instantiate std::pair<std::string, Value> inside Value's own definition.
+struct Member {
+  std::string first;
+  Value second;
 };
 
 // Parses one whole JSON text. Failures read "{message} at line {l} column {c}".

@@ -10,10 +10,6 @@ namespace {
 constexpr std::string_view kDataPrefix = "Program data: ";
 constexpr std::string_view kLogPrefix = "Program log: ";
 
-inline std::uint8_t byte_at(std::string_view s, std::size_t i) {
-  return static_cast<std::uint8_t>(s[i]);
-}
-
 constexpr bool is_ascii_space(std::uint8_t b) {
   return (b >= 0x09 && b <= 0x0D) || b == 0x20;
 }

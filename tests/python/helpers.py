@@ -28,6 +28,9 @@ def gil_enabled() -> bool:
     return getattr(sys, "_is_gil_enabled", lambda: True)()
 DATA = REPO / "tests" / "data"
 
+# Set by scripts/sanitize.sh: the package is the AddressSanitizer build.
+SANITIZED = os.environ.get("VARKEL_SANITIZED") == "1"
+
 
 def fixture(*parts: str) -> Path:
     """A file or folder of the shared fixtures; skips the test when absent."""
@@ -81,18 +84,24 @@ def same(a, b) -> bool:
     return a == b
 
 
-def load_testing_decode():
-    """decode(idl_json, event_name, data) of the test-only module built with the
-    C++ tests (folder in VARKEL_TESTING_DIR), or None when it is not built."""
+def load_testing_module():
+    """The test-only module built with the C++ tests (folder in
+    VARKEL_TESTING_DIR), or None when it is not built."""
     folder = os.environ.get("VARKEL_TESTING_DIR")
     if not folder:
         return None
     if folder not in sys.path:
         sys.path.insert(0, folder)
     try:
-        return importlib.import_module("_varkel_testing").decode
+        return importlib.import_module("_varkel_testing")
     except ImportError:
         return None
+
+
+def load_testing_decode():
+    """decode(idl_json, event_name, data) of the test-only module, or None."""
+    module = load_testing_module()
+    return None if module is None else module.decode
 
 
 def log_lists(path):

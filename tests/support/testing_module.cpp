@@ -7,10 +7,19 @@
 // builds a registry and its plan from the IDL, decodes `data` (the event data after the
 // 8-byte discriminator) as the first event named `event_name`, and raises
 // ValueError with the decoder's message on a decode error.
+//
+//   throw_cpp(kind) -> never returns
+//
+// throws a C++ exception inside an entry point behind py::guarded, to show
+// what the interpreter gets: "bad_alloc" (std::bad_alloc), "length_error" (a
+// vector reserved past its maximum size), "runtime_error" (with the text
+// "thrown for the test"), "int" (not a std::exception).
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "decode/borsh_reader.h"
 #include "decode/key_table.h"
@@ -70,11 +79,26 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return value->release();
 }
 
+PyObject* throw_cpp(PyObject*, PyObject* kind) {
+  const std::string_view name = PyUnicode_Check(kind) ? text_of(kind) : std::string_view();
+  if (name == "bad_alloc") throw std::bad_alloc();
+  if (name == "length_error") {
+    std::vector<int> values;
+    values.reserve(values.max_size() + 1);
+  }
+  if (name == "runtime_error") throw std::runtime_error("thrown for the test");
+  if (name == "int") throw 42;
+  PyErr_SetString(PyExc_ValueError, "throw_cpp(kind): bad_alloc, length_error, runtime_error or int");
+  return nullptr;
+}
+
 PyMethodDef methods[] = {
     {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varkel::py::guarded<decode>)),
      METH_FASTCALL,
      "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode "
      "error."},
+    {"throw_cpp", varkel::py::guarded<throw_cpp>, METH_O,
+     "throw_cpp(kind)\n--\n\nThrows a C++ exception of that kind behind the entry-point guard."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -320,6 +320,7 @@ def same_events(idl, datas):
     return check_tables(decoder, doc, [data_line(disc, d) for d in datas])
 
 
+@pytest.mark.thread_unsafe(reason="the test's recursive value encoder needs the main thread's stack")
 def test_bounds_fail_the_same_events():
     from decode.test_values import (  # the value decoder's own cases
         LIST, LOOPS, ZERO_WIDTH, cons_list, defined, field, idl_for, option_chain)
@@ -354,6 +355,7 @@ def test_bounds_on_a_small_thread_stack():
     assert counts == [1, 0] + [0] * len(LOOPS)
 
 
+@pytest.mark.thread_unsafe(reason="measures the memory of the whole process")
 def test_repeated_batches_and_exports_do_not_grow_memory():
     from helpers import rss_bytes
 

@@ -67,6 +67,7 @@ def test_messages(fields, types, data, value, message):
     assert error_of(idl_for(fields, types), data) == message
 
 
+@pytest.mark.thread_unsafe(reason="measures the memory of the whole process")
 def test_lists_failing_half_filled_leak_nothing():
     # Each line builds a sized list of 64 strings and fails at the last one.
     idl = idl_for([field("v", {"vec": "string"})])

@@ -12,7 +12,7 @@ import threading
 
 import pytest
 
-from helpers import current_idl, data_line, load_testing_decode, same
+from helpers import SANITIZED, current_idl, data_line, load_testing_decode, same
 from varkel import EventDecoder
 from varkel_support import b58encode, u32
 
@@ -420,6 +420,7 @@ def _with_builtin_int(replacement, action):
         builtins.int = original
 
 
+@pytest.mark.thread_unsafe(reason="replaces builtins.int for the whole process")
 def test_int256_calls_from_bytes_as_specified():
     _RecordingInt.calls.clear()
     decoder = EventDecoder(idl_for([field("a", "i256"), field("b", "u256")]))
@@ -430,6 +431,7 @@ def test_int256_calls_from_bytes_as_specified():
                                    ((b"\xff" * 32, "little"), {"signed": False})]
 
 
+@pytest.mark.thread_unsafe(reason="replaces builtins.int for the whole process")
 def test_int256_failure_is_a_decode_error():
     idl = idl_for([field("a", "u256")])
     decoder = EventDecoder(idl)
@@ -552,6 +554,7 @@ def on_thread_with_stack(size, work):
     thread.join()
 
 
+@pytest.mark.thread_unsafe(reason="threading.stack_size is process-wide")
 def test_guards_hold_on_a_small_thread_stack():
     # The deepest legal decode and the loops run on a thread with 512 KiB of stack.
     results = []
@@ -567,6 +570,9 @@ def test_guards_hold_on_a_small_thread_stack():
     assert results == [{"v": 42}, []] + [[] for _ in LOOPS]
 
 
+@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer's frames are several times larger: 32 KiB of stack "
+                    "cannot hold the interpreter's calls, whatever the decoder leaves free")
+@pytest.mark.thread_unsafe(reason="threading.stack_size is process-wide")
 def test_tiny_thread_stack_fails_deep_events_instead_of_crashing():
     # The least stack threading.stack_size allows (32 KiB on most builds): too
     # little for 256 levels, so nesting stops where the stack ends; shallow

@@ -96,6 +96,7 @@ def test_bad_record_names_file_and_line(tmp_path, line, message):
         backfill.decode_files_locally([path], current_idl())
 
 
+@pytest.mark.thread_unsafe(reason="counts the decoders built in the whole process")
 def test_one_decoder_per_process_and_idl():
     # Trailing blank lines make IDL texts that no other test has used.
     text = SAMPLES["okx-dex"][0].read_text()

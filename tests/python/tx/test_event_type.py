@@ -89,6 +89,7 @@ def test_values_are_fresh_objects_per_call():
     assert first[0].data is not second[0].data
 
 
+@pytest.mark.thread_unsafe(reason="measures the memory of the whole process")
 def test_repeated_calls_do_not_grow_memory():
     doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
     text = json.dumps(doc)

@@ -1,0 +1,639 @@
+"""Fuzz and stress of the Python entry points, EventDecoder and parse_logs.
+
+    python fuzz/python_fuzz.py [--seconds N] [--seed S] [--out DIR]
+    python fuzz/python_fuzz.py --replay DIR/case-S-I.json
+
+Case I of seed S is built from random.Random(f"{S}:{I}") and the repository's
+data alone, so (S, I) names it. Kinds of case:
+
+  idl       a mutated IDL text (bytes, characters, lone surrogates, JSON tree
+            edits, deep nesting, hostile numbers): EventDecoder builds or raises
+            ValueError; what builds parses lines made for its events.
+  lines     a batch of real and generated log lines, some mutated (base64 and
+            payload edits, whitespace, lone surrogates, 10 MB lines), against
+            one of the reference decoders.
+  hostile   events of fuzz/data/hostile-idl.json (types that reach
+            themselves, zero-width and huge sequences) with hostile lengths.
+  sequence  Sequence objects whose __len__ lies, raises or overflows.
+  threads   threads sharing decoders while another thread mutates the list
+            they parse.
+
+Every case checks outcomes, not only survival: a batch gives the
+concatenation of its lines' one-line results (or raises when one line does);
+an unmutated line gives its reference result (the independent Borsh encoder's
+value for generated events, the decoder's own one-line result on the clean
+line otherwise); a line with bytes appended to its payload gives the result
+of the line without them.
+
+The cases run in a worker process until the time is up. The worker records
+the index of the case it is about to run; when it dies (a crash, a sanitizer
+report, a failed check, a hang) the parent writes that case's inputs to
+DIR/case-S-I.json (default fuzz-findings/python/) and exits with status 1.
+--replay runs a saved case again in this process.
+"""
+
+import argparse
+import base64
+import hashlib
+import json
+import os
+import random
+import struct
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(REPO / "tests" / "python"))
+
+import seeds  # noqa: E402  (fuzz/seeds.py: the repository's IDLs and log lines)
+from borsh import Sampler  # noqa: E402  (the tests' independent Borsh encoder)
+from decode.borsh_codec import same  # noqa: E402
+
+BIG_LINE = 10 * 1024 * 1024
+SPACES = ["\t", "\n", "\x0b", "\x0c", "\r", " ", "\x85", "\xa0", "\u1680", "\u2000", "\u200a", "\u2028",
+          "\u2029", "\u202f", "\u205f", "\u3000", "\x1c", "\u200b", "\ufeff"]
+ODD_CHARS = ["\ud800", "\udfff", "\udc80", "\x00", "\u00e9", "\U0001f600", "\\", '"', "{", "}", "[", "]",
+             ",", ":", "-", "0", "e", "\u2028"]
+HOSTILE_U32 = [0, 1, 2, 255, 256, 65535, 1 << 20, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF]
+HOSTILE_NUMBERS = [0, -1, 1, 255, 256, 2**31, 2**32, 2**32 + 1, 2**53 + 1, 2**63, 2**64 - 1, 2**64,
+                   10**30, -(2**63), 1.5, 1e308, -0.0, "8", None, True]
+
+
+def discriminator(name: str) -> bytes:
+    return hashlib.sha256(f"event:{name}".encode()).digest()[:8]
+
+
+def event_discriminators(doc) -> list[bytes]:
+    """The 8-byte discriminators a document declares (explicit, else hashed)."""
+    out = []
+    events = doc.get("events") if isinstance(doc, dict) else None
+    for event in events if isinstance(events, list) else []:
+        if not isinstance(event, dict):
+            continue
+        disc = event.get("discriminator")
+        if isinstance(disc, list) and len(disc) == 8 and all(isinstance(b, int) and 0 <= b < 256 for b in disc):
+            out.append(bytes(disc))
+        elif isinstance(event.get("name"), str):
+            out.append(discriminator(event["name"]))
+    return out
+
+
+def data_line(payload: bytes, prefix: str = "Program data: ") -> str:
+    return prefix + base64.b64encode(payload).decode()
+
+
+def payload_of(line: str) -> bytes | None:
+    for prefix in ("Program data: ", "Program log: "):
+        if line.startswith(prefix):
+            try:
+                return base64.b64decode(line[len(prefix):], validate=True)
+            except ValueError:
+                return None
+    return None
+
+
+def max_array_length(node) -> int:
+    if isinstance(node, dict):
+        own = node.get("array")
+        length = own[1] if isinstance(own, list) and len(own) == 2 and isinstance(own[1], int) else 0
+        return max([length] + [max_array_length(v) for v in node.values()])
+    if isinstance(node, list):
+        return max([0] + [max_array_length(v) for v in node])
+    return 0
+
+
+# ---------------------------------------------------------------------------
+# The corpus: the same in the parent and in the worker, built only from files.
+
+
+class Corpus:
+    def __init__(self):
+        self.idl_texts = []  # every IDL text of the repository (and fixtures)
+        self.references = []  # (text, doc) of the IDLs the reference decoders use
+        for path in seeds.idl_files():
+            text = path.read_text()
+            self.idl_texts.append(text)
+            doc = json.loads(text)
+            if path.parent != HERE / "data" and isinstance(doc, dict) and doc.get("events"):
+                metadata = doc.get("metadata") if isinstance(doc.get("metadata"), dict) else {}
+                if "spec" in metadata or isinstance(metadata.get("address"), str):  # legacy ones need it
+                    self.references.append((text, doc))
+        self.hostile = (REPO / "fuzz" / "data" / "hostile-idl.json").read_text()
+        self.real_lines = seeds.log_lines()
+        # Generated events: (reference index, line, expected record) from the
+        # independent encoder, for the current-format references.
+        self.generated = []
+        rng = random.Random("corpus")
+        for ref, (_, doc) in enumerate(self.references):
+            if not isinstance(doc.get("metadata"), dict) or doc["metadata"].get("spec") != "0.1.0":
+                continue
+            if max_array_length(doc) > 4096:
+                continue  # sampled values would be huge
+            sampler = Sampler(doc.get("types", []), rng=rng)
+            for event in doc["events"][:24]:
+                for _ in range(2):
+                    try:
+                        value, data = sampler.sample_defined(event["name"], 0)
+                    except (RecursionError, ValueError, KeyError, TypeError, AssertionError):
+                        break
+                    line = data_line(bytes(event["discriminator"]) + data)
+                    self.generated.append((ref, line, (event["name"], value)))
+
+
+# ---------------------------------------------------------------------------
+# Mutations.
+
+
+def mutate_text(rng: random.Random, text: str) -> str:
+    for _ in range(rng.choice([1, 1, 2, 3, 8])):
+        at = rng.randrange(len(text) + 1)
+        op = rng.randrange(7)
+        if op == 0 and text:
+            text = text[:at] + text[at + 1:]
+        elif op == 1:
+            text = text[:at] + rng.choice(ODD_CHARS) + text[at:]
+        elif op == 2 and text:
+            end = min(len(text), at + rng.randrange(1, 200))
+            text = text[:at] + text[at:end] * rng.randrange(2, 5) + text[end:]
+        elif op == 3:
+            text = text[:at]
+        elif op == 4 and at < len(text):
+            text = text[:at] + chr(rng.randrange(0x20, 0x7F)) + text[at + 1:]
+        elif op == 5:
+            opener = rng.choice(['{"vec":', '{"option":', "[", '{"a":'])
+            closer = {"[": "]"}.get(opener, "}")
+            depth = rng.choice([50, 126, 127, 128, 129, 300])
+            text = text[:at] + opener * depth + '"u8"' + closer * depth + text[at:]
+        else:
+            text = text[:at] + rng.choice(SPACES) + text[at:]
+    return text
+
+
+def mutate_tree(rng: random.Random, node, depth=0):
+    """A copy of a JSON tree with a few random edits."""
+    if isinstance(node, dict):
+        out = {}
+        for key, value in node.items():
+            roll = rng.random()
+            if roll < 0.02:
+                continue  # drop the member
+            if roll < 0.04:
+                out[key + rng.choice(["", "_", "\u00e9", "\ud800"])] = value
+                continue
+            out[key] = mutate_tree(rng, value, depth + 1) if rng.random() < 0.5 else value
+        if rng.random() < 0.03:
+            out[rng.choice(["kind", "type", "fields", "generics", "discriminator", "defined", "array"])] = \
+                rng.choice(HOSTILE_NUMBERS + [[], {}, "struct", "enum", "u8"])
+        return out
+    if isinstance(node, list):
+        out = [mutate_tree(rng, v, depth + 1) if rng.random() < 0.3 else v for v in node]
+        if out and rng.random() < 0.05:
+            out.append(out[rng.randrange(len(out))])
+        if out and rng.random() < 0.05:
+            del out[rng.randrange(len(out))]
+        if out and rng.random() < 0.03:
+            rng.shuffle(out)
+        return out
+    if rng.random() < 0.2:
+        return rng.choice(HOSTILE_NUMBERS + ["", "u8", "pubkey", "Self", "\ud800", node])
+    if isinstance(node, str) and rng.random() < 0.2:
+        return rng.choice([node.upper(), node + node, node[:1], {"defined": {"name": node}},
+                           {"vec": node}, {"array": [node, rng.choice(HOSTILE_NUMBERS)]}])
+    return node
+
+
+def dumps(doc, rng: random.Random) -> str:
+    text = json.dumps(doc, ensure_ascii=rng.random() < 0.5, indent=rng.choice([None, 1]))
+    return text
+
+
+def mutate_payload(rng: random.Random, payload: bytes) -> bytes:
+    data = bytearray(payload)
+    for _ in range(rng.choice([1, 1, 2, 4])):
+        at = rng.randrange(8, len(data) + 1) if len(data) > 8 else len(data)
+        op = rng.randrange(6)
+        if op == 0 and at < len(data):
+            data[at] ^= 1 << rng.randrange(8)
+        elif op == 1:
+            data[at:at + 4] = rng.choice(HOSTILE_U32).to_bytes(4, "little")
+        elif op == 2:
+            del data[at:]
+        elif op == 3:
+            data[at:at] = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 16)))
+        elif op == 4 and at < len(data):
+            data[at] = rng.choice([0, 1, 2, 0x7F, 0x80, 0xFF])
+        else:
+            data[at:at] = b"\x01" * rng.randrange(1, 600)  # option tags, counts: deep nesting
+    return bytes(data)
+
+
+def mutate_line(rng: random.Random, line: str) -> str:
+    payload = payload_of(line)
+    op = rng.randrange(8)
+    if op <= 2 and payload is not None and len(payload) >= 8:
+        return line[:line.index(": ") + 2] + base64.b64encode(mutate_payload(rng, payload)).decode()
+    if op == 3:
+        return mutate_text(rng, line)
+    if op == 4:
+        at = rng.randrange(len(line) + 1)
+        return line[:at] + rng.choice(["\ud800", "\udfff", "\udc00x"]) + line[at:]
+    if op == 5:
+        return rng.choice(SPACES) * rng.randrange(1, 4) + line if rng.random() < 0.3 else \
+            line + "".join(rng.choice(SPACES) for _ in range(rng.randrange(1, 4)))
+    if op == 6:
+        prefix = rng.choice(["Program data: ", "Program log: ", "Program data:", "Program  data: ", "program data: ",
+                             "Program data: Program data: "])
+        rest = line.split(": ", 1)[1] if ": " in line else line
+        return prefix + rest
+    at = rng.randrange(len(line) + 1)
+    return line[:at] + line[at:at + 1] * rng.randrange(1, 5) + line[at + 1:]
+
+
+def big_line(rng: random.Random, line: str) -> tuple[str, str | None]:
+    """A line of about 10 MB, and the line whose result it must give (None:
+    its own one-line result decides)."""
+    payload = payload_of(line)
+    kind = rng.randrange(3)
+    if kind == 0 and payload is not None and len(payload) >= 8:
+        # Trailing bytes after an event are ignored: same result as the line.
+        extra = (BIG_LINE * 3 // 4) // 3 * 3
+        padded = payload + bytes(rng.randrange(256) for _ in range(64)) * (extra // 64)
+        prefix = line[:line.index(": ") + 2]
+        return prefix + base64.b64encode(padded).decode(), line
+    if kind == 1:
+        return "Program data: " + "A" * (BIG_LINE // 4 * 4), None
+    return "Program log: " + "x" * BIG_LINE, None
+
+
+# ---------------------------------------------------------------------------
+# Cases: plain data, built from (seed, index) and the corpus.
+
+
+def make_case(corpus: Corpus, seed: int, index: int) -> dict:
+    rng = random.Random(f"{seed}:{index}")
+    kind = rng.choices(["idl", "lines", "hostile", "sequence", "threads"], weights=[30, 40, 15, 8, 7])[0]
+    return globals()[f"make_{kind}"](corpus, rng) | {"kind": kind, "seed": seed, "index": index}
+
+
+def pick_lines(corpus: Corpus, rng: random.Random, ref: int, count: int) -> list[dict]:
+    """Lines for reference decoder `ref`: {"line", "expect"} where expect is
+    the generated record or None (the clean line's own result decides)."""
+    mine = [(line, record) for r, line, record in corpus.generated if r == ref]
+    out = []
+    for _ in range(count):
+        if mine and rng.random() < 0.4:
+            line, record = rng.choice(mine)
+            out.append({"line": line, "expect": [list(record)]})
+        else:
+            out.append({"line": rng.choice(corpus.real_lines), "expect": None})
+    return out
+
+
+def make_lines(corpus: Corpus, rng: random.Random) -> dict:
+    ref = rng.randrange(len(corpus.references))
+    items = pick_lines(corpus, rng, ref, rng.choice([1, 2, 5, 20, 60]))
+    for item in items:
+        item["clean"] = item["line"]
+        if rng.random() < 0.35:
+            item["line"] = mutate_line(rng, item["line"])
+    if rng.random() < 0.01:
+        at = rng.randrange(len(items))
+        items[at]["line"], items[at]["same_as"] = big_line(rng, items[at]["clean"])
+    return {"ref": ref, "items": items}
+
+
+def make_idl(corpus: Corpus, rng: random.Random) -> dict:
+    text = rng.choice(corpus.idl_texts + [corpus.hostile] * 3)
+    if rng.random() < 0.5:
+        text = dumps(mutate_tree(rng, json.loads(text)), rng)
+    if rng.random() < 0.6:
+        text = mutate_text(rng, text)
+    return {"idl": text, "payloads": [
+        rng.choice([b"", b"\0" * 8, bytes(rng.randrange(256) for _ in range(rng.randrange(64))),
+                    b"\x01" * 300, b"\xff" * 40]).hex() for _ in range(6)]}
+
+
+def make_hostile(corpus: Corpus, rng: random.Random) -> dict:
+    doc = json.loads(corpus.hostile)
+    names = [e["name"] for e in doc["events"]]
+    lines = []
+    for _ in range(rng.randrange(1, 12)):
+        disc = bytes(rng.choice(doc["events"])["discriminator"])
+        parts = []
+        for _ in range(rng.randrange(0, 40)):
+            parts.append(rng.choice([
+                rng.choice(HOSTILE_U32).to_bytes(4, "little"),
+                b"\x01" * rng.randrange(1, 2000),
+                bytes([rng.randrange(256)]),
+                b"\x00" * rng.randrange(1, 64),
+                bytes(rng.randrange(256) for _ in range(rng.randrange(1, 48))),
+            ]))
+        lines.append(data_line(disc + b"".join(parts)))
+    # A chain of Node values: decoded exactly, or skipped once too deep.
+    depth = rng.choice([1, 2, 10, 50, 100, 127, 128, 200, 255, 256, 1000, 5000])
+    return {"lines": lines, "names": names, "node_depth": depth}
+
+
+def make_sequence(corpus: Corpus, rng: random.Random) -> dict:
+    ref = rng.randrange(len(corpus.references))
+    items = [item["line"] for item in pick_lines(corpus, rng, ref, rng.choice([0, 1, 3, 50, 3000]))]
+    length = rng.choice([10**15, 2**62, sys.maxsize, sys.maxsize + 1, 10**30, -1, -(10**15), 0, "raise",
+                         "type", len(items), len(items) + 1, max(len(items) - 1, 0)])
+    return {"ref": ref, "items": items, "length": length, "by_index": rng.random() < 0.5}
+
+
+def make_threads(corpus: Corpus, rng: random.Random) -> dict:
+    ref = rng.randrange(len(corpus.references))
+    items = [item["line"] for item in pick_lines(corpus, rng, ref, rng.choice([20, 100, 400]))]
+    return {"ref": ref, "items": items, "readers": rng.choice([2, 4, 8]), "rounds": rng.choice([3, 10, 30]),
+            "mutator_seed": rng.randrange(2**32)}
+
+
+# ---------------------------------------------------------------------------
+# Running and checking.
+
+
+class Runner:
+    def __init__(self, corpus: Corpus):
+        from varkel import EventDecoder
+
+        self.EventDecoder = EventDecoder
+        self.corpus = corpus
+        self.decoders = [EventDecoder(text) for text, _ in corpus.references]
+        self.hostile = EventDecoder(corpus.hostile)
+        self.clean: list[dict] = [dict() for _ in self.decoders]  # one-line results of clean lines
+
+    def reference(self, ref: int, line: str):
+        cache = self.clean[ref]
+        if line not in cache:
+            cache[line] = self.decoders[ref].parse_logs([line])
+        return cache[line]
+
+    def run(self, case: dict) -> None:
+        getattr(self, f"run_{case['kind']}")(case)
+
+    # -- checks shared by the kinds --
+
+    @staticmethod
+    def one_line(decoder, line):
+        """The one-line outcome: ("ok", records) or ("error", exception type)."""
+        try:
+            return "ok", decoder.parse_logs([line])
+        except UnicodeEncodeError:
+            return "error", UnicodeEncodeError
+
+    def check_batch(self, decoder, lines):
+        """The batch equals the concatenation of its one-line results, or
+        raises UnicodeEncodeError exactly when one of its lines does."""
+        singles = [self.one_line(decoder, line) for line in lines]
+        failing = any(kind == "error" for kind, _ in singles)
+        try:
+            batch = decoder.parse_logs(lines)
+        except UnicodeEncodeError:
+            assert failing, "the batch raised UnicodeEncodeError but no line alone does"
+            return singles
+        assert not failing, "a line raises alone but the batch did not"
+        joined = [record for _, records in singles for record in records]
+        assert same_records(batch, joined), f"batch {short(batch)} != lines {short(joined)}"
+        return singles
+
+    # -- kinds --
+
+    def run_lines(self, case):
+        decoder = self.decoders[case["ref"]]
+        lines = [item["line"] for item in case["items"]]
+        singles = self.check_batch(decoder, lines)
+        for item, (kind, records) in zip(case["items"], singles):
+            if item["line"] == item["clean"] and kind == "ok":
+                if item["expect"] is not None:
+                    expected = [tuple(record) for record in item["expect"]]
+                    assert same_records(records, expected), f"{item['line'][:80]!r}: {short(records)} != {short(expected)}"
+                assert same_records(records, self.reference(case["ref"], item["line"])), item["line"][:80]
+            if item.get("same_as") is not None:
+                assert kind == "ok" and same_records(records, self.reference(case["ref"], item["same_as"])), \
+                    "a 10 MB line with trailing bytes differs from its event line"
+
+    def run_idl(self, case):
+        try:
+            decoder = self.EventDecoder(case["idl"])
+        except ValueError:  # UnicodeEncodeError included
+            return
+        names = decoder.event_names
+        assert isinstance(names, list) and all(type(n) is str for n in names)
+        try:
+            doc = json.loads(case["idl"])
+        except ValueError:
+            doc = None
+        lines = [data_line(disc + bytes.fromhex(p)) for disc in event_discriminators(doc)[:8]
+                 for p in case["payloads"]]
+        for kind, records in self.check_batch(decoder, lines + ["Program data: ", "noise"]):
+            assert kind == "ok" and all(name in names for name, _ in records)
+
+    def run_hostile(self, case):
+        decoder = self.hostile
+        for kind, records in self.check_batch(decoder, case["lines"]):
+            assert kind == "ok" and all(name in case["names"] for name, _ in records)
+        depth = case["node_depth"]
+        disc = bytes(next(e for e in json.loads(self.corpus.hostile)["events"] if e["name"] == "Node")["discriminator"])
+        payload = b"".join(bytes([i % 256, 1]) for i in range(depth - 1)) + bytes([(depth - 1) % 256, 0])
+        records = decoder.parse_logs([data_line(disc + payload)])
+        if records:
+            node, count = records[0][1], 0
+            while node is not None:
+                assert node["value"] == count % 256
+                node, count = node["next"], count + 1
+            assert count == depth
+        else:
+            assert depth > 100, f"a chain of {depth} nodes was skipped"
+
+    def run_sequence(self, case):
+        decoder = self.decoders[case["ref"]]
+        items, length = case["items"], case["length"]
+
+        class Lying:
+            def __len__(self):
+                if length == "raise":
+                    raise RuntimeError("no length")
+                if length == "type":
+                    return "many"
+                return length
+
+            def __getitem__(self, index):
+                return items[index]
+
+        class LyingList(list):
+            def __len__(self):
+                return Lying.__len__(self)
+
+        logs = Lying() if case["by_index"] else LyingList(items)
+        expected = decoder.parse_logs(list(items))
+        try:
+            got = decoder.parse_logs(logs)
+        except (TypeError, ValueError, OverflowError) as error:
+            # Only the iteration's own complaint may surface, never the size.
+            raise AssertionError(f"__len__ {length!r} made parse_logs raise {error!r}")
+        assert same_records(got, expected)
+
+    def run_threads(self, case):
+        decoder = self.decoders[case["ref"]]
+        items = case["items"]
+        stable = list(items)
+        expected = decoder.parse_logs(stable)
+        allowed = {repr(r) for line in items for r in self.reference(case["ref"], line)}
+        shared = list(items)
+        stop = threading.Event()
+        errors = []
+        barrier = threading.Barrier(case["readers"] + 1)
+
+        def mutate():
+            rng = random.Random(case["mutator_seed"])
+            barrier.wait()
+            while not stop.is_set():
+                op = rng.randrange(6)
+                try:
+                    if op == 0:
+                        shared.append(rng.choice(items))
+                    elif op == 1 and shared:
+                        shared.pop(rng.randrange(len(shared)))
+                    elif op == 2 and shared:
+                        shared[rng.randrange(len(shared))] = rng.choice(items)
+                    elif op == 3:
+                        shared[:] = items[: rng.randrange(len(items) + 1)]
+                    elif op == 4:
+                        shared.reverse()
+                    else:
+                        shared.extend(items[:8])
+                except IndexError:
+                    pass  # raced with another change: fine
+
+        def read(index):
+            try:
+                barrier.wait()
+                for round_ in range(case["rounds"]):
+                    if (round_ + index) % 2 == 0:
+                        got = decoder.parse_logs(stable)
+                        assert same_records(got, expected), "a stable list gave another result under threads"
+                    else:
+                        got = decoder.parse_logs(shared)
+                        unknown = [r for r in got if repr(r) not in allowed]
+                        assert not unknown, f"records of no line in the list: {short(unknown)}"
+            except BaseException as error:  # noqa: BLE001 - reported below
+                errors.append(error)
+
+        mutator = threading.Thread(target=mutate)
+        readers = [threading.Thread(target=read, args=(i,)) for i in range(case["readers"])]
+        mutator.start()
+        for thread in readers:
+            thread.start()
+        for thread in readers:
+            thread.join()
+        stop.set()
+        mutator.join()
+        if errors:
+            raise errors[0]
+
+
+def to_json(case: dict) -> str:
+    """The case as JSON; bytes values (in expected records) as {"$bytes": hex}."""
+    return json.dumps(case, default=lambda v: {"$bytes": v.hex()} if isinstance(v, bytes) else repr(v))
+
+
+def from_json(text: str) -> dict:
+    return json.loads(text, object_hook=lambda d: bytes.fromhex(d["$bytes"]) if set(d) == {"$bytes"} else d)
+
+
+def same_records(a, b) -> bool:
+    return (type(a) is list and len(a) == len(b) and
+            all(type(x) is tuple and len(x) == 2 and x[0] == y[0] and same(x[1], y[1]) for x, y in zip(a, b)))
+
+
+def short(value) -> str:
+    text = repr(value)
+    return text if len(text) < 300 else text[:300] + "..."
+
+
+# ---------------------------------------------------------------------------
+# Worker and parent.
+
+
+def worker(args) -> int:
+    corpus = Corpus()
+    runner = Runner(corpus)
+    progress = os.open(args.progress, os.O_WRONLY | os.O_CREAT, 0o644)
+    deadline = time.monotonic() + args.seconds
+    counts: dict[str, int] = {}
+    index = args.start
+    while time.monotonic() < deadline:
+        os.pwrite(progress, f"{index:020d}\n".encode(), 0)
+        case = make_case(corpus, args.seed, index)
+        runner.run(case)
+        counts[case["kind"]] = counts.get(case["kind"], 0) + 1
+        index += 1
+    print(json.dumps({"cases": index - args.start, "kinds": counts}), flush=True)
+    return 0
+
+
+def parent(args) -> int:
+    seed = args.seed if args.seed is not None else int.from_bytes(os.urandom(4), "little")
+    out = Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    progress = out / f".progress-{seed}-{os.getpid()}"
+    progress.write_text(f"{0:020d}\n")
+    command = [sys.executable, __file__, "--worker", "--seed", str(seed), "--seconds", str(args.seconds),
+               "--progress", str(progress), "--start", "0"]
+    print(f"python_fuzz: seed {seed}, {args.seconds:g} s", file=sys.stderr, flush=True)
+    started = time.monotonic()
+    try:
+        # A case that hangs (or a deadlock) counts as a finding too.
+        done = subprocess.run(command, stdout=subprocess.PIPE, text=True, timeout=args.seconds + 300)
+        status, output = done.returncode, done.stdout
+    except subprocess.TimeoutExpired as expired:
+        status, output = "hang", expired.stdout or ""
+    elapsed = time.monotonic() - started
+    index = int(progress.read_text().strip() or 0)
+    progress.unlink()
+    if status == 0:
+        summary = json.loads(output.strip().splitlines()[-1])
+        print(f"python_fuzz: {summary['cases']} cases in {elapsed:.0f} s "
+              f"({summary['cases'] / max(elapsed, 1e-9):.0f}/s): {summary['kinds']}; no findings", file=sys.stderr)
+        return 0
+    case = make_case(Corpus(), seed, index)
+    path = out / f"case-{seed}-{index}.json"
+    path.write_text(to_json(case))
+    print(f"python_fuzz: FINDING: case {index} of seed {seed} ({case['kind']}) ended the worker with "
+          f"status {status}; its inputs are in {path}\n"
+          f"  replay: python fuzz/python_fuzz.py --replay {path}", file=sys.stderr)
+    return 1
+
+
+def replay(path: str) -> int:
+    case = from_json(Path(path).read_text())
+    Runner(Corpus()).run(case)
+    print(f"python_fuzz: case {case['index']} of seed {case['seed']} ({case['kind']}) ran clean", file=sys.stderr)
+    return 0
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--seconds", type=float, default=60.0)
+    parser.add_argument("--seed", type=int)
+    parser.add_argument("--out", default=str(REPO / "fuzz-findings" / "python"))
+    parser.add_argument("--replay")
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--progress", help=argparse.SUPPRESS)
+    parser.add_argument("--start", type=int, default=0, help=argparse.SUPPRESS)
+    args = parser.parse_args(argv)
+    if args.replay:
+        return replay(args.replay)
+    if args.worker:
+        return worker(args)
+    return parent(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
