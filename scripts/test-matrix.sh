@@ -25,6 +25,9 @@ source scripts/pythons.sh
 TOOLS=("scikit-build-core>=0.10" cmake ninja pytest hypothesis)
 TYPING_TOOLS=(mypy)
 DASK_EXTRA=("dask[distributed]>=2024.1")
+# Arrow readers of parse_logs_arrow's tables (no free-threaded wheels of polars
+# and duckdb yet): their round-trip tests run on the checking interpreter.
+COLUMNAR_TOOLS=(pyarrow polars duckdb)
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 log() { echo "test-matrix: $*" >&2; }
 
@@ -56,7 +59,7 @@ run_one() {
     SUMMARY+=("$label $version: environment could not be set up"); FAILED=1; return 0
   fi
   if [ "$label" = "$TYPING_LABEL" ]; then
-    if ! install_once "$venv" extras "${TYPING_TOOLS[@]}" "${DASK_EXTRA[@]}"; then
+    if ! install_once "$venv" extras "${TYPING_TOOLS[@]}" "${DASK_EXTRA[@]}" "${COLUMNAR_TOOLS[@]}"; then
       tail -n 5 "$venv/.varkel-extras.log" >&2
       SUMMARY+=("$label $version: mypy or Dask could not be installed"); FAILED=1; return 0
     fi

@@ -1,13 +1,17 @@
 # Type stub of the compiled extension module varkel._varkel. Checked against
 # the built module by `python -m mypy.stubtest varkel._varkel` (the test
 # command runs it): everything the module defines is declared here.
-from collections.abc import Buffer, Callable, Iterable, Sequence
+import sys
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any, Final, Literal, TypeAlias, final
+
+from typing_extensions import Buffer
 
 # A getTransaction result (or one transaction of a block, or the RPC envelope
 # around it): the dict that json.loads gives, or its JSON text.
-TransactionInput: TypeAlias = dict[str, Any] | str | bytes | bytearray | Buffer
+_TransactionInput: TypeAlias = dict[str, Any] | str | bytes | bytearray | Buffer
 
+@final
 class Event(tuple[Any, ...]):
     """One event of a transaction, attributed to the program that emitted it.
 
@@ -33,6 +37,8 @@ class Event(tuple[Any, ...]):
     )
 
     def __new__(cls, sequence: Iterable[Any], dict: dict[str, Any] = ...) -> Event: ...
+    if sys.version_info >= (3, 13):
+        def __replace__(self, **kwargs: Any) -> Event: ...
     @property
     def name(self) -> str:
         """The event's name, as the IDL declares it."""
@@ -88,7 +94,7 @@ class EventDecoder:
     def parse_logs(self, logs: Sequence[str]) -> list[tuple[str, Any]]: ...
     def parse_logs_arrow(self, logs: Sequence[str]) -> dict[str, EventTable]: ...
     def decode_logs(self, logs: Sequence[str]) -> list[Event]: ...
-    def decode_transaction(self, tx: TransactionInput) -> list[Event]: ...
+    def decode_transaction(self, tx: _TransactionInput) -> list[Event]: ...
     @property
     def event_names(self) -> list[str]: ...
     @property
@@ -99,7 +105,7 @@ class EventDecoder:
     def __deepcopy__(self, memo: dict[int, Any], /) -> EventDecoder: ...
 
 def decode_logs(logs: Sequence[str], decoders: Iterable[EventDecoder]) -> list[Event]: ...
-def decode_transaction(tx: TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...
+def decode_transaction(tx: _TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...
 def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...
 
 @final

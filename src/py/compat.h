@@ -23,6 +23,31 @@
 
 namespace varkel::py {
 
+// Holds the per-object lock of `op` for its scope in free-threaded builds
+// (PyCriticalSection); nothing to hold where the GIL serialises access (every
+// GIL build, whose PyCriticalSection is opaque). Released on every way out,
+// exceptions included.
+class CriticalSection {
+ public:
+#ifdef Py_GIL_DISABLED
+  explicit CriticalSection(PyObject* op) noexcept {
+    PyCriticalSection_Begin(&section_, op);
+  }
+  ~CriticalSection() {
+    PyCriticalSection_End(&section_);
+  }
+#else
+  explicit CriticalSection(PyObject*) noexcept {}
+#endif
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+ private:
+#ifdef Py_GIL_DISABLED
+  PyCriticalSection section_;
+#endif
+};
+
 // PyIter_NextItem (3.14): 1 with *item set to a new reference, 0 at the end
 // (*item null), -1 with an exception set (*item null).
 inline int iter_next_item(PyObject* iter, PyObject** item) {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "py/compat.h"
 #include "py/pyref.h"
 
 namespace varkel::tx {
@@ -162,15 +163,16 @@ bool Converter::convert_int(PyObject* obj, json::Value& out) {
 bool Converter::convert_dict(PyObject* dict, json::Value& out, int depth) {
   // A snapshot of the items, taken under the dict's lock.
   std::vector<std::pair<py::PyRef, py::PyRef>> items;
-  Py_BEGIN_CRITICAL_SECTION(dict);
-  items.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
-  Py_ssize_t pos = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    items.emplace_back(py::PyRef::borrow(key), py::PyRef::borrow(value));
+  {
+    py::CriticalSection locked(dict);
+    items.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+      items.emplace_back(py::PyRef::borrow(key), py::PyRef::borrow(value));
+    }
   }
-  Py_END_CRITICAL_SECTION();
   json::Object members;
   members.reserve(items.size());
   for (auto& [k, v] : items) {
@@ -205,11 +207,10 @@ bool Converter::convert_sequence(PyObject* seq, json::Value& out, int depth) {
     items.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) items.push_back(py::PyRef::borrow(PyTuple_GET_ITEM(seq, i)));
   } else {
-    Py_BEGIN_CRITICAL_SECTION(seq);
+    py::CriticalSection locked(seq);
     const Py_ssize_t n = PyList_GET_SIZE(seq);
     items.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) items.push_back(py::PyRef::borrow(PyList_GET_ITEM(seq, i)));
-    Py_END_CRITICAL_SECTION();
   }
   json::Array elements(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {

@@ -310,6 +310,17 @@ def test_polars_reads_the_tables():
     assert frame.to_dicts() == [{"x": 9, "k": "1" * 32, "o": -4}] * 2
 
 
+def test_duckdb_queries_the_tables():
+    duckdb = pytest.importorskip(
+        "duckdb", reason="duckdb is not installed (it has no wheel for free-threaded CPython 3.13)")
+    doc = current_idl(events=["E"], types=[struct("E", [("x", "u64"), ("k", "pubkey"), ("o", {"option": "i32"})]),
+                                            ENUM_UNIT])
+    decoder = EventDecoder(doc)
+    lines = [data_line(event_discriminator("E"), encode("u64", n) + bytes(32) + b"\x00") for n in range(5)]
+    events = decoder.parse_logs_arrow(lines)["E"]  # read by duckdb through __arrow_c_stream__
+    assert duckdb.sql("select sum(x), count(o), min(k) from events").fetchall() == [(10, 0, "1" * 32)]
+
+
 # Bounds: the same events fail as in parse_logs -----------------------------------
 
 

@@ -269,6 +269,9 @@ def test_construction_does_not_leak():
     after_py, after_rss = tracemalloc.get_traced_memory()[0], rss_bytes()
     tracemalloc.stop()
     # Each good construction builds a registry of well over 100 KiB: a leak
-    # would cost tens of MiB over 500 rounds. The bounds leave room for noise.
-    assert after_py - before_py < 256 * 1024
+    # would cost tens of MiB over 500 rounds. The bounds leave room for noise
+    # and for the interpreter's own tables: on GIL builds the table of interned
+    # strings (the decoders' field names are interned) is reallocated once
+    # along the way, about 1.9 MiB, and stays.
+    assert after_py - before_py < 4 * 1024 * 1024
     assert after_rss - before_rss < 16 * 1024 * 1024
