@@ -43,6 +43,7 @@ from varkel_support import FIXTURES, INTS, Sampler, b58encode, event_discriminat
 
 from collector import collector_table  # noqa: E402  (bench/ is on sys.path as the script's folder)
 import columnar  # noqa: E402
+from timing import best_time  # noqa: E402
 
 IDL_DIR = FIXTURES / "idl" / "current"
 EXAMPLE_IDL = REPO / "examples" / "okx-dex" / "idl.json"
@@ -492,14 +493,6 @@ class PyDecoder:
 # --------------------------------------------------------------------------
 # Measurement.
 
-
-def best_time(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def run_batches(parse, batches):

@@ -32,8 +32,8 @@ import os
 import platform
 import random
 import sys
-import time
 from pathlib import Path
+from timing import best_time
 
 REPO = Path(__file__).resolve().parents[1]
 FIXTURES = Path(os.environ.get("VARKEL_FIXTURES", REPO.parent / "shared" / "fixtures"))
@@ -84,14 +84,6 @@ def logs_of(doc):
     result = doc["result"] if "jsonrpc" in doc else doc
     return result["meta"]["logMessages"]
 
-
-def best_time(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def main(argv=None) -> int:

@@ -9,8 +9,8 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import gc
-import time
 import tracemalloc
+from timing import best_time
 
 
 def load_pyarrow():
@@ -82,10 +82,3 @@ def memory_per_event(decoder, lines, n_events, pa) -> dict:
     return out
 
 
-def best_time(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)

@@ -41,17 +41,6 @@ class Walker {
   bool type(std::uint32_t node, std::uint32_t slot);
 
  private:
-  class Level {
-   public:
-    explicit Level(unsigned& depth) noexcept : depth_(depth) { ++depth_; }
-    Level(const Level&) = delete;
-    Level& operator=(const Level&) = delete;
-    ~Level() { --depth_; }
-
-   private:
-    unsigned& depth_;
-  };
-
   bool may_descend() const noexcept {
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     return depth_ < decode::kMaxDepth && here - stack_floor_ > decode::kStackReserve;
@@ -141,7 +130,7 @@ bool Walker::type(std::uint32_t node, std::uint32_t slot) {
       }
       if (!may_descend()) [[unlikely]]
         return false;
-      Level level(depth_);
+      decode::DepthLevel level(depth_);
       return type(n.child, slot);
     }
     case Kind::Vec: {
@@ -150,7 +139,7 @@ bool Walker::type(std::uint32_t node, std::uint32_t slot) {
       const std::uint8_t* count = reader_.take(4);
       if (count == nullptr || !may_descend()) [[unlikely]]
         return false;
-      Level level(depth_);
+      decode::DepthLevel level(depth_);
       return sequence(n.child, load<std::uint32_t>(count), slot);
     }
     case Kind::Array: {
@@ -158,7 +147,7 @@ bool Walker::type(std::uint32_t node, std::uint32_t slot) {
         return opaque(node, slot);
       if (n.generic_length || !may_descend()) [[unlikely]]
         return false;
-      Level level(depth_);
+      decode::DepthLevel level(depth_);
       return sequence(n.child, n.length, slot);
     }
     case Kind::Defined: {
@@ -166,7 +155,7 @@ bool Walker::type(std::uint32_t node, std::uint32_t slot) {
         return opaque(node, slot);
       if (n.generic_args || !may_descend()) [[unlikely]]
         return false;
-      Level level(depth_);
+      decode::DepthLevel level(depth_);
       if (n.child == kNone) [[unlikely]]
         return false;
       return defined(n.child, slot);

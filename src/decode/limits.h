@@ -24,4 +24,17 @@ inline constexpr std::uint64_t kMaxZeroWidth = std::uint64_t{1} << 20;
 // per thread; 0 where the platform does not tell, which disables the check.
 std::uintptr_t stack_floor() noexcept;
 
+// One nesting level of a decode, given back when the compound value is done.
+// (A failure ends the whole decode, so the count need not be exact after one.)
+class DepthLevel {
+ public:
+  explicit DepthLevel(unsigned& depth) noexcept : depth_(depth) { ++depth_; }
+  DepthLevel(const DepthLevel&) = delete;
+  DepthLevel& operator=(const DepthLevel&) = delete;
+  ~DepthLevel() { --depth_; }
+
+ private:
+  unsigned& depth_;
+};
+
 }  // namespace varkel::decode

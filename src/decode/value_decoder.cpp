@@ -132,7 +132,6 @@ class Decoder {
   DecodeResult enumeration(const PlanDefinition& body);
   DecodeResult sequence(std::uint32_t element, std::uint64_t count);
   DecodeResult sized_sequence(std::uint32_t element, std::uint64_t count);
-  class Level;
   [[gnu::noinline]] DecodeResult scalar(Kind kind);
   // The compound kinds: one nesting level each.
   DecodeResult option_value(const PlanNode& node);
@@ -322,23 +321,10 @@ DecodeResult Decoder::scalar(Kind kind) {
   }
 }
 
-// One nesting level, given back when the compound value is done. (A failure
-// ends the whole decode, so the count need not be exact after one.)
 Failure Decoder::too_deep() const {
   if (depth_ >= kMaxDepth) return failure("type nesting exceeds " + std::to_string(kMaxDepth) + " levels");
   return failure("type nesting exceeds the thread's stack at " + std::to_string(depth_) + " levels");
 }
-
-class Decoder::Level {
- public:
-  explicit Level(unsigned& depth) noexcept : depth_(depth) { ++depth_; }
-  Level(const Level&) = delete;
-  Level& operator=(const Level&) = delete;
-  ~Level() { --depth_; }
-
- private:
-  unsigned& depth_;
-};
 
 int Decoder::next_u8() {
   auto value = reader_.read_u8();
@@ -365,7 +351,7 @@ DecodeResult Decoder::option_value(const PlanNode& node) {
   if (tag == 0) return py::PyRef::borrow(Py_None);
   if (!may_descend()) [[unlikely]]
     return too_deep();
-  Level level(depth_);
+  DepthLevel level(depth_);
   return type(node.child);
 }
 
@@ -375,7 +361,7 @@ DecodeResult Decoder::vec_value(const PlanNode& node) {
     return pass_on(error_);
   if (!may_descend()) [[unlikely]]
     return too_deep();
-  Level level(depth_);
+  DepthLevel level(depth_);
   return sequence(node.child, static_cast<std::uint64_t>(count));
 }
 
@@ -384,7 +370,7 @@ DecodeResult Decoder::array_value(const PlanNode& node) {
     return generic_length();
   if (!may_descend()) [[unlikely]]
     return too_deep();
-  Level level(depth_);
+  DepthLevel level(depth_);
   return sequence(node.child, node.length);
 }
 
@@ -393,7 +379,7 @@ DecodeResult Decoder::defined_value(const PlanNode& node) {
     return generic_defined(plan_.texts[node.text]);
   if (!may_descend()) [[unlikely]]
     return too_deep();
-  Level level(depth_);
+  DepthLevel level(depth_);
   if (node.child == kNone) [[unlikely]]
     return unknown_type(plan_.texts[node.text]);
   return defined(node.child);
