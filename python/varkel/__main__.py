@@ -448,6 +448,8 @@ class Decoding:
         bad = 0
         for number, raw in enumerate(stream, 1):
             self.stats.lines += 1
+            if self.progress is not None and not number & 1023:  # slow inputs show their progress too
+                self.progress.update(self.stats)
             line = raw.rstrip("\r\n")
             if mode == "tx" or (mode == "auto" and line.lstrip().startswith("{")):
                 if not line.strip():
