@@ -20,6 +20,10 @@ fi
 # interpreter, its tests skip.
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pyarrow \
   || echo "setup: pyarrow has no wheel for this interpreter; its tests will be skipped" >&2
+# tqdm draws the command line's progress line (the optional extra
+# varkel[cli]); its tests skip without it.
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: tqdm \
+  || echo "setup: tqdm not installed; the progress line's test will be skipped" >&2
 # Every test body in N threads at once (--parallel-threads); where it does not
 # install, tests/python/conftest.py provides the same option.
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pytest-run-parallel 2>/dev/null ||

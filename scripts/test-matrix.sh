@@ -22,7 +22,7 @@ ROOT=$PWD
 CACHE=${VARKEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/varkel}
 ONLY=${VARKEL_MATRIX:-all}
 source scripts/pythons.sh
-TOOLS=("scikit-build-core>=0.10" cmake ninja pytest hypothesis)
+TOOLS=("scikit-build-core>=0.10" cmake ninja pytest hypothesis tqdm)
 TYPING_TOOLS=(mypy)
 DASK_EXTRA=("dask[distributed]>=2024.1")
 # Arrow readers of parse_logs_arrow's tables (no free-threaded wheels of polars

@@ -1,40 +1,60 @@
 """Decode a partitioned set of JSON Lines files into Anchor events with Dask.
 
-Each file is one partition and each line one record. Log mode reads the
-records that ``logsSubscribe`` notifications carry, ``{"signature": str,
-"err": ..., "logs": [str, ...]}``. Another kind of record plugs in as a
-function that turns one record into rows (``RecordDecoder``), passed to
-``decode_files``; nothing else changes.
+Each file is one partition and each line one record, in one of two modes:
 
-Every worker process builds the decoder once, on the first partition it gets,
-and keeps it for the partitions that follow (``decoder_for``): the tasks carry
-only the IDL text. The same code runs on one machine (a ``LocalCluster`` of
-process workers, the default here) and on a cluster (``--scheduler
+- Log mode (``decode_files``): the records that ``logsSubscribe``
+  notifications carry, ``{"signature": str, "err": ..., "logs": [str, ...]}``,
+  decoded with one IDL by ``parse_logs`` into ``(signature, event, data)``
+  rows. Another kind of record plugs in as a function that turns one record
+  into rows (``RecordDecoder``), passed to ``decode_files``; nothing else
+  changes.
+- Transaction mode (``decode_transaction_files``): one ``getTransaction``
+  result per line (any encoding), or the RPC envelope around one, decoded
+  with ``varkel.decode_transaction`` over one or more IDLs into ``(signature,
+  slot, program, instruction, inner, source, event, data)`` rows, every event
+  attributed to the program that emitted it.
+
+Failed transactions give no rows in either mode: their effects were rolled
+back. Every worker process builds each decoder once, on the first partition it
+gets, and keeps it for the partitions that follow (``decoder_for``): the tasks
+carry only the IDL texts. The same code runs on one machine (a ``LocalCluster``
+of process workers, the default here) and on a cluster (``--scheduler
 tcp://host:8786``; the workers need this module, e.g. ``client.upload_file``,
 and read the files themselves, so give paths or URLs they can reach)::
 
     python examples/dask/backfill.py --idl examples/okx-dex/idl.json 'data/part-*.jsonl'
+    python examples/dask/backfill.py --input tx --idl okx.json --idl pump.json 'txs/part-*.jsonl'
 
-writes one JSON object per event: ``{"signature", "event", "data"}``, bytes as
-hex, integers exact.
+writes one JSON object per row, keyed by the row's field names; bytes as
+``{"hex": "..."}``, integers exact, NaN and infinities as null (the command
+line's conventions).
 """
 
 from __future__ import annotations
 
 import argparse
+import base64
 import json
+import math
 import sys
 import threading
 from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
-from typing import Any
+from typing import Any, TypeVar
 
+import varkel
 from varkel import EventDecoder
 
-# One decoded event: (transaction signature, event name, value).
+# One decoded event of log mode: (transaction signature, event name, value).
 Row = tuple[str, str, Any]
 # Turns one JSON record into rows, with the worker's decoder.
 RecordDecoder = Callable[[EventDecoder, Any], list[Row]]
+# One decoded event of transaction mode: (signature, slot, program,
+# instruction, inner, source, event, value); see varkel.Event.
+TxRow = tuple[str | None, int | None, str, int | None, int | None, str, str, Any]
+LOG_FIELDS = ("signature", "event", "data")
+TX_FIELDS = ("signature", "slot", "program", "instruction", "inner", "source", "event", "data")
+_R = TypeVar("_R")
 
 
 def decode_log_record(decoder: EventDecoder, record: Any) -> list[Row]:
@@ -73,23 +93,33 @@ def decoders_built() -> int:
     return _builds
 
 
-def decode_lines(
-    lines: Iterable[str | tuple[str, str]], idl_json: str, decode_record: RecordDecoder = decode_log_record
-) -> list[Row]:
+def decoders_for(idl_jsons: Sequence[str]) -> list[EventDecoder]:
+    """This process's decoders for the IDLs, in order (each built once)."""
+    return [decoder_for(idl_json) for idl_json in idl_jsons]
+
+
+def _decode_partition(lines: Iterable[str | tuple[str, str]], decode: Callable[[Any], list[_R]]) -> list[_R]:
     """Rows of one partition: its lines, in order, each optionally paired
     with the path it came from (for error messages). Blank lines are skipped;
     a line that is not a valid record raises ValueError naming file and line."""
-    decoder = decoder_for(idl_json)
-    rows: list[Row] = []
+    rows: list[_R] = []
     for number, item in enumerate(lines, 1):
         line, path = item if isinstance(item, tuple) else (item, "<input>")
         if not line.strip():
             continue
         try:
-            rows.extend(decode_record(decoder, json.loads(line)))
+            rows.extend(decode(json.loads(line)))
         except ValueError as error:  # json.JSONDecodeError is a ValueError
             raise ValueError(f"{path}: line {number}: {error}") from None
     return rows
+
+
+def decode_lines(
+    lines: Iterable[str | tuple[str, str]], idl_json: str, decode_record: RecordDecoder = decode_log_record
+) -> list[Row]:
+    """Rows of one partition in log mode (see _decode_partition)."""
+    decoder = decoder_for(idl_json)
+    return _decode_partition(lines, lambda record: decode_record(decoder, record))
 
 
 def decode_files(
@@ -98,11 +128,7 @@ def decode_files(
     """Every row of the files (a glob or a list; local paths or fsspec URLs),
     file by file in order, computed by Dask: on the active distributed client
     if there is one, else on Dask's default scheduler."""
-    import dask.bag as db
-
-    sources = paths if isinstance(paths, str) else [str(p) for p in paths]
-    bag = db.read_text(sources, blocksize=None, files_per_partition=1, include_path=True)
-    rows: list[Row] = bag.map_partitions(decode_lines, idl_json, decode_record).compute()
+    rows: list[Row] = _bag_of(paths).map_partitions(decode_lines, idl_json, decode_record).compute()
     return rows
 
 
@@ -117,34 +143,163 @@ def decode_files_locally(
     return rows
 
 
+# --------------------------------------------------------------------------
+# Transaction mode.
+
+_B58 = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
+
+
+def _b58encode(raw: bytes) -> str:
+    n, out = int.from_bytes(raw, "big"), ""
+    while n:
+        n, r = divmod(n, 58)
+        out = _B58[r] + out
+    return "1" * (len(raw) - len(raw.lstrip(b"\0"))) + out
+
+
+def _b58decode(text: str) -> bytes:
+    n = 0
+    for ch in text:
+        n = n * 58 + _B58.index(ch)
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
+    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
+
+
+def transaction_id(result: dict[str, Any]) -> tuple[str | None, int | None]:
+    """(signature, slot) of a getTransaction result: its first signature, from
+    the message's list or from the wire bytes of the "base64" and "base58"
+    encodings; None where the record does not tell."""
+    slot = result.get("slot")
+    slot = int(slot) if isinstance(slot, str) and slot.isdigit() else slot if isinstance(slot, int) else None
+    transaction = result.get("transaction")
+    if isinstance(transaction, dict):
+        signatures = transaction.get("signatures")
+        first = signatures[0] if isinstance(signatures, list) and signatures else None
+        return (first if isinstance(first, str) else None), slot
+    if isinstance(transaction, str):  # the old "binary" encoding: base58
+        transaction = [transaction, "base58"]
+    if not (isinstance(transaction, list) and len(transaction) == 2 and isinstance(transaction[0], str)):
+        return None, slot
+    try:
+        if transaction[1] == "base64":
+            raw = base64.b64decode(transaction[0], validate=True)
+        elif transaction[1] == "base58":
+            raw = _b58decode(transaction[0])
+        else:
+            return None, slot
+    except ValueError:
+        return None, slot
+    # The signature count (a compact-u16: one byte up to 127), then 64 bytes each.
+    signature = _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
+    return signature, slot
+
+
+def decode_transaction_record(decoders: Sequence[EventDecoder], record: Any) -> list[TxRow]:
+    """Transaction mode: one getTransaction result, or the RPC envelope around
+    one. A failed transaction gives no rows; a record that is no transaction
+    (a null result, say) raises ValueError."""
+    if not isinstance(record, dict):
+        raise ValueError("expected a getTransaction result (a JSON object)")
+    inner = record.get("result")
+    result: dict[str, Any] = inner if isinstance(inner, dict) else record
+    events = varkel.decode_transaction(record, decoders)
+    if any(e.failed for e in events):
+        return []
+    signature, slot = transaction_id(result)
+    return [(signature, slot, e.program_id, e.instruction, e.inner, e.source, e.name, e.data) for e in events]
+
+
+def decode_transaction_lines(lines: Iterable[str | tuple[str, str]], idl_jsons: Sequence[str]) -> list[TxRow]:
+    """Rows of one partition in transaction mode (see _decode_partition)."""
+    decoders = decoders_for(idl_jsons)
+    return _decode_partition(lines, lambda record: decode_transaction_record(decoders, record))
+
+
+def decode_transaction_files(paths: str | Sequence[str | Path], idl_jsons: Sequence[str]) -> list[TxRow]:
+    """Every row of the files in transaction mode, computed by Dask as
+    decode_files does."""
+    rows: list[TxRow] = _bag_of(paths).map_partitions(decode_transaction_lines, list(idl_jsons)).compute()
+    return rows
+
+
+def decode_transaction_files_locally(paths: Sequence[str | Path], idl_jsons: Sequence[str]) -> list[TxRow]:
+    """The same rows in this process, without Dask: the reference run."""
+    rows: list[TxRow] = []
+    for path in paths:
+        with open(path, encoding="utf-8") as lines:
+            rows.extend(decode_transaction_lines(((line, str(path)) for line in lines), idl_jsons))
+    return rows
+
+
+def _bag_of(paths: str | Sequence[str | Path]) -> Any:
+    """A Dask bag of (line, path) pairs: one partition per file."""
+    import dask.bag as db
+
+    sources = paths if isinstance(paths, str) else [str(p) for p in paths]
+    return db.read_text(sources, blocksize=None, files_per_partition=1, include_path=True)
+
+
+# --------------------------------------------------------------------------
+# Command line.
+
+
 def _json_default(value: object) -> object:
-    if isinstance(value, bytes):
-        return value.hex()
+    if isinstance(value, (bytes, bytearray)):
+        return {"hex": value.hex()}
     raise TypeError(f"{type(value).__name__} is not JSON serializable")
+
+
+def _finite(value: Any) -> Any:
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
+    if isinstance(value, dict):
+        return {key: _finite(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_finite(item) for item in value]
+    return value
+
+
+def to_json(record: dict[str, Any]) -> str:
+    """Standard JSON: bytes as {"hex": ...}, NaN and infinities as null."""
+    try:
+        return json.dumps(record, default=_json_default, allow_nan=False)
+    except ValueError:
+        return json.dumps(_finite(record), default=_json_default, allow_nan=False)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
-    parser.add_argument("--idl", required=True, type=Path, help="the program's IDL (JSON)")
+    parser.add_argument("--idl", required=True, type=Path, action="append",
+                        help="a program's IDL (JSON); repeat for several programs in transaction mode")
+    parser.add_argument("--input", choices=("logs", "tx"), default="logs",
+                        help="logs: logsSubscribe records (one IDL; the default); tx: getTransaction results")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: a LocalCluster)")
     parser.add_argument("--workers", type=int, default=2, help="LocalCluster worker processes (default 2)")
     parser.add_argument("files", nargs="+", help="JSON Lines files or globs, one partition each")
     args = parser.parse_args(argv)
+    if args.input == "logs" and len(args.idl) != 1:
+        parser.error("log mode decodes with one IDL (--input tx takes several)")
 
     from dask.distributed import Client, LocalCluster
 
-    idl_json = args.idl.read_text(encoding="utf-8")
+    idl_jsons = [path.read_text(encoding="utf-8") for path in args.idl]
     sources: str | list[str] = args.files[0] if len(args.files) == 1 else list(args.files)
+
+    def compute() -> tuple[tuple[str, ...], Sequence[tuple[Any, ...]]]:
+        if args.input == "tx":
+            return TX_FIELDS, decode_transaction_files(sources, idl_jsons)
+        return LOG_FIELDS, decode_files(sources, idl_jsons[0])
+
     if args.scheduler:
         with Client(args.scheduler) as client:
             client.upload_file(__file__)
-            rows = decode_files(sources, idl_json)
+            fields, rows = compute()
     else:
         with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True) as cluster:
             with Client(cluster):
-                rows = decode_files(sources, idl_json)
-    for signature, name, value in rows:
-        sys.stdout.write(json.dumps({"signature": signature, "event": name, "data": value}, default=_json_default))
+                fields, rows = compute()
+    for row in rows:
+        sys.stdout.write(to_json(dict(zip(fields, row, strict=True))))
         sys.stdout.write("\n")
     return 0
 

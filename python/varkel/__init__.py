@@ -12,8 +12,13 @@ to the program that emitted each event: events logged as "Program data:"
 lines and events emitted by CPI (Anchor's ``emit_cpi!``), from a
 ``getTransaction`` result in the "json", "jsonParsed", "base64" or "base58"
 encoding.
+
+``python -m varkel`` is the command line (``python -m varkel --help``).
 """
 
 from varkel._varkel import Event, EventDecoder, EventTable, decode_logs, decode_transaction
+
+# The one source of the version: the build reads it from here (pyproject.toml).
+__version__ = "0.2.0"
 
 __all__ = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]

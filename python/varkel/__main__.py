@@ -1,7 +1,8 @@
 """Command line: decode the events of transactions and log files with programs' IDLs.
 
     python -m varkel --idl IDL.json [--idl IDL.json ...] [--input auto|logs|tx]
-                     [--event NAME ...] [FILE ...]
+                     [--event NAME ...] [--stats] [--no-progress] [FILE ...]
+    python -m varkel --version
 
 Reads the files, or standard input when none is given. A line that is a JSON
 object is a transaction: a getTransaction result (any encoding), the RPC
@@ -15,28 +16,67 @@ Every event is attributed to the program that emitted it (the program on top
 of the invoke stack for a logged event, the self-invoking program for an event
 emitted by CPI); only the events of the given IDLs' programs are written.
 Fields that do not apply are null: log lines carry no signature or slot, and
-their instructions cannot be numbered across a stream of transactions.
-Bytes are written as hex strings; integers exactly, whatever their width.
-`--event NAME` (repeatable) keeps only the events of those names.
+their instructions cannot be numbered across a stream of transactions. With
+one --idl, a log line outside any invoke frame (a file of bare event lines) is
+read as that program's, as EventDecoder.parse_logs reads it, and written with
+"program": null; with several it is ambiguous and skipped.
 
-Exit status: 0; 1 when a file could not be read or a transaction line was
-not a transaction (reported on standard error, the other lines still
-decoded); 2 when an IDL cannot be used.
+The output is standard JSON: bytes are written as {"hex": "<lowercase hex>"},
+integers exactly whatever their width (tools that read numbers as doubles,
+such as JavaScript and jq before 1.7, round those beyond 2^53), and NaN and
+infinities, which JSON cannot express, as null. `--event NAME` (repeatable)
+keeps only the events of those names.
+
+On standard error: a one-line summary (lines read, payload lines, events,
+payloads with a known discriminator that failed to decode, unknown
+discriminators) with --stats, and whenever payload lines of the programs were
+seen but no event came out, with what that probably means; a progress line
+when standard error is a terminal and standard output is not (needs tqdm:
+pip install 'varkel[cli]'; --no-progress turns it off).
+
+Exit status: 0; 1 when a file could not be read or a transaction line was not
+a transaction (reported on standard error, the other lines still decoded),
+or when the output could not be written (which stops the command); 2
+when an IDL cannot be used or --event names no event of the IDLs. A closed
+output pipe (`| head`) ends the command quietly, killed by SIGPIPE as other
+tools are (status 141 in the shell); Ctrl-C ends it quietly with what was
+decoded so far written out, killed by SIGINT (status 130 in the shell).
 """
+
+from __future__ import annotations
 
 import argparse
 import base64
+import difflib
+import importlib
+import io
 import json
+import math
+import os
+import platform
+import signal
 import sys
+import time
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass
+from typing import Any, TextIO
 
 import varkel
-from varkel import EventDecoder
+from varkel import Event, EventDecoder
+from varkel._varkel import _decode_logs_counted, _decode_transaction_counted
 
 # Log lines go to the decoder in batches of about this many lines, cut only
 # before an "invoke [1]" line so that no frame is split between two batches;
 # a stream without such lines is cut at MAX_BATCH lines whatever it holds.
 BATCH = 4096
 MAX_BATCH = 16 * BATCH
+
+# Exit statuses besides 0: what the shell reports for a command killed by
+# SIGINT (Ctrl-C) and by SIGPIPE (a closed output pipe) is 128 + the signal.
+FAILED = 1
+USAGE = 2
+INTERRUPTED = 128 + 2
+BROKEN_PIPE = 128 + 13
 
 B58_ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
 
@@ -49,21 +89,66 @@ def _b58encode(raw: bytes) -> str:
     return "1" * (len(raw) - len(raw.lstrip(b"\0"))) + out
 
 
-def _jsonable(value):
-    if isinstance(value, bytes):
-        return value.hex()
+def _b58decode(text: str) -> bytes:
+    n = 0
+    for ch in text:
+        n = n * 58 + B58_ALPHABET.index(ch)
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
+    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
+
+
+# --------------------------------------------------------------------------
+# JSON output.
+
+
+def _json_default(value: object) -> object:
+    if isinstance(value, (bytes, bytearray)):
+        return {"hex": value.hex()}
+    raise TypeError(f"{type(value).__name__} is not JSON serializable")
+
+
+def _finite(value: Any) -> Any:
+    """The value with NaN and infinities replaced by None."""
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
     if isinstance(value, dict):
-        return {key: _jsonable(item) for key, item in value.items()}
-    if isinstance(value, list):
-        return [_jsonable(item) for item in value]
+        return {key: _finite(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_finite(item) for item in value]
     return value
 
 
-def _parse_args(argv):
+def to_json(record: dict[str, Any]) -> str:
+    """Standard JSON text of a record: bytes as {"hex": ...}, integers exact,
+    NaN and infinities as null."""
+    try:
+        return json.dumps(record, default=_json_default, allow_nan=False)
+    except ValueError:  # a NaN or an infinity somewhere: rare, so checked only then
+        return json.dumps(_finite(record), default=_json_default, allow_nan=False)
+
+
+# --------------------------------------------------------------------------
+# Arguments and IDLs.
+
+
+def version_text() -> str:
+    """varkel's version, with the interpreter that runs it and whether its GIL is off."""
+    build = ""
+    if hasattr(sys, "_is_gil_enabled"):  # 3.13+; only free-threaded builds can turn it off
+        import sysconfig
+
+        if sysconfig.get_config_var("Py_GIL_DISABLED"):
+            build = f" free-threaded, GIL {'on' if sys._is_gil_enabled() else 'off'}"
+    return f"varkel {varkel.__version__} ({platform.python_implementation()} {platform.python_version()}{build})"
+
+
+def _parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="python -m varkel",
-        description="Decode Anchor program events from Solana transactions and transaction log lines.",
+        description="Decode Anchor program events from Solana transactions and transaction log lines "
+                    "into JSON lines.",
     )
+    parser.add_argument("--version", action="version", version=version_text())
     parser.add_argument("--idl", required=True, action="append", metavar="IDL.json",
                         help="a program's IDL (current or legacy format); repeat for several programs")
     parser.add_argument("--input", choices=("auto", "logs", "tx"), default="auto",
@@ -71,17 +156,24 @@ def _parse_args(argv):
                              "the default), logs, or tx")
     parser.add_argument("--event", action="append", metavar="NAME",
                         help="write only events of this name (repeatable)")
+    parser.add_argument("--stats", action="store_true",
+                        help="at the end, write a summary line to standard error (lines, payload lines, events, "
+                             "failures)")
+    parser.add_argument("--no-progress", action="store_true",
+                        help="no progress line on standard error (shown only when it is a terminal and tqdm "
+                             "is installed)")
     parser.add_argument("files", nargs="*", metavar="FILE",
                         help="input files, one log line or one JSON transaction per line (default: standard input)")
     return parser.parse_args(argv)
 
 
 class UsageError(Exception):
-    """An IDL that cannot be used: reported, exit status 2."""
+    """An IDL or option that cannot be used: reported, exit status 2."""
 
 
-def _load_decoders(paths):
-    decoders, owners = [], {}
+def _load_decoders(paths: Sequence[str]) -> list[EventDecoder]:
+    decoders: list[EventDecoder] = []
+    owners: dict[str, str] = {}
     for path in paths:
         try:
             with open(path, encoding="utf-8") as handle:
@@ -100,44 +192,184 @@ def _load_decoders(paths):
     return decoders
 
 
-class Output:
-    """Writes the records of the kept events."""
+def _check_event_names(names: Sequence[str] | None, decoders: Sequence[EventDecoder]) -> None:
+    """--event names must be events of the IDLs: a misspelt name would write nothing."""
+    declared = [name for decoder in decoders for name in decoder.event_names]
+    for name in names or ():
+        if name in declared:
+            continue
+        close = difflib.get_close_matches(name, declared, n=1)
+        hint = f"did you mean {close[0]}?" if close else f"declared: {', '.join(declared) or 'none'}"
+        raise UsageError(f"--event {name}: no IDL declares an event of that name ({hint})")
 
-    def __init__(self, stream, names):
+
+# --------------------------------------------------------------------------
+# Counts, the summary line, progress.
+
+
+@dataclass
+class Stats:
+    """What the run saw. The decoder's counts come from the decoding pass itself."""
+
+    lines: int = 0
+    payload_lines: int = 0
+    cpi_instructions: int = 0
+    events: int = 0
+    written: int = 0
+    failed: int = 0
+    unknown_discriminators: int = 0
+    unattributed: int = 0
+    transactions: int = 0  # transaction lines read as transactions
+    bad_lines: int = 0
+
+    def add(self, counts: dict[str, int]) -> None:
+        self.payload_lines += counts["payload_lines"]
+        self.cpi_instructions += counts["cpi_instructions"]
+        self.events += counts["events"]
+        self.failed += counts["failed"]
+        self.unknown_discriminators += counts["unknown_discriminators"]
+        self.unattributed += counts["unattributed"]
+
+    def nothing_came_out(self) -> bool:
+        """Payloads were seen but no event came out."""
+        return self.events == 0 and self.payload_lines + self.cpi_instructions + self.unattributed > 0
+
+    def summary(self, filtered: bool) -> str:
+        parts = [f"{self.lines} lines", f"{self.payload_lines} payload lines"]
+        if self.transactions:
+            parts.append(f"{self.cpi_instructions} CPI event instructions")
+        parts.append(f"{self.events} events" + (f" ({self.written} written)" if filtered else ""))
+        parts.append(f"{self.failed} payloads with a known discriminator failed to decode")
+        parts.append(f"{self.unknown_discriminators} unknown discriminators")
+        if self.unattributed:
+            parts.append(f"{self.unattributed} payload lines outside any invoke frame skipped")
+        if self.bad_lines:
+            parts.append(f"{self.bad_lines} lines not read (reported above)")
+        text = "varkel: " + ", ".join(parts)
+        if self.nothing_came_out():
+            text += ": " + "; ".join(self.diagnosis())
+        return text
+
+    def diagnosis(self) -> list[str]:
+        reasons = []
+        if self.failed:
+            reasons.append("the IDL probably does not match the program's current event layout (is it outdated?)")
+        if self.unknown_discriminators:
+            reasons.append("the IDL declares none of these events (is it outdated, or another program's?)")
+        if self.unattributed:
+            reasons.append("with several --idl, a line outside any invoke frame cannot be attributed to a program "
+                           "(keep the invoke lines, or give one --idl)")
+        return reasons
+
+
+class Progress:
+    """A progress line on standard error (tqdm): lines read and events, with
+    their rates. Refreshed at most twice a second."""
+
+    INTERVAL = 0.5
+
+    def __init__(self, tqdm_class: Any, stream: TextIO) -> None:
+        # Rates are averages over the run (smoothing 0), as the events' rate is.
+        self.bar = tqdm_class(desc="varkel", unit=" lines", unit_scale=True, file=stream, mininterval=self.INTERVAL,
+                              smoothing=0, dynamic_ncols=True, leave=True)
+        self.start = time.monotonic()
+        self.due = self.start + self.INTERVAL
+
+    @classmethod
+    def open(cls, wanted: bool, stream: TextIO, output: TextIO) -> Progress | None:
+        """A progress line when it is wanted, `stream` is a terminal that the
+        output does not go to, and tqdm is installed; else None."""
+        if not wanted or not _isatty(stream) or _isatty(output):
+            return None
+        try:
+            tqdm_class = importlib.import_module("tqdm").tqdm
+        except ImportError:
+            return None
+        return cls(tqdm_class, stream)
+
+    def update(self, stats: Stats) -> None:
+        now = time.monotonic()
+        if now >= self.due:
+            self.due = now + self.INTERVAL
+            self._show(stats, now)
+
+    def close(self, stats: Stats) -> None:
+        self._show(stats, time.monotonic())
+        self.bar.close()
+
+    def _show(self, stats: Stats, now: float) -> None:
+        rate = stats.events / max(now - self.start, 1e-9)
+        self.bar.n = stats.lines
+        self.bar.set_postfix_str(f"{stats.events:,} events, {rate:,.0f} events/s", refresh=False)
+        self.bar.refresh()
+
+
+def _isatty(stream: TextIO) -> bool:
+    try:
+        return stream.isatty()
+    except (AttributeError, ValueError):  # no such method, or closed
+        return False
+
+
+# --------------------------------------------------------------------------
+# Decoding.
+
+
+class WriteError(Exception):
+    """The output could not be written (a full disk, say): reported, exit status 1."""
+
+
+class Output:
+    """Writes the records of the kept events. A closed pipe raises
+    BrokenPipeError; any other failure to write, WriteError."""
+
+    def __init__(self, stream: TextIO, names: Sequence[str] | None) -> None:
         self.stream = stream
         self.names = set(names) if names else None
 
-    def write(self, events, signature=None, slot=None, numbered=True):
+    def write(self, events: Iterable[Event], signature: str | None = None, slot: int | None = None,
+              numbered: bool = True) -> int:
+        """Writes the events; returns how many were kept."""
+        written = 0
         for event in events:
             if self.names is not None and event.name not in self.names:
                 continue
+            adopted = event.depth == 0  # a line outside any invoke frame, read as the one IDL's program
             record = {
                 "signature": signature,
                 "slot": slot,
-                "program": event.program_id,
+                "program": None if adopted else event.program_id,
                 "instruction": event.instruction if numbered else None,
                 "inner": event.inner if numbered else None,
                 "source": event.source,
                 "event": event.name,
-                "data": _jsonable(event.data),
+                "data": event.data,
             }
-            self.stream.write(json.dumps(record) + "\n")
+            try:
+                self.stream.write(to_json(record) + "\n")
+            except BrokenPipeError:
+                raise
+            except OSError as error:
+                raise WriteError(f"cannot write the output: {error}") from None
+            written += 1
+        return written
+
+    def flush(self) -> None:
+        try:
+            self.stream.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise WriteError(f"cannot write the output: {error}") from None
 
 
-def _b58decode(text: str) -> bytes:
-    n = 0
-    for ch in text:
-        n = n * 58 + B58_ALPHABET.index(ch)
-    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
-    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
-
-
-def _signature(result):
+def _signature(result: dict[str, Any]) -> str | None:
     """The transaction's first signature (its id), or None."""
     transaction = result.get("transaction")
     if isinstance(transaction, dict):
         signatures = transaction.get("signatures")
-        return signatures[0] if isinstance(signatures, list) and signatures else None
+        first = signatures[0] if isinstance(signatures, list) and signatures else None
+        return first if isinstance(first, str) else None
     if isinstance(transaction, str):  # the old "binary" encoding: base58
         transaction = [transaction, "base58"]
     if not (isinstance(transaction, list) and len(transaction) == 2 and isinstance(transaction[0], str)):
@@ -155,95 +387,178 @@ def _signature(result):
     return _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
 
 
-def _slot(result):
+def _slot(result: dict[str, Any]) -> int | None:
     slot = result.get("slot")
     if isinstance(slot, str) and slot.isdigit():
         return int(slot)
     return slot if isinstance(slot, int) else None
 
 
-def _decode_transaction(text, decoders, output):
-    """Decodes one JSON transaction line; raises ValueError with the reason."""
-    try:
-        doc = json.loads(text)
-    except ValueError as error:
-        raise ValueError(f"not JSON: {error}") from None
-    if not isinstance(doc, dict):
-        raise ValueError("not a JSON object")
-    events = varkel.decode_transaction(doc, decoders)
-    result = doc.get("result") if isinstance(doc.get("result"), dict) else doc
-    output.write(events, _signature(result), _slot(result))
+class Decoding:
+    """Decodes lines into the output, counting as it goes."""
 
+    def __init__(self, decoders: list[EventDecoder], output: Output, stats: Stats,
+                 progress: Progress | None) -> None:
+        self.decoders = decoders
+        self.output = output
+        self.stats = stats
+        self.progress = progress
+        # With one IDL, lines outside any invoke frame are its program's (as
+        # parse_logs reads them); with several they are nobody's.
+        self.adopt = len(decoders) == 1
+        self.lines: list[str] = []  # log lines waiting for their batch
 
-class LogBatcher:
-    """Collects log lines and decodes them in batches that start at top-level
-    invoke lines."""
+    def transaction(self, text: str) -> None:
+        """Decodes one JSON transaction line; raises ValueError or TypeError with the reason."""
+        try:
+            doc = json.loads(text)
+        except ValueError as error:
+            raise ValueError(f"not JSON: {error}") from None
+        if not isinstance(doc, dict):
+            raise ValueError("not a JSON object")
+        events, counts = _decode_transaction_counted(doc, self.decoders)
+        self.stats.add(counts)
+        self.stats.transactions += 1
+        inner = doc.get("result")
+        result: dict[str, Any] = inner if isinstance(inner, dict) else doc
+        self.stats.written += self.output.write(events, _signature(result), _slot(result))
+        if self.progress is not None:
+            self.progress.update(self.stats)
 
-    def __init__(self, decoders, output):
-        self.decoders, self.output, self.lines = decoders, output, []
-
-    def add(self, line):
+    def log_line(self, line: str) -> None:
+        """Adds a log line to the batch, decoding the batch first when it is full
+        and the line starts a top-level instruction."""
         top_level = line.startswith("Program ") and line.endswith(" invoke [1]")
         if (top_level and len(self.lines) >= BATCH) or len(self.lines) >= MAX_BATCH:
             self.flush()
         self.lines.append(line)
 
-    def flush(self):
-        if self.lines:
-            self.output.write(varkel.decode_logs(self.lines, self.decoders), numbered=False)
-            self.lines = []
+    def flush(self) -> None:
+        if not self.lines:
+            return
+        events, counts = _decode_logs_counted(self.lines, self.decoders, self.adopt)
+        self.lines = []
+        self.stats.add(counts)
+        self.stats.written += self.output.write(events, numbered=False)
+        if self.progress is not None:
+            self.progress.update(self.stats)
 
-
-def _decode_stream(stream, name, mode, decoders, output):
-    """Decodes the lines of one stream; returns the number of bad lines."""
-    batcher = LogBatcher(decoders, output)
-    bad = 0
-    for number, raw in enumerate(stream, 1):
-        line = raw.rstrip("\r\n")
-        if mode == "tx" or (mode == "auto" and line.lstrip().startswith("{")):
-            if not line.strip():
+    def stream(self, stream: Iterable[str], name: str, mode: str) -> int:
+        """Decodes the lines of one stream; returns the number of bad lines."""
+        bad = 0
+        for number, raw in enumerate(stream, 1):
+            self.stats.lines += 1
+            if self.progress is not None and not number & 1023:  # slow inputs show their progress too
+                self.progress.update(self.stats)
+            line = raw.rstrip("\r\n")
+            if mode == "tx" or (mode == "auto" and line.lstrip().startswith("{")):
+                if not line.strip():
+                    continue
+                self.flush()  # keep the output in input order
+                try:
+                    self.transaction(line)
+                except (ValueError, TypeError) as error:
+                    print(f"varkel: {name}:{number}: {error}", file=sys.stderr)
+                    bad += 1
                 continue
-            batcher.flush()  # keep the output in input order
             try:
-                _decode_transaction(line, decoders, output)
-            except (ValueError, TypeError) as error:
-                print(f"varkel: {name}:{number}: {error}", file=sys.stderr)
-                bad += 1
-            continue
-        try:
-            line.encode("utf-8")
-        except UnicodeEncodeError:
-            continue  # a line that is not UTF-8 cannot carry an event
-        batcher.add(line)
-    batcher.flush()
-    return bad
+                line.encode("utf-8")
+            except UnicodeEncodeError:
+                continue  # a line that is not UTF-8 cannot carry an event
+            self.log_line(line)
+        self.flush()
+        self.stats.bad_lines += bad
+        return bad
 
 
-def main(argv=None) -> int:
-    args = _parse_args(argv)
-    try:
-        decoders = _load_decoders(args.idl)
-    except UsageError as error:
-        print(f"varkel: {error}", file=sys.stderr)
-        return 2
-    output = Output(sys.stdout, args.event)
+def _decode_inputs(args: argparse.Namespace, decoding: Decoding) -> int:
     status = 0
     for path in args.files or ["-"]:
         try:
             if path == "-":
-                sys.stdin.reconfigure(errors="surrogateescape")
-                bad = _decode_stream(sys.stdin, "<stdin>", args.input, decoders, output)
+                if isinstance(sys.stdin, io.TextIOWrapper):
+                    sys.stdin.reconfigure(errors="surrogateescape")
+                bad = decoding.stream(sys.stdin, "<stdin>", args.input)
             else:
                 with open(path, encoding="utf-8", errors="surrogateescape") as handle:
-                    bad = _decode_stream(handle, path, args.input, decoders, output)
-        except OSError as error:
+                    bad = decoding.stream(handle, path, args.input)
+        except BrokenPipeError:
+            raise
+        except OSError as error:  # open or read (writes raise WriteError)
             print(f"varkel: cannot read {path}: {error}", file=sys.stderr)
-            status = 1
+            status = FAILED
             continue
         if bad:
-            status = 1
+            status = FAILED
+    return status
+
+
+def _silence_stdout() -> None:
+    """Points standard output at the null device, so that the interpreter's
+    last flush does not fail again on a closed pipe."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """The command; returns its exit status. Ctrl-C returns INTERRUPTED (after
+    writing out what was decoded) and a closed output pipe BROKEN_PIPE, both
+    without a word on standard error."""
+    progress: Progress | None = None
+    stats = Stats()
+    try:
+        args = _parse_args(argv)
+        try:
+            decoders = _load_decoders(args.idl)
+            _check_event_names(args.event, decoders)
+        except UsageError as error:
+            print(f"varkel: {error}", file=sys.stderr)
+            return USAGE
+        output = Output(sys.stdout, args.event)
+        progress = Progress.open(not args.no_progress, sys.stderr, sys.stdout)
+        try:
+            status = _decode_inputs(args, Decoding(decoders, output, stats, progress))
+            output.flush()
+        except WriteError as error:
+            print(f"varkel: {error}", file=sys.stderr)
+            status = FAILED
+        if progress is not None:
+            progress.close(stats)
+            progress = None
+        if args.stats or stats.nothing_came_out():
+            print(stats.summary(filtered=args.event is not None), file=sys.stderr)
+        return status
+    except KeyboardInterrupt:
+        try:
+            if progress is not None:
+                progress.close(stats)
+            sys.stdout.flush()  # what was decoded so far
+        except (OSError, KeyboardInterrupt):
+            pass
+        return INTERRUPTED
+    except BrokenPipeError:
+        _silence_stdout()
+        return BROKEN_PIPE
+
+
+def _command() -> int:
+    """`python -m varkel`: main() with the signal conventions of Unix tools.
+    Writing to a closed pipe kills the process with SIGPIPE (the interpreter
+    ignores SIGPIPE and raises BrokenPipeError instead; main() handles that
+    where signals do not exist), and after Ctrl-C the process ends by SIGINT,
+    so that a calling shell script stops too."""
+    if hasattr(signal, "SIGPIPE"):
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    status = main()
+    if status == INTERRUPTED and os.name == "posix":
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+        os.kill(os.getpid(), signal.SIGINT)
     return status
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(_command())

@@ -108,6 +108,16 @@ def decode_logs(logs: Sequence[str], decoders: Iterable[EventDecoder]) -> list[E
 def decode_transaction(tx: _TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...
 def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...
 
+# The command line's variants: the same events, and what the pass saw (keys
+# payload_lines, cpi_instructions, unknown_discriminators, unattributed,
+# events, failed).
+def _decode_logs_counted(
+    logs: Sequence[str], decoders: Iterable[EventDecoder], adopt_unattributed: bool
+) -> tuple[list[Event], dict[str, int]]: ...
+def _decode_transaction_counted(
+    tx: _TransactionInput, decoders: Iterable[EventDecoder]
+) -> tuple[list[Event], dict[str, int]]: ...
+
 @final
 class EventTable:
     """One event name's events as an Arrow record batch (Arrow PyCapsule interface)."""

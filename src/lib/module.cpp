@@ -67,6 +67,13 @@ PyMethodDef module_methods[] = {
     {"decode_transaction",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_transaction>)),
      METH_FASTCALL | METH_KEYWORDS, kModuleDecodeTransactionDoc},
+    {"_decode_logs_counted",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs_counted>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeLogsCountedDoc},
+    {"_decode_transaction_counted",
+     reinterpret_cast<PyCFunction>(
+         reinterpret_cast<void (*)()>(py::guarded<module_decode_transaction_counted>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeTransactionCountedDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

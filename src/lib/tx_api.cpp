@@ -1,5 +1,6 @@
 #include "lib/tx_api.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,18 +127,56 @@ PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders
       .release();
 }
 
-PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders) {
+// What a counted call gathers: the pass's counts and the number of event
+// sites found (every one has a known discriminator; those whose data does not
+// decode are skipped when the events are built).
+struct Counted {
+  tx::ScanCounts counts;
+  std::size_t sites = 0;
+};
+
+PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::LogOptions& options = {},
+                           Counted* counted = nullptr) {
   std::optional<scan::LogLines> lines = scan::convert_logs(logs);
   if (!lines) return nullptr;
-  const tx::Attribution attribution = tx::attribute_logs(lines->views, decoders.programs);
+  const tx::Attribution attribution =
+      tx::attribute_logs(lines->views, decoders.programs, options, counted ? &counted->counts : nullptr);
+  if (counted != nullptr) counted->sites = attribution.events.size();
   return events_of(attribution, decoders);
 }
 
-PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders) {
+PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders, Counted* counted = nullptr) {
   std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
   if (!read) return nullptr;
-  const tx::Attribution attribution = tx::attribute_transaction(read->tx, decoders.programs);
+  const tx::Attribution attribution =
+      tx::attribute_transaction(read->tx, decoders.programs, counted ? &counted->counts : nullptr);
+  if (counted != nullptr) counted->sites = attribution.events.size();
   return events_of(attribution, decoders);
+}
+
+// (events, counts) with the counts as a dict of ints: the pass's counts,
+// "events" (the list's length) and "failed" (sites whose data did not decode).
+// Steals `events`; null passes through.
+PyObject* with_counts(PyObject* events, const Counted& counted) {
+  if (events == nullptr) return nullptr;
+  py::PyRef list = py::PyRef::steal(events);
+  const auto built = static_cast<std::uint64_t>(PyList_GET_SIZE(list.get()));
+  const tx::ScanCounts& counts = counted.counts;
+  const std::pair<const char*, std::uint64_t> items[] = {
+      {"payload_lines", counts.payload_lines},
+      {"cpi_instructions", counts.cpi_instructions},
+      {"unknown_discriminators", counts.unknown_discriminators},
+      {"unattributed", counts.unattributed},
+      {"events", built},
+      {"failed", counted.sites - built},
+  };
+  py::PyRef dict = py::PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  for (const auto& [key, value] : items) {
+    py::PyRef number = py::PyRef::steal(PyLong_FromUnsignedLongLong(value));
+    if (!number || PyDict_SetItemString(dict.get(), key, number.get()) < 0) return nullptr;
+  }
+  return PyTuple_Pack(2, list.get(), dict.get());
 }
 
 }  // namespace
@@ -184,6 +223,31 @@ PyObject* module_decode_transaction(PyObject*, PyObject* const* args, Py_ssize_t
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
   return decode_transaction_with(bound[0], *decoders);
+}
+
+PyObject* module_decode_logs_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"logs", "decoders", "adopt_unattributed"};
+  PyObject* bound[3] = {nullptr, nullptr, nullptr};
+  if (!bind_arguments("_decode_logs_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  const int adopt = PyObject_IsTrue(bound[2]);
+  if (adopt < 0) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  Counted counted;
+  PyObject* events = decode_logs_with(bound[0], *decoders, tx::LogOptions{adopt == 1}, &counted);
+  return with_counts(events, counted);
+}
+
+PyObject* module_decode_transaction_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                            PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"tx", "decoders"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("_decode_transaction_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  Counted counted;
+  PyObject* events = decode_transaction_with(bound[0], *decoders, &counted);
+  return with_counts(events, counted);
 }
 
 }  // namespace varkel

@@ -18,6 +18,13 @@ PyObject* module_decode_logs(PyObject* module, PyObject* const* args, Py_ssize_t
 PyObject* module_decode_transaction(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames);
 
+// The command line's private variants: the same events, with what the pass
+// saw (kCountedDoc).
+PyObject* module_decode_logs_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
+PyObject* module_decode_transaction_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                            PyObject* kwnames);
+
 // Docstrings (with the signatures the interpreter shows).
 inline constexpr const char* kDecodeLogsDoc =
     "decode_logs($self, logs)\n--\n\n"
@@ -45,6 +52,20 @@ inline constexpr const char* kModuleDecodeTransactionDoc =
     "Events of several programs in one transaction, in one pass, in the order of\n"
     "execution: decoders is an iterable of EventDecoder with distinct program\n"
     "ids; every event names its program.";
+
+inline constexpr const char* kDecodeLogsCountedDoc =
+    "_decode_logs_counted($module, logs, decoders, adopt_unattributed)\n--\n\n"
+    "decode_logs(logs, decoders), and what the pass saw, for the command line:\n"
+    "(events, counts). counts is a dict of ints: payload_lines, cpi_instructions,\n"
+    "unknown_discriminators, unattributed, events, failed (events with a known\n"
+    "discriminator whose data did not decode). With adopt_unattributed true and\n"
+    "one decoder, lines outside any invoke frame are read as that decoder's, as\n"
+    "parse_logs reads them: their events have depth 0 and no instruction.";
+
+inline constexpr const char* kDecodeTransactionCountedDoc =
+    "_decode_transaction_counted($module, tx, decoders)\n--\n\n"
+    "decode_transaction(tx, decoders), and what the pass saw, for the command\n"
+    "line: (events, counts), counts as _decode_logs_counted gives them.";
 
 inline constexpr const char* kProgramIdDoc =
     "The program address from the IDL (current `address`, legacy `metadata.address`), as written there.";

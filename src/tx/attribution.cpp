@@ -215,40 +215,68 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
 
 class Joiner {
  public:
-  Joiner(const ProgramSet& programs, Attribution& out) : programs_(programs), out_(out) {}
+  Joiner(const ProgramSet& programs, Attribution& out, ScanCounts* counts)
+      : programs_(programs), out_(out), counts_(counts) {}
 
-  void add_log_sites(const LogWalk& walk, const std::vector<Placement>& places);
+  void add_log_sites(const LogWalk& walk, const std::vector<Placement>& places, bool adopt);
   void add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment);
   void merge_duplicates();
   void finish(bool sort);
 
  private:
+  void count_unattributed(const Candidate& c);
+
   const ProgramSet& programs_;
   Attribution& out_;
+  ScanCounts* counts_;  // null: nothing is counted
   std::vector<Site> sites_;
   std::size_t log_sites_ = 0;  // sites_[0, log_sites_) are logged events
 };
 
-void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& places) {
+// A line outside any frame that stays nobody's: counted when it carries a
+// payload ("Program data:") or a known discriminator of any program.
+void Joiner::count_unattributed(const Candidate& c) {
+  const std::optional<scan::ByteBuffer> bytes = scan::decode_base64(c.payload);
+  if (!bytes || bytes->size < 8) return;
+  bool counted = c.data_line;
+  for (std::size_t k = 0; !counted && k < programs_.size(); ++k) {
+    counted = programs_.registry(static_cast<std::int32_t>(k)).find_event(bytes->data.get()) != nullptr;
+  }
+  if (counted) ++counts_->unattributed;
+}
+
+void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& places, bool adopt) {
+  // An adopted line (outside any frame) has no place and depth 0.
+  static const Placement kNowhere{};
   for (const Candidate& c : walk.candidates) {
-    if (c.frame == kNoIndex) continue;  // empty stack: nobody's event
-    const Frame& frame = walk.frames[c.frame];
-    const std::int32_t program = programs_.find_text(frame.program);
-    if (program == ProgramSet::kNone) continue;
+    std::int32_t program = 0;
+    if (c.frame == kNoIndex) {
+      if (!adopt) {  // empty stack: nobody's event
+        if (counts_ != nullptr) count_unattributed(c);
+        continue;
+      }
+    } else {
+      program = programs_.find_text(walk.frames[c.frame].program);
+      if (program == ProgramSet::kNone) continue;
+    }
     const decode::EventRegistry& registry = programs_.registry(program);
-    if (registry.events.empty()) continue;
+    if (registry.events.empty() && counts_ == nullptr) continue;
     std::optional<scan::ByteBuffer> bytes = scan::decode_base64(c.payload);
     if (!bytes || bytes->size < 8) continue;
     const decode::EventEntry* entry = registry.find_event(bytes->data.get());
+    if (counts_ != nullptr && (c.data_line || entry != nullptr)) {
+      ++counts_->payload_lines;
+      if (entry == nullptr) ++counts_->unknown_discriminators;
+    }
     if (entry == nullptr) continue;
     const std::span<const std::uint8_t> payload(bytes->data.get(), bytes->size);
     out_.log_payloads.push_back(std::move(*bytes));
-    const Placement& place = places[c.frame];
+    const Placement& place = c.frame == kNoIndex ? kNowhere : places[c.frame];
+    const std::uint32_t depth = c.frame == kNoIndex ? 0 : walk.frames[c.frame].depth;
     Site site;
-    site.event =
-        EventSite{program,           entry,       payload.subspan(8), place.instruction,
-                  place.inner,       frame.depth, Source::Log,        static_cast<std::int64_t>(c.line),
-                  c.after_truncation};
+    site.event = EventSite{program,           entry, payload.subspan(8), place.instruction,
+                           place.inner,       depth, Source::Log,        static_cast<std::int64_t>(c.line),
+                           c.after_truncation};
     site.payload = payload;
     site.frame = place;
     site.position = c.line;
@@ -312,10 +340,15 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
       const Pubkey& parent_program = parent == kTop ? tx.instructions[i].program : list[parent].program;
       if (parent_program != ins.program) continue;  // not a self-invoke
       const decode::EventRegistry& registry = programs_.registry(program);
-      if (registry.events.empty() || ins.data.form == InstructionData::Form::None) continue;
+      if ((registry.events.empty() && counts_ == nullptr) || ins.data.form == InstructionData::Form::None)
+        continue;
       const std::span<const std::uint8_t> bytes = instruction_bytes(ins.data, out_.cpi_payloads);
       if (bytes.size() < 16 || std::memcmp(bytes.data(), kEventTag.data(), kEventTag.size()) != 0) continue;
       const decode::EventEntry* entry = registry.find_event(bytes.data() + 8);
+      if (counts_ != nullptr) {
+        ++counts_->cpi_instructions;
+        if (entry == nullptr) ++counts_->unknown_discriminators;
+      }
       if (entry == nullptr) continue;
       const bool truncated =
           walk != nullptr && walk->truncated_at.has_value() && (line < 0 || line > *walk->truncated_at);
@@ -403,28 +436,37 @@ void Joiner::finish(bool sort) {
 
 }  // namespace
 
-Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs) {
+ScanCounts& ScanCounts::operator+=(const ScanCounts& other) noexcept {
+  payload_lines += other.payload_lines;
+  cpi_instructions += other.cpi_instructions;
+  unknown_discriminators += other.unknown_discriminators;
+  unattributed += other.unattributed;
+  return *this;
+}
+
+Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs,
+                           const LogOptions& options, ScanCounts* counts) {
   Attribution out;
   const LogWalk walk = walk_logs(lines);
   out.out_of_step = walk.out_of_step;
   out.failed = walk.top_level_failed;
   out.truncated_at = walk.truncated_at;
-  Joiner joiner(programs, out);
-  joiner.add_log_sites(walk, count_places(walk));
+  Joiner joiner(programs, out, counts);
+  joiner.add_log_sites(walk, count_places(walk), options.adopt_unattributed && programs.size() == 1);
   joiner.finish(false);  // already in line order
   return out;
 }
 
-Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs) {
+Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs, ScanCounts* counts) {
   Attribution out;
   out.failed = tx.failed;
-  Joiner joiner(programs, out);
+  Joiner joiner(programs, out, counts);
   if (tx.logs) {
     const LogWalk walk = walk_logs(*tx.logs);
     const Alignment alignment = align(walk, tx);
     out.out_of_step = walk.out_of_step || alignment.out_of_step;
     out.truncated_at = walk.truncated_at;
-    joiner.add_log_sites(walk, alignment.places);
+    joiner.add_log_sites(walk, alignment.places, false);
     joiner.add_cpi_sites(tx, &walk, &alignment);
   } else {
     joiner.add_cpi_sites(tx, nullptr, nullptr);

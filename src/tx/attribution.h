@@ -6,7 +6,8 @@
 // with one field belongs to the frame on top of the invoke stack. It is an
 // event when that frame's program is in the set and the field is base64 of a
 // known discriminator of that program followed by its data. A line with an
-// empty stack belongs to nobody and is never an event.
+// empty stack belongs to nobody and is never an event (unless a caller with
+// one program asks to adopt such lines: LogOptions).
 //
 // Placing frames. With logs alone the frames are numbered by counting:
 // invoke [1] lines give the top-level instruction, invokes of depth >= 2
@@ -71,7 +72,9 @@ struct EventSite {
   // Cpi and LogAndCpi, of the frame that logged it for Log; kNoIndex for Log
   // events of a top-level frame (depth 1) and when unknown.
   std::int32_t inner = kNoIndex;
-  std::uint32_t depth = 0;  // stack depth of the emitting frame (1 = top-level instruction)
+  // Stack depth of the emitting frame (1 = top-level instruction; 0 for a line
+  // outside any frame, adopted: see LogOptions).
+  std::uint32_t depth = 0;
   Source source = Source::Log;
   std::int64_t log_index = -1;  // the event's log line; -1 for Cpi
   bool truncated = false;       // a "Log truncated" line came before it
@@ -87,11 +90,46 @@ struct Attribution {
   std::vector<std::vector<std::uint8_t>> cpi_payloads;
 };
 
+// What a pass saw besides the events it found, counted in the same pass
+// (a command line's summary: why nothing came out). A payload is the bytes
+// of one field of base64 of at least 8 bytes.
+struct ScanCounts {
+  // Lines carrying a payload in a frame of one of the set's programs (or
+  // adopted, see LogOptions): every "Program data:" line, and the old-style
+  // "Program log:" lines whose payload starts with a known discriminator
+  // (other one-word log texts are not counted: they are mostly text).
+  std::uint64_t payload_lines = 0;
+  // Self-invoked inner instructions of the set's programs whose data is
+  // kEventTag and at least 8 more bytes.
+  std::uint64_t cpi_instructions = 0;
+  // Of those lines and instructions: the ones whose discriminator is none of
+  // their program's events.
+  std::uint64_t unknown_discriminators = 0;
+  // Lines outside any invoke frame that were nobody's: "Program data:" lines
+  // with a payload, and "Program log:" lines whose payload starts with a known
+  // discriminator of any of the set's programs.
+  std::uint64_t unattributed = 0;
+
+  ScanCounts& operator+=(const ScanCounts& other) noexcept;
+  bool operator==(const ScanCounts&) const = default;
+};
+
+struct LogOptions {
+  // When the set holds exactly one program, a line outside any invoke frame
+  // is read as that program's, as parse_logs reads lines: its event comes
+  // out with depth 0, no instruction and no inner index. (With several
+  // programs such a line is ambiguous and stays nobody's.)
+  bool adopt_unattributed = false;
+};
+
 // Events of one transaction's log lines (views into `lines`, which must
-// outlive the result).
-Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs);
+// outlive the result). `counts`, when given, is added to.
+Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs,
+                           const LogOptions& options = {}, ScanCounts* counts = nullptr);
 
 // Events of a transaction (logs, instructions and inner instructions).
-Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs);
+// `counts`, when given, is added to.
+Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs,
+                                  ScanCounts* counts = nullptr);
 
 }  // namespace varkel::tx

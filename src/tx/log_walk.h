@@ -51,6 +51,7 @@ struct Candidate {
   std::int32_t frame = kNoIndex;  // index into LogWalk::frames; kNoIndex: empty stack
   std::string_view payload;       // the field, trimmed as parse_logs trims it
   bool after_truncation = false;  // a "Log truncated" line came before it
+  bool data_line = false;         // a "Program data:" line (else an old-style "Program log:" line)
 };
 
 struct LogWalk {

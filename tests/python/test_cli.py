@@ -1,12 +1,16 @@
-"""python -m varkel: decodes log files with an IDL into JSON lines."""
+"""python -m varkel: decodes transactions and log lines with IDLs into JSON lines."""
 
 import json
+import math
+import os
+import signal
 import subprocess
 import sys
 
 import pytest
 
-from helpers import REPO
+from helpers import REPO, current_idl, data_line, struct
+from varkel_support import encode, event_discriminator
 
 EXAMPLES = REPO / "examples"
 
@@ -34,7 +38,7 @@ def test_bundled_samples():
     assert events[0]["data"]["name"] == "excited"
 
 
-def test_stdin_and_bytes_as_hex(tmp_path):
+def test_stdin_bytes_and_a_line_outside_any_frame(tmp_path):
     program = "Prog111111111111111111111111111111111111111"
     idl = {"address": program, "metadata": {"name": "t", "version": "1", "spec": "0.1.0"}, "instructions": [],
            "events": [{"name": "B", "discriminator": [1] * 8}],
@@ -46,9 +50,12 @@ def test_stdin_and_bytes_as_hex(tmp_path):
     line = "Program data: AQEBAQEBAQECAAAAq80AAAAAAAAAAAAAAAAAAACA\n"
     frame = f"Program {program} invoke [1]\n" + line + f"Program {program} success\n"
     result = run("--idl", path, stdin="noise\n" + frame + line)
-    assert result.returncode == 0, result.stderr
-    (record,) = records(result)  # the line outside any frame is nobody's event
-    assert (record["event"], record["data"], record["program"]) == ("B", {"b": "abcd", "n": 2**127}, program)
+    assert (result.returncode, result.stderr) == (0, "")
+    # The line outside any frame is read as the one IDL's program's, as
+    # parse_logs reads it, and written with no program.
+    framed, bare = records(result)
+    assert (framed["event"], framed["data"], framed["program"]) == ("B", {"b": {"hex": "abcd"}, "n": 2**127}, program)
+    assert bare == framed | {"program": None}
 
 
 @pytest.mark.parametrize(
@@ -177,3 +184,263 @@ def test_two_idls_of_one_program(tmp_path):
     result = run("--idl", idl, "--idl", idl, stdin="")
     assert result.returncode == 2
     assert result.stderr == f"varkel: {idl}: program {OKX} already has an IDL ({idl})\n"
+
+
+# --------------------------------------------------------------------------
+# Version, JSON conventions, the summary line.
+
+def test_version_has_one_source():
+    import importlib.metadata
+
+    import varkel
+
+    result = run("--version")
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout.startswith(f"varkel {varkel.__version__} (CPython {sys.version.split()[0]}")
+    assert importlib.metadata.version("varkel") == varkel.__version__
+
+
+def idl_file(tmp_path, fields, name="E", program="Prog111111111111111111111111111111111111111"):
+    """An IDL with one event of these fields, as a file."""
+    path = tmp_path / f"{name}-{len(fields)}.json"
+    path.write_text(current_idl([name], [struct(name, fields)], address=program))
+    return path
+
+
+def framed(program, *lines):
+    return [f"Program {program} invoke [1]", *lines, f"Program {program} success"]
+
+
+def test_output_is_standard_json(tmp_path):
+    fields = [("raw", "bytes"), ("nan", "f64"), ("inf", "f32"), ("ninf", "f64"), ("half", "f64"),
+              ("big", "u128"), ("small", "i256"), ("list", {"vec": "bytes"}), ("maybe", {"option": "f64"})]
+    value = {"raw": b"\x00\xff", "nan": math.nan, "inf": math.inf, "ninf": -math.inf, "half": 0.5,
+             "big": 2**128 - 1, "small": -(2**255), "list": [b"", b"\x10"], "maybe": math.nan}
+    types = {"E": struct("E", fields)["type"]}
+    line = data_line(event_discriminator("E"), encode({"defined": {"name": "E"}}, value, types))
+    path = idl_file(tmp_path, fields)
+    result = run("--idl", path, stdin="\n".join(framed("Prog111111111111111111111111111111111111111", line)))
+    assert (result.returncode, result.stderr) == (0, "")
+
+    def refuse(constant):
+        raise AssertionError(f"{constant} is not JSON")
+
+    (record,) = [json.loads(text, parse_constant=refuse) for text in result.stdout.splitlines()]
+    assert record["data"] == {"raw": {"hex": "00ff"}, "nan": None, "inf": None, "ninf": None, "half": 0.5,
+                              "big": 2**128 - 1, "small": -(2**255), "list": [{"hex": ""}, {"hex": "10"}],
+                              "maybe": None}
+    assert str(2**128 - 1) in result.stdout  # written exactly, not as a float
+
+
+@pytest.mark.parametrize("idl, known, name, hint", [
+    ("okx-dex", "SwapEvent", "SwapEvnt", "did you mean SwapEvent?"),
+    ("pump-legacy", "TradeEvent", "Nothing", "declared: CreateEvent, TradeEvent, CompleteEvent, SetParamsEvent"),
+])
+def test_unknown_event_names_are_refused(idl, known, name, hint):
+    result = run("--idl", EXAMPLES / idl / "idl.json", "--event", known, "--event", name, stdin="")
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == f"varkel: --event {name}: no IDL declares an event of that name ({hint})\n"
+
+
+def okx_with(tmp_path, change):
+    """The OKX IDL changed by `change(doc)`, as a file."""
+    doc = json.loads((EXAMPLES / "okx-dex" / "idl.json").read_text())
+    change(doc)
+    path = tmp_path / "okx-changed.json"
+    path.write_text(json.dumps(doc))
+    return path
+
+
+def swap_event_type(doc):
+    return next(t for t in doc["types"] if t["name"] == "SwapEvent")
+
+
+def test_stats_of_a_run():
+    swap = (EXAMPLES / "okx-dex" / "swap.log").read_text()
+    txs = (EXAMPLES / "pump-legacy" / "transactions.jsonl").read_text()
+    result = run("--idl", EXAMPLES / "okx-dex" / "idl.json", "--idl", EXAMPLES / "pump-legacy" / "idl.json",
+                 "--stats", stdin=swap + txs)
+    assert result.returncode == 0
+    lines = len((swap + txs).splitlines())
+    # The swap logs one event; each pump event is logged and emitted by CPI.
+    assert result.stderr == (f"varkel: {lines} lines, 5 payload lines, 4 CPI event instructions, 5 events, "
+                             "0 payloads with a known discriminator failed to decode, 0 unknown discriminators\n")
+    filtered = run("--idl", EXAMPLES / "okx-dex" / "idl.json", "--event", "SwapEvent", "--stats", stdin=swap)
+    assert filtered.stderr == (f"varkel: {len(swap.splitlines())} lines, 1 payload lines, 1 events (1 written), "
+                               "0 payloads with a known discriminator failed to decode, 0 unknown discriminators\n")
+
+
+@pytest.mark.parametrize("change, counts, meaning", [
+    # A field added since the logs were written: the data is too short.
+    (lambda doc: swap_event_type(doc)["type"]["fields"].append({"name": "fee", "type": "u64"}),
+     "0 events, 1 payloads with a known discriminator failed to decode, 0 unknown discriminators",
+     "the IDL probably does not match the program's current event layout (is it outdated?)"),
+    # The event renamed: another discriminator.
+    (lambda doc: next(e for e in doc["events"] if e["name"] == "SwapEvent").update(discriminator=[0] * 8),
+     "0 events, 0 payloads with a known discriminator failed to decode, 1 unknown discriminators",
+     "the IDL declares none of these events (is it outdated, or another program's?)"),
+])
+def test_a_summary_says_why_nothing_came_out(tmp_path, change, counts, meaning):
+    swap = EXAMPLES / "okx-dex" / "swap.log"
+    result = run("--idl", okx_with(tmp_path, change), swap)
+    assert (result.returncode, result.stdout) == (0, "")
+    lines = len(swap.read_text().splitlines())
+    assert result.stderr == f"varkel: {lines} lines, 1 payload lines, {counts}: {meaning}\n"
+
+
+def test_bare_event_lines(tmp_path):
+    """Lines without invoke lines: the one IDL's events, with no program; with
+    several IDLs nobody's, and the summary says so."""
+    bare = [line for line in (EXAMPLES / "okx-dex" / "swap.log").read_text().splitlines()
+            if line.startswith("Program data: ")]
+    one = run("--idl", EXAMPLES / "okx-dex" / "idl.json", stdin="\n".join(bare) + "\n")
+    assert one.stderr == ""
+    assert [(r["program"], r["event"]) for r in records(one)] == [(None, "SwapEvent")]
+    several = run("--idl", EXAMPLES / "okx-dex" / "idl.json", "--idl", EXAMPLES / "pump-legacy" / "idl.json",
+                  stdin="\n".join(bare) + "\n")
+    assert (several.returncode, several.stdout) == (0, "")
+    assert several.stderr == (
+        f"varkel: {len(bare)} lines, 0 payload lines, 0 events, 0 payloads with a known discriminator failed to "
+        f"decode, 0 unknown discriminators, {len(bare)} payload lines outside any invoke frame skipped: with several "
+        "--idl, a line outside any invoke frame cannot be attributed to a program (keep the invoke lines, or give "
+        "one --idl)\n")
+
+
+def test_no_summary_when_the_input_holds_no_payload_of_the_programs():
+    other = run("--idl", EXAMPLES / "pump-legacy" / "idl.json", EXAMPLES / "okx-dex" / "swap.log")
+    assert (other.returncode, other.stdout, other.stderr) == (0, "", "")
+
+
+# --------------------------------------------------------------------------
+# Pipes, Ctrl-C, progress and memory: in subprocesses.
+
+PUMP_IDL = EXAMPLES / "pump-legacy" / "idl.json"
+TXS = EXAMPLES / "pump-legacy" / "transactions.jsonl"
+# Calls main() itself: without the command's signal setup (what happens where
+# there are no such signals), the interpreter's own handling stays.
+MAIN = "import sys; from varkel.__main__ import main; sys.exit(main(sys.argv[1:]))"
+
+
+def many_transactions(tmp_path, copies=2000):
+    path = tmp_path / "many.jsonl"
+    path.write_text(TXS.read_text() * copies)  # 4 events a copy: far more than a pipe holds
+    return path
+
+
+@pytest.mark.thread_unsafe(reason="a few seconds of decoding per run")
+def test_a_closed_pipe_ends_quietly_with_the_usual_status(tmp_path):
+    path = many_transactions(tmp_path)
+    # In a shell pipeline: killed by SIGPIPE, as other tools, which the shell reports as 141.
+    shell = subprocess.run(
+        ["bash", "-c", 'set -o pipefail; "$0" -m varkel --idl "$1" "$2" | head -n 1', sys.executable, PUMP_IDL, path],
+        capture_output=True, text=True, timeout=120)
+    assert (shell.returncode, shell.stderr) == (128 + signal.SIGPIPE, "")
+    assert json.loads(shell.stdout)["event"] == "CreateEvent"
+    # main() alone, with SIGPIPE ignored as the interpreter sets it: the same status, returned.
+    process = subprocess.Popen([sys.executable, "-c", MAIN, "--idl", str(PUMP_IDL), str(path)],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    first = process.stdout.readline()
+    process.stdout.close()
+    assert process.wait(timeout=120) == 128 + signal.SIGPIPE
+    assert json.loads(first)["event"] == "CreateEvent"
+    assert process.stderr.read() == b""
+    process.stderr.close()
+
+
+def interrupt_while_reading(tmp_path, command):
+    """Runs `command` on a file of transactions and then a named pipe that is
+    kept open; once the command is reading the pipe, sends SIGINT. Returns
+    (status, stdout, stderr)."""
+    fifo = tmp_path / "feed"
+    os.mkfifo(fifo)
+    process = subprocess.Popen([*command, "--idl", str(PUMP_IDL), str(TXS), str(fifo)],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    with open(fifo, "w") as feed:  # returns once the command has opened the pipe
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=60)
+        feed.close()
+    return process.returncode, out, err
+
+
+@pytest.mark.thread_unsafe(reason="signals and named pipes per run")
+def test_ctrl_c_ends_quietly_with_what_was_decoded(tmp_path):
+    # The command dies by SIGINT, which the shell reports as 130 (and a
+    # calling script stops); the events of the first file were written out.
+    status, out, err = interrupt_while_reading(tmp_path, [sys.executable, "-m", "varkel"])
+    assert (status, err) == (-signal.SIGINT, "")
+    assert len(records(subprocess.CompletedProcess([], 0, out))) == 4
+    # main() alone returns 130.
+    (tmp_path / "again").mkdir()
+    status, out, err = interrupt_while_reading(tmp_path / "again", [sys.executable, "-c", MAIN])
+    assert (status, err, len(out.splitlines())) == (130, "", 4)
+
+
+def run_on_a_terminal(*args, stdout_on_terminal=False):
+    """Runs the command with standard error on a pseudo-terminal; returns what
+    the terminal showed."""
+    import fcntl
+    import pty
+    import struct as struct_module
+    import termios
+
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct_module.pack("HHHH", 24, 100, 0, 0))  # a terminal's size
+    try:
+        process = subprocess.Popen([sys.executable, "-m", "varkel", *map(str, args)], stdin=subprocess.DEVNULL,
+                                   stdout=slave if stdout_on_terminal else subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: every writer has closed the terminal
+                break
+            if not chunk:
+                break
+            shown += chunk
+        assert process.wait(timeout=60) == 0
+    finally:
+        os.close(master)
+    return shown.decode()
+
+
+@pytest.mark.thread_unsafe(reason="pseudo-terminals per run")
+def test_progress_only_on_a_terminal(tmp_path):
+    pytest.importorskip("tqdm", reason="tqdm (varkel[cli]) is not installed")
+    path = many_transactions(tmp_path, copies=20)
+    shown = run_on_a_terminal("--idl", PUMP_IDL, path)
+    assert "varkel: " in shown and " lines" in shown
+    assert "80 events" in shown and "events/s" in shown  # the final state
+    assert run_on_a_terminal("--idl", PUMP_IDL, "--no-progress", path) == ""
+    # Events on the same terminal would break the line: no progress then.
+    assert "events/s" not in run_on_a_terminal("--idl", PUMP_IDL, path, stdout_on_terminal=True)
+    # Not a terminal: nothing on standard error.
+    assert run("--idl", PUMP_IDL, path).stderr == ""
+
+
+PEAK = ("import resource, sys; from varkel.__main__ import main; status = main(sys.argv[1:]); "
+        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr); sys.exit(status)")
+
+
+def peak_kib(copies, text, *args):
+    """The command's peak resident memory over `copies` of `text` on standard input."""
+    process = subprocess.Popen([sys.executable, "-c", PEAK, *map(str, args)], stdin=subprocess.PIPE,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    chunk = (text * 100).encode()
+    for _ in range(copies // 100):
+        process.stdin.write(chunk)
+    process.stdin.close()
+    err = process.stderr.read().decode()
+    process.stderr.close()
+    assert process.wait(timeout=300) == 0, err
+    return int(err.split()[-1])
+
+
+@pytest.mark.thread_unsafe(reason="tens of megabytes of input per run")
+def test_memory_stays_bounded_whatever_the_input_size():
+    swap = (EXAMPLES / "okx-dex" / "swap.log").read_text()  # 47 lines, about 5 KB
+    txs = TXS.read_text()
+    for text, idl in ((swap, EXAMPLES / "okx-dex" / "idl.json"), (txs, PUMP_IDL)):
+        small = peak_kib(1_000, text, "--idl", idl)
+        large = peak_kib(10_000, text, "--idl", idl)  # about 45 MB more input
+        assert large - small < 16 * 1024, (small, large)

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tx/attribution.h"
@@ -164,6 +165,16 @@ TEST_P(AttributionTable, FindsExactlyTheseEvents) {
     EXPECT_EQ(s.data.size(), 1u);  // the body byte after the discriminator
   }
   EXPECT_EQ(got.out_of_step, c.out_of_step);
+  // Counting does not change what is found.
+  ScanCounts counts;
+  const Attribution counted = attribute_transaction(b.tx, programs, &counts);
+  ASSERT_EQ(counted.events.size(), got.events.size());
+  for (std::size_t k = 0; k < got.events.size(); ++k) {
+    const EventSite& x = got.events[k];
+    const EventSite& y = counted.events[k];
+    EXPECT_EQ(std::tie(x.program, x.event, x.instruction, x.inner, x.depth, x.source, x.log_index),
+              std::tie(y.program, y.event, y.instruction, y.inner, y.depth, y.source, y.log_index));
+  }
 }
 
 const Pubkey kEd25519 = *decode::base58_decode_key("Ed25519SigVerify111111111111111111111111111");
@@ -459,6 +470,122 @@ TEST(Attribution, MismatchedFramesAgainstLongInstructionListsStayLinear) {
   const Attribution got = attribute_transaction(b.tx, programs);
   EXPECT_TRUE(got.events.empty());
   EXPECT_TRUE(got.out_of_step);
+}
+
+// Counts of what a pass saw besides its events.
+const Bytes kUnknownDisc = {7, 7, 7, 7, 7, 7, 7, 7};
+
+std::string log_line(const Bytes& payload) {
+  return "Program log: " + base64(payload);
+}
+
+struct CountCase {
+  std::string name;
+  std::vector<std::string> lines;
+  bool two_programs;  // P and R; else P alone
+  bool adopt;
+  ScanCounts expected;
+  std::vector<std::uint32_t> depths;  // of the events found
+};
+
+class LogCounts : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(LogCounts, CountsWhatThePassSaw) {
+  const CountCase& c = GetParam();
+  const decode::EventRegistry p = registry_for(kP);
+  const decode::EventRegistry r = registry_for(kR);
+  ProgramSet programs;
+  ASSERT_TRUE(programs.add(p, "p").has_value());
+  if (c.two_programs) {
+    ASSERT_TRUE(programs.add(r, "r").has_value());
+  }
+  ScanCounts counts;
+  const Attribution got = attribute_logs(testing::views(c.lines), programs, LogOptions{c.adopt}, &counts);
+  EXPECT_EQ(counts.payload_lines, c.expected.payload_lines);
+  EXPECT_EQ(counts.cpi_instructions, c.expected.cpi_instructions);
+  EXPECT_EQ(counts.unknown_discriminators, c.expected.unknown_discriminators);
+  EXPECT_EQ(counts.unattributed, c.expected.unattributed);
+  std::vector<std::uint32_t> depths;
+  for (const EventSite& s : got.events) {
+    depths.push_back(s.depth);
+    if (s.depth == 0) {  // adopted: the one program's, with no place
+      EXPECT_EQ(s.program, 0);
+      EXPECT_EQ(s.instruction, kNoIndex);
+      EXPECT_EQ(s.inner, kNoIndex);
+    }
+  }
+  EXPECT_EQ(depths, c.depths);
+  // Without counts, the same events.
+  EXPECT_EQ(attribute_logs(testing::views(c.lines), programs, LogOptions{c.adopt}).events.size(),
+            got.events.size());
+}
+
+// Lines outside any frame: data lines of a known and an unknown
+// discriminator, an old-style log line of a known one, and one of unknown
+// bytes (text, mostly: never counted).
+const std::vector<std::string> kOutside = {data(event(1)), data(event(2, kUnknownDisc)), log_line(event(3)),
+                                           log_line(event(4, kUnknownDisc))};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogCounts,
+    ::testing::Values(
+        CountCase{"lines_of_our_frames_and_of_others",
+                  {inv(kP, 1), data(event(1)), data(event(2, kUnknownDisc)), "Program log: Instruction: Buy",
+                   log_line(event(3, kUnknownDisc)), log_line(event(4)),
+                   "Program data: AAAAAA==", "Program data: " + base64(event(5)) + " AAAA", inv(kQ, 2),
+                   data(event(6)), data(event(7, kUnknownDisc)), ok(kQ), ok(kP)},
+                  false,
+                  false,
+                  {3, 0, 1, 0},
+                  {1, 1}},
+        CountCase{"outside_any_frame_with_one_program_not_adopted", kOutside, false, false, {0, 0, 0, 3}, {}},
+        CountCase{"outside_any_frame_adopted", kOutside, false, true, {3, 0, 1, 0}, {0, 0}},
+        // Several programs: an outside line is ambiguous, adopted or not.
+        CountCase{"outside_any_frame_with_two_programs", kOutside, true, true, {0, 0, 0, 3}, {}},
+        CountCase{"lines_of_the_second_program",
+                  {inv(kR, 1), data(event(1)), data(event(2, kUnknownDisc)), log_line(event(3)), ok(kR)},
+                  true,
+                  false,
+                  {3, 0, 1, 0},
+                  {1, 1}}),
+    [](const ::testing::TestParamInfo<CountCase>& row) { return row.param.name; });
+
+TEST(Attribution, AnIdlWithoutEventsCountsEveryDataLine) {
+  decode::EventRegistry p = registry_for(kP);
+  p.events.clear();
+  ProgramSet programs;
+  ASSERT_TRUE(programs.add(p, "p").has_value());
+  const std::vector<std::string> lines = {inv(kP, 1), data(event(1)), log_line(event(2)), ok(kP)};
+  ScanCounts counts;
+  EXPECT_TRUE(attribute_logs(testing::views(lines), programs, {}, &counts).events.empty());
+  EXPECT_EQ(counts, (ScanCounts{1, 0, 1, 0}));
+}
+
+TEST(Attribution, CountsCpiEventInstructions) {
+  Built b;
+  top(b, {{kP, kPlain}});
+  // A self-CPI event (also logged: one event), a self-CPI of an unknown
+  // discriminator, and a CPI event of P under Q (not a self-invoke: not
+  // counted).
+  inner(b, 0,
+        {{kP, cpi(event(1)), 2},
+         {kP, cpi(event(2, kUnknownDisc)), 2},
+         {kQ, kPlain, 2},
+         {kP, cpi(event(3)), 3}});
+  b.lines = {inv(kP, 1), data(event(1)), inv(kP, 2), ok(kP), inv(kP, 2), ok(kP),
+             inv(kQ, 2), inv(kP, 3),     ok(kP),     ok(kQ), ok(kP)};
+  b.seal();
+  const decode::EventRegistry p = registry_for(kP);
+  ProgramSet programs;
+  ASSERT_TRUE(programs.add(p, "p").has_value());
+  ScanCounts counts;
+  const Attribution got = attribute_transaction(b.tx, programs, &counts);
+  ASSERT_EQ(got.events.size(), 1u);
+  EXPECT_EQ(got.events[0].source, Source::LogAndCpi);
+  EXPECT_EQ(counts, (ScanCounts{1, 2, 1, 0}));
+  // Counts add up over calls.
+  attribute_transaction(b.tx, programs, &counts);
+  EXPECT_EQ(counts, (ScanCounts{2, 4, 2, 0}));
 }
 
 TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {

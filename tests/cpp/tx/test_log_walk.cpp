@@ -72,6 +72,8 @@ TEST_P(WalkTable, RecordsFramesCandidatesAndIrregularities) {
     EXPECT_EQ(walk.candidates[k].line, c.candidates[k].line) << "candidate " << k;
     EXPECT_EQ(walk.candidates[k].frame, c.candidates[k].frame) << "candidate " << k;
     EXPECT_EQ(walk.candidates[k].after_truncation, c.candidates[k].truncated) << "candidate " << k;
+    EXPECT_EQ(walk.candidates[k].data_line, c.lines[c.candidates[k].line].starts_with("Program data: "))
+        << "candidate " << k;
   }
   EXPECT_EQ(walk.out_of_step, c.out_of_step_at.has_value());
   EXPECT_EQ(walk.first_out_of_step, c.out_of_step_at);

@@ -1,6 +1,7 @@
 """The Dask example (examples/dask/backfill.py): partitioned JSON Lines files
 decoded on a LocalCluster of process workers give exactly the rows of the
-single-process run, and of parse_logs applied record by record."""
+single-process run, and of parse_logs (log mode) or decode_transaction
+(transaction mode) applied record by record."""
 
 import json
 import os
@@ -10,6 +11,7 @@ import sys
 
 import pytest
 
+import varkel
 from varkel import EventDecoder
 from helpers import REPO, current_idl
 
@@ -138,3 +140,97 @@ def test_command_line_on_a_local_cluster(tmp_path):
     got = [json.loads(line) for line in out.stdout.splitlines()]
     assert [(g["signature"], g["event"]) for g in got] == [(s, n) for s, n, _ in expected]
     assert got[0]["data"] == {"dex": "MeteoraDlmm", "amount_in": 9372599925000, "amount_out": 1700985700449}
+
+
+# --------------------------------------------------------------------------
+# Transaction mode.
+
+TX_IDLS = [REPO / "examples" / "okx-dex" / "idl.json", REPO / "examples" / "pump-legacy" / "idl.json"]
+TRANSACTIONS = REPO / "examples" / "pump-legacy" / "transactions.jsonl"
+SIGNATURES = {  # of the bundled transactions, with their slots
+    "52ar89rghM8EwKZkxFnBMC4LaMReqtVdpxqXxGWBCMYV1DnYdLrdsqJo8Hbn9KjVpckAokqGNHzTSVfK5xuLepdC": 284682639,
+    "33LHUzKfhBvU68kYib22oFx2XdQKQZ2sfvTmmdCFEr6YidyP8S3WwAurjz6Suewvr2WUByV79K3stNCZDe7wq3De": 284677332,
+}
+
+
+def write_transaction_partitions(folder, files=4, per_file=8):
+    """JSON Lines partitions of getTransaction records: the bundled pump
+    transactions in every encoding, bare or in their RPC envelope, failed
+    copies, a copy without logs or inner instructions (no event) and blank
+    lines. Returns the paths, the IDL texts and the expected rows computed
+    with decode_transaction record by record."""
+    from tx.txdata import with_encoding
+
+    envelopes = [json.loads(line) for line in TRANSACTIONS.read_text().splitlines()]
+    idl_jsons = [path.read_text() for path in TX_IDLS]
+    decoders = [EventDecoder(text) for text in idl_jsons]
+    encodings = ("json", "jsonParsed", "base64", "base58")
+    paths, expected = [], []
+    for f in range(files):
+        lines = []
+        for r in range(per_file):
+            envelope = envelopes[(f + r) % len(envelopes)]
+            result = with_encoding(envelope["result"], encodings[r % len(encodings)])
+            if r % 5 == 4:
+                result["meta"]["err"] = {"InstructionError": [0, "Custom"]}
+            if r % 7 == 6:
+                result["meta"]["logMessages"], result["meta"]["innerInstructions"] = [], []
+            record = envelope | {"result": result} if r % 2 else result
+            lines.append(json.dumps(record))
+            if r % 3 == 2:
+                lines.append("")
+            events = varkel.decode_transaction(record, decoders)
+            if not any(e.failed for e in events):
+                # The wire encodings' signature is read from their bytes.
+                signature = envelope["result"]["transaction"]["signatures"][0]
+                expected.extend((signature, result["slot"], e.program_id, e.instruction, e.inner, e.source, e.name,
+                                 e.data) for e in events)
+        path = folder / f"tx-{f:03d}.jsonl"
+        path.write_text("\n".join(lines) + "\n")
+        paths.append(path)
+    return paths, idl_jsons, expected
+
+
+def test_transaction_mode_single_process(tmp_path):
+    paths, idl_jsons, expected = write_transaction_partitions(tmp_path)
+    rows = backfill.decode_transaction_files_locally(paths, idl_jsons)
+    assert rows == expected
+    assert len(rows) > 8 and all(SIGNATURES[r[0]] == r[1] for r in rows)
+    assert {r[6] for r in rows} == {"CreateEvent", "TradeEvent"}
+
+
+def test_a_record_that_is_no_transaction_names_file_and_line(tmp_path):
+    path = tmp_path / "tx.jsonl"
+    path.write_text('{"jsonrpc": "2.0", "result": null, "id": 1}\n')
+    with pytest.raises(ValueError, match=re.escape(f"{path}: line 1: invalid transaction: result: null")):
+        backfill.decode_transaction_files_locally([path], [TX_IDLS[0].read_text()])
+
+
+def test_transaction_mode_on_a_local_cluster_equals_single_process(tmp_path):
+    distributed = dask_or_skip()
+    paths, idl_jsons, _ = write_transaction_partitions(tmp_path, files=5)
+    local = backfill.decode_transaction_files_locally(paths, idl_jsons)
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster, distributed.Client(cluster) as client:
+        rows = backfill.decode_transaction_files(paths, idl_jsons)
+        glob_rows = backfill.decode_transaction_files(str(tmp_path / "tx-*.jsonl"), idl_jsons)
+        # Each worker built each decoder at most once.
+        built = client.run(backfill.decoders_built)
+    assert rows == glob_rows == local
+    assert len(built) == 2 and max(built.values()) <= len(idl_jsons)
+
+
+def test_transaction_mode_command_line(tmp_path):
+    dask_or_skip()
+    paths, _, expected = write_transaction_partitions(tmp_path, files=2, per_file=4)
+    out = subprocess.run(
+        [sys.executable, str(REPO / "examples" / "dask" / "backfill.py"), "--input", "tx",
+         *[arg for path in TX_IDLS for arg in ("--idl", str(path))], "--workers", "1", str(tmp_path / "tx-*.jsonl")],
+        capture_output=True, text=True, check=True, timeout=300,
+    )
+    got = [json.loads(line) for line in out.stdout.splitlines()]
+    assert [tuple(g.values())[:7] for g in got] == [e[:7] for e in expected]
+    assert list(got[0]) == ["signature", "slot", "program", "instruction", "inner", "source", "event", "data"]
+    # Bytes as {"hex": ...}, as the package's command line writes them.
+    assert got[0]["event"] == "CreateEvent" and got[0]["data"]["name"] == "excited"

@@ -43,9 +43,10 @@ def test_module_surface():
     assert varkel._varkel.__doc__ == "The compiled extension module: `varkel._varkel`."
     public = {n for n in dir(varkel._varkel) if not n.startswith("_")}
     assert public == set(PUBLIC)
-    # One private name: the function that unpickling calls to rebuild a decoder.
+    # Private names: the function that unpickling calls to rebuild a decoder,
+    # and the command line's counted variants of the module functions.
     private = {n for n in dir(varkel._varkel) if n.startswith("_") and not n.startswith("__")}
-    assert private == {"_decoder_from_idl"}
+    assert private == {"_decoder_from_idl", "_decode_logs_counted", "_decode_transaction_counted"}
     assert all(getattr(varkel, name) is getattr(varkel._varkel, name) for name in PUBLIC)
 
 
