@@ -40,7 +40,7 @@ or when the output could not be written (which stops the command); 2
 when an IDL cannot be used or --event names no event of the IDLs. A closed
 output pipe (`| head`) ends the command quietly, killed by SIGPIPE as other
 tools are (status 141 in the shell); Ctrl-C ends it quietly with what was
-decoded so far written out, killed by SIGINT (status 130 in the shell).
+decoded so far written out, with status 130 (128 + SIGINT).
 """
 
 from __future__ import annotations
@@ -549,15 +549,11 @@ def _command() -> int:
     """`python -m varkel`: main() with the signal conventions of Unix tools.
     Writing to a closed pipe kills the process with SIGPIPE (the interpreter
     ignores SIGPIPE and raises BrokenPipeError instead; main() handles that
-    where signals do not exist), and after Ctrl-C the process ends by SIGINT,
-    so that a calling shell script stops too."""
+    where signals do not exist); after Ctrl-C it exits with status 130
+    (128 + SIGINT), without a traceback."""
     if hasattr(signal, "SIGPIPE"):
         signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-    status = main()
-    if status == INTERRUPTED and os.name == "posix":
-        signal.signal(signal.SIGINT, signal.SIG_DFL)
-        os.kill(os.getpid(), signal.SIGINT)
-    return status
+    return main()
 
 
 if __name__ == "__main__":
