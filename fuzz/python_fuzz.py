@@ -1,4 +1,6 @@
-"""Fuzz and stress of the Python entry points, EventDecoder and parse_logs.
+"""Fuzz and stress of the Python entry points: EventDecoder (parse_logs,
+parse_logs_arrow, decode_logs, decode_transaction) and the module's
+decode_logs and decode_transaction over several decoders.
 
     python fuzz/python_fuzz.py [--seconds N] [--seed S] [--out DIR]
     python fuzz/python_fuzz.py --replay DIR/case-S-I.json
@@ -17,6 +19,13 @@ data alone, so (S, I) names it. Kinds of case:
   sequence  Sequence objects whose __len__ lies, raises or overflows.
   threads   threads sharing decoders while another thread mutates the list
             they parse.
+  tx        a real transaction of the examples and fixtures, mutated (log
+            lines dropped, repeated, swapped, edited or truncated; inner
+            instructions dropped, moved, re-parented, their data edited; stack
+            heights, program indexes, errors, versions changed; the wire forms;
+            the RPC envelope; hostile values), given as a dict, as JSON text
+            and as bytes to decode_transaction of one decoder and of several.
+  arrow     a batch of lines as in "lines", through parse_logs_arrow.
 
 Every case checks outcomes, not only survival: a batch gives the
 concatenation of its lines' one-line results (or raises when one line does);
@@ -24,6 +33,15 @@ an unmutated line gives its reference result (the independent Borsh encoder's
 value for generated events, the decoder's own one-line result on the clean
 line otherwise); a line with bytes appended to its payload gives the result
 of the line without them.
+
+A transaction gives events or a clean TypeError or ValueError, the same way
+as a dict, as text and as bytes (mutated text: no crash, clean errors only);
+several decoders give each decoder's own events, in order; its logged events
+are those of decode_logs over its log lines alone, whose values are those of
+parse_logs on the event's line. parse_logs_arrow raises exactly when
+parse_logs does, and its tables hold parse_logs' events, per event name, in
+order (value for value through pyarrow, where it is installed, for IDLs of
+the current format; row counts otherwise).
 
 The cases run in a worker process until the time is up. The worker records
 the index of the case it is about to run; when it dies (a crash, a sanitizer
@@ -50,9 +68,17 @@ REPO = HERE.parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(REPO / "tests" / "python"))
 
-import seeds  # noqa: E402  (fuzz/seeds.py: the repository's IDLs and log lines)
-from borsh import Sampler  # noqa: E402  (the tests' independent Borsh encoder)
-from decode.borsh_codec import same  # noqa: E402
+sys.path.insert(0, str(REPO / "tests" / "support"))
+
+import seeds  # noqa: E402  (fuzz/seeds.py: the repository's IDLs, log lines and transactions)
+from helpers import same  # noqa: E402  (values of identical types, floats bit for bit)
+from varkel_support import Sampler  # noqa: E402  (the tests' independent Borsh encoder)
+
+try:
+    import pyarrow
+    from columnar.arrow_values import rows_as_values
+except ImportError:  # no wheel for this interpreter: row counts only
+    pyarrow = None
 
 BIG_LINE = 10 * 1024 * 1024
 SPACES = ["\t", "\n", "\x0b", "\x0c", "\r", " ", "\x85", "\xa0", "\u1680", "\u2000", "\u200a", "\u2028",
@@ -97,6 +123,14 @@ def payload_of(line: str) -> bytes | None:
     return None
 
 
+def key_bytes(text: str) -> bytes | None:
+    try:
+        raw = seeds.b58decode(text)
+    except ValueError:
+        return None
+    return raw if len(raw) == 32 else None
+
+
 def max_array_length(node) -> int:
     if isinstance(node, dict):
         own = node.get("array")
@@ -125,6 +159,15 @@ class Corpus:
                     self.references.append((text, doc))
         self.hostile = (REPO / "fuzz" / "data" / "hostile-idl.json").read_text()
         self.real_lines = seeds.log_lines()
+        self.transactions = [json.dumps(tx) for tx in seeds.transactions()]
+        # References with a program address, one per address (a set of
+        # decoders holds each program once).
+        self.tx_refs, self.address = [], {}
+        for ref, (_, doc) in enumerate(self.references):
+            address = doc.get("address") or (doc.get("metadata") or {}).get("address")
+            if isinstance(address, str) and address not in self.address.values() and key_bytes(address):
+                self.address[ref] = address
+                self.tx_refs.append(ref)
         # Generated events: (reference index, line, expected record) from the
         # independent encoder, for the current-format references.
         self.generated = []
@@ -276,7 +319,8 @@ def big_line(rng: random.Random, line: str) -> tuple[str, str | None]:
 
 def make_case(corpus: Corpus, seed: int, index: int) -> dict:
     rng = random.Random(f"{seed}:{index}")
-    kind = rng.choices(["idl", "lines", "hostile", "sequence", "threads"], weights=[30, 40, 15, 8, 7])[0]
+    kind = rng.choices(["idl", "lines", "hostile", "sequence", "threads", "tx", "arrow"],
+                       weights=[20, 27, 10, 6, 5, 20, 12])[0]
     return globals()[f"make_{kind}"](corpus, rng) | {"kind": kind, "seed": seed, "index": index}
 
 
@@ -352,6 +396,140 @@ def make_threads(corpus: Corpus, rng: random.Random) -> dict:
     items = [item["line"] for item in pick_lines(corpus, rng, ref, rng.choice([20, 100, 400]))]
     return {"ref": ref, "items": items, "readers": rng.choice([2, 4, 8]), "rounds": rng.choice([3, 10, 30]),
             "mutator_seed": rng.randrange(2**32)}
+
+
+def make_arrow(corpus: Corpus, rng: random.Random) -> dict:
+    ref = rng.randrange(len(corpus.references))
+    items = pick_lines(corpus, rng, ref, rng.choice([1, 5, 20, 60, 200]))
+    for item in items:
+        if rng.random() < 0.3:
+            item["line"] = mutate_line(rng, item["line"])
+    return {"ref": ref, "lines": [item["line"] for item in items]}
+
+
+HEIGHTS = [None, 0, 1, 2, 3, 4, 5, 64, 65, 255, 2**32, -1, "2", 1.0, True]
+
+
+def mutate_base58(rng: random.Random, text: str) -> str:
+    try:
+        raw = bytearray(seeds.b58decode(text))
+    except ValueError:
+        return text
+    op = rng.randrange(4)
+    if op == 0 and raw:
+        raw[rng.randrange(len(raw))] ^= 1 << rng.randrange(8)
+    elif op == 1:
+        del raw[rng.randrange(len(raw) + 1):]
+    elif op == 2:
+        raw += bytes(rng.randrange(256) for _ in range(rng.randrange(1, 40)))
+    else:
+        return text[:rng.randrange(len(text) + 1)] + rng.choice(["0", "O", "I", "l", " ", "\u00e9", ""])
+    return seeds.b58encode(bytes(raw))
+
+
+def mutate_tx(rng: random.Random, tx: dict) -> dict:
+    """A few edits of the kinds a node, a relay or an attacker could make."""
+    meta = tx.get("meta") if isinstance(tx.get("meta"), dict) else {}
+    logs = meta.get("logMessages")
+    inner = meta.get("innerInstructions")
+    message = tx["transaction"].get("message", {}) if isinstance(tx.get("transaction"), dict) else {}
+    instructions = message.get("instructions") if isinstance(message.get("instructions"), list) else []
+    for _ in range(rng.choice([1, 1, 2, 3, 6])):
+        op = rng.randrange(16)
+        if op <= 4 and isinstance(logs, list) and logs:
+            at = rng.randrange(len(logs))
+            if op == 0:
+                del logs[at]
+            elif op == 1:
+                logs.insert(at, logs[rng.randrange(len(logs))])
+            elif op == 2:
+                other = rng.randrange(len(logs))
+                logs[at], logs[other] = logs[other], logs[at]
+            elif op == 3 and isinstance(logs[at], str):
+                logs[at] = mutate_line(rng, logs[at])
+            else:
+                logs.insert(at, rng.choice(["Log truncated", "Program log: invoke [1]", "Program data: ",
+                                            f"Program {seeds.b58encode(bytes(32))} invoke [{rng.randrange(1, 6)}]",
+                                            f"Program {seeds.b58encode(bytes(32))} success"]))
+        elif op == 5 and isinstance(logs, list):
+            meta["logMessages"] = rng.choice([None, logs[:rng.randrange(len(logs) + 1)], [], "Program data: AA=="])
+            logs = meta["logMessages"]
+        elif op <= 9 and isinstance(inner, list) and inner:
+            group = rng.choice(inner)
+            items = group.get("instructions") if isinstance(group, dict) else None
+            if not isinstance(items, list) or not items:
+                continue
+            ins = rng.choice(items)
+            if op == 6:
+                items.remove(ins) if rng.random() < 0.5 else items.insert(rng.randrange(len(items) + 1), ins)
+            elif op == 7 and isinstance(ins, dict):
+                ins["stackHeight"] = rng.choice(HEIGHTS)
+            elif op == 8 and isinstance(ins, dict) and isinstance(ins.get("data"), str):
+                ins["data"] = mutate_base58(rng, ins["data"])
+            elif isinstance(group, dict):
+                group["index"] = rng.choice([0, 1, len(instructions), len(instructions) + 1, -1, "1", 2**40])
+        elif op == 10 and isinstance(meta, dict):
+            meta["innerInstructions"] = rng.choice([None, [], inner[:1] if isinstance(inner, list) else None])
+            inner = meta["innerInstructions"]
+        elif op == 11 and instructions:
+            ins = rng.choice(instructions)
+            if isinstance(ins, dict) and "programIdIndex" in ins:
+                ins["programIdIndex"] = rng.choice([0, 1, 255, 256, -1, len(message.get("accountKeys", [])), "3"])
+        elif op == 12 and isinstance(meta, dict):
+            meta["err"] = rng.choice([None, {"InstructionError": [0, "Custom"]}, "x", 0])
+        elif op == 13:
+            tx["version"] = rng.choice(["legacy", 0, 1, None, "0"])
+        elif op == 14 and isinstance(message.get("accountKeys"), list) and len(message["accountKeys"]) > 1:
+            keys = message["accountKeys"]
+            a, b = rng.randrange(len(keys)), rng.randrange(len(keys))
+            keys[a], keys[b] = keys[b], keys[a]
+        else:
+            tx = mutate_tree(rng, tx)
+            meta = tx.get("meta") if isinstance(tx.get("meta"), dict) else {}
+            logs, inner = meta.get("logMessages"), meta.get("innerInstructions")
+    return tx
+
+
+def has_surrogate(node) -> bool:
+    if isinstance(node, str):
+        return any("\ud800" <= c <= "\udfff" for c in node)
+    if isinstance(node, dict):
+        return any(has_surrogate(k) or has_surrogate(v) for k, v in node.items())
+    if isinstance(node, list):
+        return any(has_surrogate(v) for v in node)
+    return False
+
+
+def make_tx(corpus: Corpus, rng: random.Random) -> dict:
+    original = rng.choice(corpus.transactions)
+    tx = json.loads(original)
+    if rng.random() < 0.8:
+        tx = mutate_tx(rng, tx)
+    roll = rng.random()
+    if roll < 0.15 and isinstance(tx.get("transaction"), dict):
+        wire = seeds.wire_of(tx)
+        if wire is not None:
+            if rng.random() < 0.3:
+                wire = bytearray(wire)
+                for _ in range(rng.randrange(1, 4)):
+                    wire[rng.randrange(len(wire))] = rng.randrange(256)
+            form = rng.choice(["base64", "base58", "bare"])
+            tx["transaction"] = (base64.b64encode(wire).decode() if form == "base64" else seeds.b58encode(wire))
+            if form != "bare":
+                tx["transaction"] = [tx["transaction"], form]
+    if rng.random() < 0.3:
+        tx = {"jsonrpc": "2.0", "result": tx, "id": rng.randrange(100)}
+    text = json.dumps(tx, ensure_ascii=rng.random() < 0.5)
+    mutated = rng.random() < 0.15
+    if mutated:
+        text = mutate_text(rng, text)
+    count = rng.choice([1, 1, 2, 3, len(corpus.tx_refs)])
+    refs = rng.sample(corpus.tx_refs, min(count, len(corpus.tx_refs)))
+    # Mostly with the decoders of programs that the transaction names.
+    named = [ref for ref in corpus.tx_refs if corpus.address[ref] in original]
+    if named and rng.random() < 0.7:
+        refs = list(dict.fromkeys(rng.sample(named, rng.randrange(1, len(named) + 1)) + refs[:rng.randrange(2)]))
+    return {"tx": None if mutated else tx, "text": text, "refs": refs}
 
 
 # ---------------------------------------------------------------------------
@@ -478,6 +656,109 @@ class Runner:
             # Only the iteration's own complaint may surface, never the size.
             raise AssertionError(f"__len__ {length!r} made parse_logs raise {error!r}")
         assert same_records(got, expected)
+
+    @staticmethod
+    def outcome(call):
+        """("ok", events as lists) or ("error", "TypeError"/"ValueError");
+        any other exception is a finding."""
+        try:
+            events = call()
+        except (TypeError, ValueError) as error:
+            return "error", type(error).__name__ if not isinstance(error, ValueError) else "ValueError"
+        assert type(events) is list, type(events)
+        return "ok", events
+
+    @staticmethod
+    def same_events(a, b) -> bool:
+        return same([list(e) for e in a], [list(e) for e in b])
+
+    def run_tx(self, case):
+        import varkel
+
+        decoders = [self.decoders[ref] for ref in case["refs"]]
+        text = case["text"]
+        forms = [text]
+        try:
+            forms.append(text.encode())
+        except UnicodeEncodeError:
+            pass
+        if case["tx"] is not None:
+            forms.insert(0, case["tx"])
+        singles = []
+        for decoder in decoders:
+            outcomes = [self.outcome(lambda form=form: decoder.decode_transaction(form)) for form in forms]
+            if case["tx"] is not None and not has_surrogate(case["tx"]):
+                # One transaction however it arrives: the same events, or an error every way.
+                # (A lone surrogate has no UTF-8 form: text holding one is refused
+                # whole, where the dict reader refuses it only in what it reads.)
+                kinds = {kind for kind, _ in outcomes}
+                assert len(kinds) == 1, f"dict, text and bytes disagree: {[k for k, _ in outcomes]}"
+                if kinds == {"ok"}:
+                    for kind, events in outcomes[1:]:
+                        assert self.same_events(events, outcomes[0][1]), \
+                            f"text gives other events than the dict: {short(events)} != {short(outcomes[0][1])}"
+            for kind, events in outcomes:
+                if kind == "ok":
+                    assert all(isinstance(e, varkel.Event) and e.program_id == decoder.program_id for e in events)
+            singles.append(outcomes[0])  # the dict, when there is one
+        if case["tx"] is None:
+            return
+        kind, events = self.outcome(lambda: varkel.decode_transaction(case["tx"], decoders))
+        assert all(k == kind for k, _ in singles), "several decoders and one decoder disagree on the transaction"
+        if kind != "ok":
+            return
+        for decoder, (_, alone) in zip(decoders, singles):
+            mine = [e for e in events if e.program_id == decoder.program_id]
+            assert self.same_events(mine, alone), f"{decoder.program_id}: {short(mine)} != {short(alone)}"
+        assert len(events) == sum(len(alone) for _, alone in singles)
+        # The logged events are those of the log lines alone.
+        doc = case["tx"].get("result", case["tx"]) if "jsonrpc" in case["tx"] else case["tx"]
+        lines = doc.get("meta", {}).get("logMessages") if isinstance(doc.get("meta"), dict) else None
+        if not isinstance(lines, list) or not all(type(line) is str for line in lines):
+            return
+        lkind, logged = self.outcome(lambda: varkel.decode_logs(lines, decoders))
+        assert lkind == "ok", f"decode_logs raised on the lines of a transaction that decodes: {logged}"
+        assert [(e.name, e.program_id, e.depth, e.log_index) for e in events if e.source != "cpi"] == \
+            [(e.name, e.program_id, e.depth, e.log_index) for e in logged], "logged events differ from the logs'"
+        assert self.same_events([[e.data] for e in events if e.source != "cpi"], [[e.data] for e in logged])
+        by_id = {d.program_id: d for d in decoders}
+        for e in logged:
+            assert e.source == "log"
+            assert same_records(by_id[e.program_id].parse_logs([lines[e.log_index]]), [(e.name, e.data)])
+        for decoder in decoders:
+            assert self.same_events(decoder.decode_logs(lines), [e for e in logged if e.program_id == decoder.program_id])
+
+    def run_arrow(self, case):
+        decoder = self.decoders[case["ref"]]
+        _, doc = self.corpus.references[case["ref"]]
+        lines = case["lines"]
+        try:
+            records = decoder.parse_logs(lines)
+        except UnicodeEncodeError:
+            records = None
+        try:
+            tables = decoder.parse_logs_arrow(lines)
+        except UnicodeEncodeError:
+            assert records is None, "parse_logs_arrow raised where parse_logs did not"
+            return
+        assert records is not None, "parse_logs raised where parse_logs_arrow did not"
+        assert set(tables) == set(decoder.event_names), f"{sorted(tables)} != {sorted(decoder.event_names)}"
+        current = isinstance(doc.get("metadata"), dict) and "spec" in doc["metadata"]
+        bodies = {t["name"]: t["type"] for t in doc.get("types", []) if isinstance(t, dict) and "name" in t}
+        total = 0
+        for name, table in tables.items():
+            expected = [value for n, value in records if n == name]
+            assert table.name == name and table.num_rows == len(table) == len(expected), \
+                f"{name}: {table.num_rows} rows for {len(expected)} events"
+            total += len(expected)
+            if pyarrow is not None:
+                arrow = pyarrow.table(table)
+                arrow.validate(full=True)
+                assert arrow.num_rows == len(expected)
+                if current and name in bodies and bodies[name].get("kind") == "struct":
+                    got = rows_as_values(bodies[name].get("fields"), arrow.to_pylist(), bodies)
+                    assert got == expected, f"{name}: {short(got)} != {short(expected)}"
+        assert total == len(records)
 
     def run_threads(self, case):
         decoder = self.decoders[case["ref"]]

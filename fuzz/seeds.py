@@ -168,11 +168,183 @@ def decode_seeds():
                     yield bytes([registry + mode * count, index]) + pattern
 
 
+def log_lists() -> list[list[str]]:
+    """Every list of log lines: the example logs (in pieces) and the lists in
+    the fixtures' documents."""
+    out = []
+    for path in files("examples/*/*.log", "logs/*.txt"):
+        lines = path.read_text(errors="replace").splitlines()
+        out.extend(lines[at:at + 60] for at in range(0, len(lines), 60))
+    for path in files("logs/*.json", "examples/*/transactions.jsonl"):
+        for doc in _documents(path):
+            out.extend(_string_lists(doc))
+    return out
+
+
+def _documents(path: Path) -> list:
+    text = path.read_text()
+    if path.suffix == ".jsonl":
+        return [json.loads(line) for line in text.splitlines() if line.strip()]
+    return [json.loads(text)]
+
+
+def transactions() -> list[dict]:
+    """Every transaction of the examples and fixtures: the objects with
+    "transaction" and "meta" (RPC envelopes and blocks opened)."""
+    found = []
+
+    def walk(node):
+        if isinstance(node, dict):
+            if "transaction" in node and "meta" in node:
+                found.append(node)
+                return
+            for value in node.values():
+                walk(value)
+        elif isinstance(node, list):
+            for value in node:
+                walk(value)
+
+    for path in files("examples/*/transactions.jsonl", "logs/*.json"):
+        for doc in _documents(path):
+            walk(doc)
+    return found
+
+
+ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
+
+
+def b58encode(data: bytes) -> str:
+    n, out = int.from_bytes(data, "big"), ""
+    while n:
+        n, r = divmod(n, 58)
+        out = ALPHABET[r] + out
+    return "1" * (len(data) - len(data.lstrip(b"\0"))) + out
+
+
+def b58decode(text: str) -> bytes:
+    n = 0
+    for ch in text:
+        n = n * 58 + ALPHABET.index(ch)
+    zeros = len(text) - len(text.lstrip("1"))
+    return b"\0" * zeros + (n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b"")
+
+
+def _compact_u16(n: int) -> bytes:
+    out = bytearray()
+    while True:
+        byte, n = n & 0x7F, n >> 7
+        out.append(byte | (0x80 if n else 0))
+        if not n:
+            return bytes(out)
+
+
+def wire_of(tx: dict) -> bytes | None:
+    """The wire bytes of a transaction in the "json" shape (None for others)."""
+    try:
+        message = tx["transaction"]["message"]
+        keys = [k if isinstance(k, str) else k["pubkey"] for k in message["accountKeys"]]
+        out = bytearray(_compact_u16(len(tx["transaction"]["signatures"])))
+        for signature in tx["transaction"]["signatures"]:
+            out += b58decode(signature)
+        versioned = tx.get("version", "legacy") != "legacy"
+        if versioned:
+            out.append(0x80)
+        header = message["header"]
+        out += bytes([header["numRequiredSignatures"], header["numReadonlySignedAccounts"],
+                      header["numReadonlyUnsignedAccounts"]])
+        out += _compact_u16(len(keys)) + b"".join(b58decode(k) for k in keys)
+        out += b58decode(message["recentBlockhash"])
+        out += _compact_u16(len(message["instructions"]))
+        for ins in message["instructions"]:
+            data = b58decode(ins["data"])
+            out += bytes([ins["programIdIndex"]]) + _compact_u16(len(ins["accounts"])) + bytes(ins["accounts"])
+            out += _compact_u16(len(data)) + data
+        if versioned:
+            lookups = message.get("addressTableLookups") or []
+            out += _compact_u16(len(lookups))
+            for lookup in lookups:
+                out += b58decode(lookup["accountKey"])
+                out += _compact_u16(len(lookup["writableIndexes"])) + bytes(lookup["writableIndexes"])
+                out += _compact_u16(len(lookup["readonlyIndexes"])) + bytes(lookup["readonlyIndexes"])
+        return bytes(out)
+    except (KeyError, TypeError, ValueError, AttributeError):
+        return None
+
+
+def logs_seeds():
+    for lines in log_lists():
+        yield "\n".join(lines).encode("utf-8", "surrogatepass")
+
+
+def wire_seeds():
+    for tx in transactions():
+        wire = wire_of(tx)
+        if wire is not None:
+            yield wire
+            yield b58encode(wire).encode()
+        encoded = tx["transaction"]
+        if isinstance(encoded, list) and len(encoded) == 2 and isinstance(encoded[0], str):
+            try:
+                yield base64.b64decode(encoded[0]) if encoded[1] == "base64" else b58decode(encoded[0])
+            except ValueError:
+                pass
+    for key in ("6EF8rrecthR5Dkzon8Nwu78hRvfCKubJ14M5uBEwF6P", "11111111111111111111111111111111"):
+        yield key.encode()
+
+
+def tx_seeds():
+    for tx in transactions():
+        yield json.dumps(tx, separators=(",", ":")).encode()
+        yield json.dumps({"jsonrpc": "2.0", "result": tx, "id": 1}).encode()
+        wire = wire_of(tx)
+        if wire is not None:
+            for encoding, text in (("base64", base64.b64encode(wire).decode()), ("base58", b58encode(wire))):
+                yield json.dumps({**tx, "transaction": [text, encoding]}, separators=(",", ":")).encode()
+
+
+# The IDLs of the columnar target, in its order: those of the decode target
+# that declare events.
+def columnar_seeds():
+    registries = []
+    for path in DECODE_IDLS:
+        doc = json.loads((REPO / path).read_text())
+        events = doc.get("events") or []
+        if events:
+            registries.append(events)
+    payloads = []
+    for line in log_lines():
+        for prefix in ("Program data: ", "Program log: "):
+            if line.startswith(prefix):
+                try:
+                    payloads.append(base64.b64decode(line[len(prefix):].strip(), validate=True))
+                except ValueError:
+                    pass
+    patterns = [b"\x00" * 64, b"\x01\x02\x00\x00\x00" * 16, bytes(range(256))]
+    for selector, events in enumerate(registries):
+        # Records: event byte, u16 length, data. The logged events of the
+        # example logs against the IDL whose discriminator they carry.
+        discs = [bytes(e["discriminator"]) if isinstance(e.get("discriminator"), list) else
+                 hashlib.sha256(f"event:{e.get('name')}".encode()).digest()[:8] for e in events]
+        records = b""
+        for payload in payloads[:400]:
+            if payload[:8] in discs:
+                data = payload[8:]
+                records += bytes([discs.index(payload[:8])]) + len(data).to_bytes(2, "little") + data
+        if records:
+            yield bytes([selector]) + records
+        for index in range(min(len(events), 24)):
+            yield bytes([selector]) + b"".join(bytes([index]) + len(p).to_bytes(2, "little") + p for p in patterns)
+
+
 SEEDS = {
     "fuzz_json": json_seeds,
     "fuzz_idl": idl_seeds,
     "fuzz_payload": line_seeds,
     "fuzz_decode": decode_seeds,
+    "fuzz_logs": logs_seeds,
+    "fuzz_wire": wire_seeds,
+    "fuzz_tx": tx_seeds,
+    "fuzz_columnar": columnar_seeds,
 }
 
 

@@ -1,25 +1,34 @@
 // Decoding event data against the registries of the IDLs in the repository,
-// with the value decoder the extension uses (it builds Python objects, so
-// this target runs an embedded interpreter).
+// with the value decoder the extension uses: the decode plan compiled from
+// each registry and its table of keys, walked by decode_fields (it builds
+// Python objects, so this target runs an embedded interpreter).
 //
 // Input: one selector byte, then the bytes to decode. The selector picks one
 // of the registries of the IDLs listed in fuzz/data/decode-idls.txt
 // (selector % registries) and the mode ((selector / registries) % 3):
 //   0  a payload: 8-byte discriminator looked up in the registry, then data;
 //   1  the next byte picks an event by position, the rest is its data;
-//   2  the next byte picks a defined type by name order, the rest is its data.
+//   2  the next byte picks a struct definition of the plan (those the events
+//      reach), the rest is its fields' data.
 // Every decode ends in a value or a decode error; the internal error (the
-// interpreter refusing to create an object) must not happen here.
+// interpreter refusing to create an object) must not happen here. An event
+// (modes 0 and 1) decodes into the Arrow tables (columnar::EventTables, the
+// same plan walked by another decoder) exactly when it decodes into values.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "columnar/event_tables.h"
 #include "decode/borsh_reader.h"
+#include "decode/key_table.h"
+#include "decode/plan.h"
 #include "decode/registry.h"
 #include "decode/value_decoder.h"
 #include "fuzz/common.h"
@@ -31,12 +40,17 @@ using namespace varkel;
 
 struct Loaded {
   decode::EventRegistry registry;
-  std::vector<std::string> type_names;  // sorted
+  decode::DecodePlan plan;
+  std::optional<decode::KeyTable> keys;
+  std::vector<decode::FieldsRef> structs;  // the fields of the plan's struct definitions
+  columnar::TableSchema tables;
 };
 
-std::vector<Loaded>& registries() {
-  static std::vector<Loaded> all;
-  return all;
+// Never freed: the keys hold Python objects, which must not outlive the
+// interpreter's teardown at exit.
+std::vector<std::unique_ptr<Loaded>>& registries() {
+  static auto* all = new std::vector<std::unique_ptr<Loaded>>();
+  return *all;
 }
 
 std::string read_text(const std::string& path) {
@@ -52,9 +66,15 @@ void load(const std::string& path) {
   if (!idl) fuzz::check_failed(path.c_str(), 0, idl.error().c_str());
   Result<decode::EventRegistry> registry = decode::build_registry(*idl);
   if (!registry) fuzz::check_failed(path.c_str(), 0, registry.error().c_str());
-  Loaded loaded{std::move(*registry), {}};
-  for (const auto& entry : loaded.registry.types) loaded.type_names.push_back(entry.first);
-  std::sort(loaded.type_names.begin(), loaded.type_names.end());
+  auto loaded = std::make_unique<Loaded>();
+  loaded->registry = std::move(*registry);
+  loaded->plan = decode::build_plan(loaded->registry);
+  loaded->keys = decode::KeyTable::make(loaded->plan);
+  if (!loaded->keys) fuzz::check_failed(path.c_str(), 0, "the keys of the plan could not be made");
+  loaded->tables = columnar::build_table_schema(loaded->registry, loaded->plan);
+  for (const decode::PlanDefinition& definition : loaded->plan.definitions) {
+    if (definition.form == decode::PlanDefinition::Form::Struct) loaded->structs.push_back(definition.fields);
+  }
   registries().push_back(std::move(loaded));
 }
 
@@ -75,24 +95,35 @@ void start_interpreter() {
   if (PyStatus_Exception(status)) Py_ExitStatusException(status);
 }
 
-decode::DecodeResult run(const Loaded& loaded, unsigned mode, const std::uint8_t* data, std::size_t size) {
+// An event's data as decoded (modes 0 and 1).
+struct Decoded {
+  bool event = false;
+  std::size_t index = 0;
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+decode::DecodeResult run(const Loaded& loaded, unsigned mode, const std::uint8_t* data, std::size_t size,
+                         Decoded& decoded) {
   const decode::EventRegistry& registry = loaded.registry;
+  const decode::DecodePlan& plan = loaded.plan;
   if (mode == 0) {
     if (size < 8) return std::unexpected(decode::DecodeError{"short", false});
     const decode::EventEntry* entry = registry.find_event(data);
     if (entry == nullptr) return std::unexpected(decode::DecodeError{"unknown", false});
+    decoded = {true, static_cast<std::size_t>(entry - registry.events.data()), data + 8, size - 8};
     decode::BorshReader reader(data + 8, size - 8);
-    return decode::decode_fields(registry, reader, entry->fields);
+    return decode::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
   }
   if (size < 1) return std::unexpected(decode::DecodeError{"short", false});
   decode::BorshReader reader(data + 1, size - 1);
   if (mode == 1) {
-    if (registry.events.empty()) return std::unexpected(decode::DecodeError{"none", false});
-    const decode::EventEntry& entry = registry.events[data[0] % registry.events.size()];
-    return decode::decode_fields(registry, reader, entry.fields);
+    if (plan.events.empty()) return std::unexpected(decode::DecodeError{"none", false});
+    decoded = {true, data[0] % plan.events.size(), data + 1, size - 1};
+    return decode::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
   }
-  if (loaded.type_names.empty()) return std::unexpected(decode::DecodeError{"none", false});
-  return decode::decode_defined(registry, reader, loaded.type_names[data[0] % loaded.type_names.size()]);
+  if (loaded.structs.empty()) return std::unexpected(decode::DecodeError{"none", false});
+  return decode::decode_fields(plan, *loaded.keys, reader, loaded.structs[data[0] % loaded.structs.size()]);
 }
 
 }  // namespace
@@ -116,10 +147,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const std::size_t count = registries().size();
-  const Loaded& loaded = registries()[data[0] % count];
+  const Loaded& loaded = *registries()[data[0] % count];
   const unsigned mode = static_cast<unsigned>(data[0] / count % 3);
-  decode::DecodeResult value = run(loaded, mode, data + 1, size - 1);
+  Decoded decoded;
+  decode::DecodeResult value = run(loaded, mode, data + 1, size - 1, decoded);
   VARKEL_FUZZ_CHECK(PyErr_Occurred() == nullptr);  // nothing left pending either way
   if (!value) VARKEL_FUZZ_CHECK(!value.error().internal && !value.error().message.empty());
+  if (decoded.event) {
+    columnar::EventTables tables(loaded.plan, loaded.tables);
+    const bool added = tables.add(decoded.index, decoded.data, decoded.size);
+    VARKEL_FUZZ_CHECK(added == value.has_value());
+    const std::uint32_t table = loaded.tables.layouts.table_of[decoded.index];
+    VARKEL_FUZZ_CHECK(tables.rows(table) == (added ? 1 : 0));
+  }
   return 0;
 }

@@ -13,7 +13,7 @@ import tracemalloc
 import pytest
 
 import varkel
-from helpers import rss_bytes
+from helpers import SANITIZED, rss_bytes
 from tx.txdata import as_json, decoder, load, result_of
 
 FIELDS = ("name", "data", "program_id", "instruction", "inner", "depth", "source", "log_index", "truncated",
@@ -89,6 +89,7 @@ def test_values_are_fresh_objects_per_call():
     assert first[0].data is not second[0].data
 
 
+@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer holds freed memory in quarantine: resident memory grows")
 @pytest.mark.thread_unsafe(reason="measures the memory of the whole process")
 def test_repeated_calls_do_not_grow_memory():
     doc = result_of(load("agavesim-pump_amm-okx-route-tx-2zNeSn8c.json"))
