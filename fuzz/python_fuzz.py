@@ -593,7 +593,11 @@ class Runner:
                     assert same_records(records, expected), f"{item['line'][:80]!r}: {short(records)} != {short(expected)}"
                 assert same_records(records, self.reference(case["ref"], item["line"])), item["line"][:80]
             if item.get("same_as") is not None:
-                assert kind == "ok" and same_records(records, self.reference(case["ref"], item["same_as"])), \
+                # Padding completes a truncated payload as readily as it
+                # follows a whole one: only a line that gives its event
+                # alone fixes the padded line's result.
+                alone = self.reference(case["ref"], item["same_as"])
+                assert kind == "ok" and (not alone or same_records(records, alone)), \
                     "a 10 MB line with trailing bytes differs from its event line"
 
     def run_idl(self, case):
