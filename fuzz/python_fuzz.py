@@ -158,6 +158,9 @@ class Corpus:
                 if "spec" in metadata or isinstance(metadata.get("address"), str):  # legacy ones need it
                     self.references.append((text, doc))
         self.hostile = (REPO / "fuzz" / "data" / "hostile-idl.json").read_text()
+        # Cases name reference decoders by index: a saved case replays only
+        # against the same references (the fixtures present or not).
+        self.fingerprint = hashlib.sha256("\0".join(text for text, _ in self.references).encode()).hexdigest()[:16]
         self.real_lines = seeds.log_lines()
         self.transactions = [json.dumps(tx) for tx in seeds.transactions()]
         # References with a program address, one per address (a set of
@@ -887,7 +890,8 @@ def parent(args) -> int:
         print(f"python_fuzz: {summary['cases']} cases in {elapsed:.0f} s "
               f"({summary['cases'] / max(elapsed, 1e-9):.0f}/s): {summary['kinds']}; no findings", file=sys.stderr)
         return 0
-    case = make_case(Corpus(), seed, index)
+    corpus = Corpus()
+    case = make_case(corpus, seed, index) | {"corpus": corpus.fingerprint}
     path = out / f"case-{seed}-{index}.json"
     path.write_text(to_json(case))
     print(f"python_fuzz: FINDING: case {index} of seed {seed} ({case['kind']}) ended the worker with "
@@ -898,7 +902,12 @@ def parent(args) -> int:
 
 def replay(path: str) -> int:
     case = from_json(Path(path).read_text())
-    Runner(Corpus()).run(case)
+    corpus = Corpus()
+    if case.get("corpus", corpus.fingerprint) != corpus.fingerprint:
+        print(f"python_fuzz: {path} was made against other reference IDLs (are the fixtures present?)",
+              file=sys.stderr)
+        return 2
+    Runner(corpus).run(case)
     print(f"python_fuzz: case {case['index']} of seed {case['seed']} ({case['kind']}) ran clean", file=sys.stderr)
     return 0
 

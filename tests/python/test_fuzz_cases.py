@@ -52,5 +52,8 @@ REGRESSIONS = sorted((FUZZ / "regressions" / "python").glob("case-*.json"))
 
 @pytest.mark.parametrize("path", REGRESSIONS, ids=[p.stem for p in REGRESSIONS])
 def test_saved_case(fuzz, path):
-    module, _, runner = fuzz
-    runner.run(module.from_json(path.read_text()))
+    module, corpus, runner = fuzz
+    case = module.from_json(path.read_text())
+    if case.get("corpus", corpus.fingerprint) != corpus.fingerprint:
+        pytest.skip("saved against the reference IDLs of the fixtures, which are not all present")
+    runner.run(case)
