@@ -125,7 +125,7 @@ def payload_of(line: str) -> bytes | None:
 
 def key_bytes(text: str) -> bytes | None:
     try:
-        raw = seeds.b58decode(text)
+        raw = seeds.b58decode(text, None)
     except ValueError:
         return None
     return raw if len(raw) == 32 else None
@@ -415,7 +415,7 @@ HEIGHTS = [None, 0, 1, 2, 3, 4, 5, 64, 65, 255, 2**32, -1, "2", 1.0, True]
 
 def mutate_base58(rng: random.Random, text: str) -> str:
     try:
-        raw = bytearray(seeds.b58decode(text))
+        raw = bytearray(seeds.b58decode(text, None))
     except ValueError:
         return text
     op = rng.randrange(4)

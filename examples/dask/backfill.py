@@ -33,9 +33,7 @@ line's conventions).
 from __future__ import annotations
 
 import argparse
-import base64
 import json
-import math
 import sys
 import threading
 from collections.abc import Callable, Iterable, Sequence
@@ -44,6 +42,7 @@ from typing import Any, TypeVar
 
 import varkel
 from varkel import EventDecoder
+from varkel._output import to_json, transaction_id  # the command line's JSON and transaction id
 
 # One decoded event of log mode: (transaction signature, event name, value).
 Row = tuple[str, str, Any]
@@ -146,54 +145,6 @@ def decode_files_locally(
 # --------------------------------------------------------------------------
 # Transaction mode.
 
-_B58 = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
-
-
-def _b58encode(raw: bytes) -> str:
-    n, out = int.from_bytes(raw, "big"), ""
-    while n:
-        n, r = divmod(n, 58)
-        out = _B58[r] + out
-    return "1" * (len(raw) - len(raw.lstrip(b"\0"))) + out
-
-
-def _b58decode(text: str) -> bytes:
-    n = 0
-    for ch in text:
-        n = n * 58 + _B58.index(ch)
-    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
-    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
-
-
-def transaction_id(result: dict[str, Any]) -> tuple[str | None, int | None]:
-    """(signature, slot) of a getTransaction result: its first signature, from
-    the message's list or from the wire bytes of the "base64" and "base58"
-    encodings; None where the record does not tell."""
-    slot = result.get("slot")
-    slot = int(slot) if isinstance(slot, str) and slot.isdigit() else slot if isinstance(slot, int) else None
-    transaction = result.get("transaction")
-    if isinstance(transaction, dict):
-        signatures = transaction.get("signatures")
-        first = signatures[0] if isinstance(signatures, list) and signatures else None
-        return (first if isinstance(first, str) else None), slot
-    if isinstance(transaction, str):  # the old "binary" encoding: base58
-        transaction = [transaction, "base58"]
-    if not (isinstance(transaction, list) and len(transaction) == 2 and isinstance(transaction[0], str)):
-        return None, slot
-    try:
-        if transaction[1] == "base64":
-            raw = base64.b64decode(transaction[0], validate=True)
-        elif transaction[1] == "base58":
-            raw = _b58decode(transaction[0])
-        else:
-            return None, slot
-    except ValueError:
-        return None, slot
-    # The signature count (a compact-u16: one byte up to 127), then 64 bytes each.
-    signature = _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
-    return signature, slot
-
-
 def decode_transaction_record(decoders: Sequence[EventDecoder], record: Any) -> list[TxRow]:
     """Transaction mode: one getTransaction result, or the RPC envelope around
     one. A failed transaction gives no rows; a record that is no transaction
@@ -241,30 +192,6 @@ def _bag_of(paths: str | Sequence[str | Path]) -> Any:
 
 # --------------------------------------------------------------------------
 # Command line.
-
-
-def _json_default(value: object) -> object:
-    if isinstance(value, (bytes, bytearray)):
-        return {"hex": value.hex()}
-    raise TypeError(f"{type(value).__name__} is not JSON serializable")
-
-
-def _finite(value: Any) -> Any:
-    if isinstance(value, float):
-        return value if math.isfinite(value) else None
-    if isinstance(value, dict):
-        return {key: _finite(item) for key, item in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [_finite(item) for item in value]
-    return value
-
-
-def to_json(record: dict[str, Any]) -> str:
-    """Standard JSON: bytes as {"hex": ...}, NaN and infinities as null."""
-    try:
-        return json.dumps(record, default=_json_default, allow_nan=False)
-    except ValueError:
-        return json.dumps(_finite(record), default=_json_default, allow_nan=False)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -46,12 +46,10 @@ decoded so far written out, with status 130 (128 + SIGINT).
 from __future__ import annotations
 
 import argparse
-import base64
 import difflib
 import importlib
 import io
 import json
-import math
 import os
 import platform
 import signal
@@ -63,6 +61,7 @@ from typing import Any, TextIO
 
 import varkel
 from varkel import Event, EventDecoder
+from varkel._output import to_json, transaction_id
 from varkel._varkel import _decode_logs_counted, _decode_transaction_counted
 
 # Log lines go to the decoder in batches of about this many lines, cut only
@@ -77,55 +76,6 @@ FAILED = 1
 USAGE = 2
 INTERRUPTED = 128 + 2
 BROKEN_PIPE = 128 + 13
-
-B58_ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
-
-
-def _b58encode(raw: bytes) -> str:
-    n, out = int.from_bytes(raw, "big"), ""
-    while n:
-        n, r = divmod(n, 58)
-        out = B58_ALPHABET[r] + out
-    return "1" * (len(raw) - len(raw.lstrip(b"\0"))) + out
-
-
-def _b58decode(text: str) -> bytes:
-    n = 0
-    for ch in text:
-        n = n * 58 + B58_ALPHABET.index(ch)
-    body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
-    return b"\0" * (len(text) - len(text.lstrip("1"))) + body
-
-
-# --------------------------------------------------------------------------
-# JSON output.
-
-
-def _json_default(value: object) -> object:
-    if isinstance(value, (bytes, bytearray)):
-        return {"hex": value.hex()}
-    raise TypeError(f"{type(value).__name__} is not JSON serializable")
-
-
-def _finite(value: Any) -> Any:
-    """The value with NaN and infinities replaced by None."""
-    if isinstance(value, float):
-        return value if math.isfinite(value) else None
-    if isinstance(value, dict):
-        return {key: _finite(item) for key, item in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [_finite(item) for item in value]
-    return value
-
-
-def to_json(record: dict[str, Any]) -> str:
-    """Standard JSON text of a record: bytes as {"hex": ...}, integers exact,
-    NaN and infinities as null."""
-    try:
-        return json.dumps(record, default=_json_default, allow_nan=False)
-    except ValueError:  # a NaN or an infinity somewhere: rare, so checked only then
-        return json.dumps(_finite(record), default=_json_default, allow_nan=False)
-
 
 # --------------------------------------------------------------------------
 # Arguments and IDLs.
@@ -363,37 +313,6 @@ class Output:
             raise WriteError(f"cannot write the output: {error}") from None
 
 
-def _signature(result: dict[str, Any]) -> str | None:
-    """The transaction's first signature (its id), or None."""
-    transaction = result.get("transaction")
-    if isinstance(transaction, dict):
-        signatures = transaction.get("signatures")
-        first = signatures[0] if isinstance(signatures, list) and signatures else None
-        return first if isinstance(first, str) else None
-    if isinstance(transaction, str):  # the old "binary" encoding: base58
-        transaction = [transaction, "base58"]
-    if not (isinstance(transaction, list) and len(transaction) == 2 and isinstance(transaction[0], str)):
-        return None
-    try:
-        if transaction[1] == "base64":
-            raw = base64.b64decode(transaction[0], validate=True)
-        elif transaction[1] == "base58":
-            raw = _b58decode(transaction[0])
-        else:
-            return None
-    except ValueError:
-        return None
-    # The signature count (a compact-u16: one byte up to 127), then 64 bytes each.
-    return _b58encode(raw[1:65]) if len(raw) >= 65 and 0 < raw[0] < 0x80 else None
-
-
-def _slot(result: dict[str, Any]) -> int | None:
-    slot = result.get("slot")
-    if isinstance(slot, str) and slot.isdigit():
-        return int(slot)
-    return slot if isinstance(slot, int) else None
-
-
 class Decoding:
     """Decodes lines into the output, counting as it goes."""
 
@@ -421,7 +340,7 @@ class Decoding:
         self.stats.transactions += 1
         inner = doc.get("result")
         result: dict[str, Any] = inner if isinstance(inner, dict) else doc
-        self.stats.written += self.output.write(events, _signature(result), _slot(result))
+        self.stats.written += self.output.write(events, *transaction_id(result))
         if self.progress is not None:
             self.progress.update(self.stats)
 

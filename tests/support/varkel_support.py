@@ -48,15 +48,63 @@ def b58encode(raw: bytes) -> str:
     return "1" * zeros + "".join(reversed(digits))
 
 
-def b58decode(text: str, size: int = 32) -> bytes:
+def b58decode(text: str, size: int | None = 32) -> bytes:
+    """The bytes of a base58 text; `size` (None: any) is checked."""
     n = 0
     for ch in text:
         n = n * 58 + ALPHABET.index(ch)
     zeros = len(text) - len(text.lstrip("1"))
     body = n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b""
     raw = b"\0" * zeros + body
-    assert len(raw) == size, (text, raw)
+    assert size is None or len(raw) == size, (text, raw)
     return raw
+
+
+# --------------------------------------------------------------------------
+# Transaction wire form (signatures, then the legacy or version-0 message).
+
+
+def compact_u16(n: int) -> bytes:
+    out = bytearray()
+    while True:
+        byte, n = n & 0x7F, n >> 7
+        out.append(byte | (0x80 if n else 0))
+        if not n:
+            return bytes(out)
+
+
+def wire_from_json(result: dict) -> bytes:
+    """The wire bytes of a getTransaction result in the "json" encoding
+    (account keys as "jsonParsed" gives them are read too). Raises KeyError,
+    TypeError or ValueError (AssertionError for a key of the wrong size) on
+    any other shape."""
+    tx = result["transaction"]
+    message = tx["message"]
+    out = bytearray(compact_u16(len(tx["signatures"])))
+    for signature in tx["signatures"]:
+        out += b58decode(signature, 64)
+    versioned = result.get("version", "legacy") != "legacy"
+    if versioned:
+        out.append(0x80)
+    header = message["header"]
+    out += bytes([header["numRequiredSignatures"], header["numReadonlySignedAccounts"],
+                  header["numReadonlyUnsignedAccounts"]])
+    keys = [key if isinstance(key, str) else key["pubkey"] for key in message["accountKeys"]]
+    out += compact_u16(len(keys)) + b"".join(b58decode(key) for key in keys)
+    out += b58decode(message["recentBlockhash"])
+    out += compact_u16(len(message["instructions"]))
+    for ins in message["instructions"]:
+        data = b58decode(ins["data"], None)
+        out += bytes([ins["programIdIndex"]]) + compact_u16(len(ins["accounts"])) + bytes(ins["accounts"])
+        out += compact_u16(len(data)) + data
+    if versioned:
+        lookups = message.get("addressTableLookups") or []
+        out += compact_u16(len(lookups))
+        for lookup in lookups:
+            out += b58decode(lookup["accountKey"])
+            out += compact_u16(len(lookup["writableIndexes"])) + bytes(lookup["writableIndexes"])
+            out += compact_u16(len(lookup["readonlyIndexes"])) + bytes(lookup["readonlyIndexes"])
+    return bytes(out)
 
 
 # --------------------------------------------------------------------------

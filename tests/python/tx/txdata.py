@@ -2,7 +2,8 @@
 their decoders, builders of the other encodings of a transaction (written
 here, independently of the package), and small log-line builders.
 
-- `wire_from_json(result)`: the wire bytes of a "json"-encoded transaction.
+- `wire_from_json(result)`: the wire bytes of a "json"-encoded transaction
+  (from the test support module, shared with the fuzz seeds).
 - `json_from_wire(result)`: a "json"-encoded transaction from a binary one.
 - `json_parsed(result)`: the "jsonParsed" shape of a "json"-encoded one.
 - `with_encoding(result, name)`: the same transaction in "json", "jsonParsed",
@@ -12,12 +13,16 @@ here, independently of the package), and small log-line builders.
 import base64
 import copy
 import json
+from functools import partial
 
 from helpers import fixture
+from varkel_support import b58encode, wire_from_json
+from varkel_support import b58decode as _b58decode
 
 from varkel import EventDecoder
 
-ALPHABET = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
+b58decode = partial(_b58decode, size=None)  # texts of any length
+
 EVENT_TAG = bytes.fromhex("e445a52e51cb9a1d")
 
 PUMP = "6EF8rrecthR5Dkzon8Nwu78hRvfCKubJ14M5uBEwF6P"
@@ -25,22 +30,6 @@ PUMP_AMM = "pAMMBay6oceH9fJKBRHGP5D4bD4sWpmSwMn52FMfXEA"
 OKX = "6m2CDdhRgxpH4WjvdzxAYbGxwdGUz5MziiL5jek2kBma"
 CLMM = "CAMMCzo5YL8w4VFF8KVHrK22GGUsp5VTaW7grrKgrWqK"
 DRIFT = "dRiftyHA39MWEi3m9aunc5MzRF1JYuBsbn6VPcn33UH"
-
-
-def b58encode(data: bytes) -> str:
-    n, out = int.from_bytes(data, "big"), ""
-    while n:
-        n, r = divmod(n, 58)
-        out = ALPHABET[r] + out
-    return "1" * (len(data) - len(data.lstrip(b"\0"))) + out
-
-
-def b58decode(text: str) -> bytes:
-    n = 0
-    for ch in text:
-        n = n * 58 + ALPHABET.index(ch)
-    zeros = len(text) - len(text.lstrip("1"))
-    return b"\0" * zeros + (n.to_bytes((n.bit_length() + 7) // 8, "big") if n else b"")
 
 
 # --------------------------------------------------------------------------
@@ -77,54 +66,6 @@ def result_of(doc: dict) -> dict:
 
 # --------------------------------------------------------------------------
 # Wire form.
-
-
-def compact_u16(n: int) -> bytes:
-    out = bytearray()
-    while True:
-        b = n & 0x7F
-        n >>= 7
-        if n:
-            out.append(b | 0x80)
-        else:
-            out.append(b)
-            return bytes(out)
-
-
-def wire_from_json(result: dict) -> bytes:
-    """The wire bytes of a "json"-encoded transaction (signatures, then the
-    legacy or version-0 message)."""
-    tx = result["transaction"]
-    message = tx["message"]
-    out = bytearray(compact_u16(len(tx["signatures"])))
-    for sig in tx["signatures"]:
-        raw = b58decode(sig)
-        assert len(raw) == 64
-        out += raw
-    versioned = result.get("version", "legacy") != "legacy"
-    if versioned:
-        out.append(0x80)
-    header = message["header"]
-    out += bytes([header["numRequiredSignatures"], header["numReadonlySignedAccounts"],
-                  header["numReadonlyUnsignedAccounts"]])
-    out += compact_u16(len(message["accountKeys"]))
-    for key in message["accountKeys"]:
-        out += b58decode(key)
-    out += b58decode(message["recentBlockhash"])
-    out += compact_u16(len(message["instructions"]))
-    for ins in message["instructions"]:
-        out.append(ins["programIdIndex"])
-        out += compact_u16(len(ins["accounts"])) + bytes(ins["accounts"])
-        data = b58decode(ins["data"])
-        out += compact_u16(len(data)) + data
-    if versioned:
-        lookups = message.get("addressTableLookups") or []
-        out += compact_u16(len(lookups))
-        for lookup in lookups:
-            out += b58decode(lookup["accountKey"])
-            out += compact_u16(len(lookup["writableIndexes"])) + bytes(lookup["writableIndexes"])
-            out += compact_u16(len(lookup["readonlyIndexes"])) + bytes(lookup["readonlyIndexes"])
-    return bytes(out)
 
 
 class _Reader:
