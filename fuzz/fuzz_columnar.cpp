@@ -31,6 +31,7 @@
 #include "decode/plan.h"
 #include "decode/registry.h"
 #include "fuzz/common.h"
+#include "fuzz/repo_idls.h"
 #include "idl/load.h"
 
 namespace {
@@ -47,30 +48,6 @@ struct Loaded {
 std::vector<std::unique_ptr<Loaded>>& loaded() {
   static std::vector<std::unique_ptr<Loaded>> all;
   return all;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) fuzz::check_failed(path.c_str(), 0, "cannot read");
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string base64(const std::uint8_t* data, std::size_t size) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < size; i += 3) {
-    const std::size_t n = std::min<std::size_t>(size - i, 3);
-    std::uint32_t chunk = std::uint32_t{data[i]} << 16;
-    if (n > 1) chunk |= std::uint32_t{data[i + 1]} << 8;
-    if (n > 2) chunk |= data[i + 2];
-    out += kAlphabet[(chunk >> 18) & 63];
-    out += kAlphabet[(chunk >> 12) & 63];
-    out += n > 1 ? kAlphabet[(chunk >> 6) & 63] : '=';
-    out += n > 2 ? kAlphabet[chunk & 63] : '=';
-  }
-  return out;
 }
 
 // Independent of decode/utf8.h: well-formed UTF-8 (no surrogates, no
@@ -250,20 +227,13 @@ void check_export(const std::shared_ptr<const columnar::Table>& table) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::istringstream list(read_text(std::string(VARKEL_SOURCE_DIR) + "/fuzz/data/decode-idls.txt"));
-  for (std::string line; std::getline(list, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    const std::string path = std::string(VARKEL_SOURCE_DIR) + "/" + line;
-    Result<idl::Idl> idl = idl::load_idl(read_text(path));
-    if (!idl) fuzz::check_failed(path.c_str(), 0, idl.error().c_str());
-    Result<decode::EventRegistry> registry = decode::build_registry(*idl);
-    if (!registry) fuzz::check_failed(path.c_str(), 0, registry.error().c_str());
+  fuzz::for_each_listed_idl("decode-idls.txt", [](const std::string&, decode::EventRegistry registry) {
     auto entry = std::make_unique<Loaded>();
-    entry->registry = std::move(*registry);
+    entry->registry = std::move(registry);
     entry->plan = decode::build_plan(entry->registry);
     entry->schema = columnar::build_table_schema(entry->registry, entry->plan);
     if (!entry->registry.events.empty()) loaded().push_back(std::move(entry));
-  }
+  });
   if (loaded().empty())
     fuzz::check_failed(__FILE__, __LINE__, "no IDLs with events in fuzz/data/decode-idls.txt");
   return 0;
@@ -301,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const decode::EventEntry* found = registry.find_event(payload.data());
       VARKEL_FUZZ_CHECK(found != nullptr);
       resolved.add(static_cast<std::size_t>(found - registry.events.data()), bytes, length);
-      lines.push_back("Program data: " + base64(payload.data(), payload.size()));
+      lines.push_back("Program data: " + fuzz::encode_base64(payload.data(), payload.size()));
     }
   }
   columnar::EventTables from_lines(idl.plan, idl.schema);

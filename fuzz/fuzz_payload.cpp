@@ -4,31 +4,16 @@
 #include <string>
 
 #include "fuzz/common.h"
+#include "fuzz/repo_idls.h"
 #include "scan/base64.h"
 #include "scan/payload.h"
 
 namespace {
 
-std::string encode_base64(const std::uint8_t* data, std::size_t size) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < size; i += 3) {
-    const std::size_t n = size - i < 3 ? size - i : 3;
-    std::uint32_t chunk = std::uint32_t{data[i]} << 16;
-    if (n > 1) chunk |= std::uint32_t{data[i + 1]} << 8;
-    if (n > 2) chunk |= data[i + 2];
-    out += kAlphabet[(chunk >> 18) & 63];
-    out += kAlphabet[(chunk >> 12) & 63];
-    out += n > 1 ? kAlphabet[(chunk >> 6) & 63] : '=';
-    out += n > 2 ? kAlphabet[chunk & 63] : '=';
-  }
-  return out;
-}
-
 void check_base64(std::string_view text) {
   std::optional<varkel::scan::ByteBuffer> bytes = varkel::scan::decode_base64(text);
   if (!bytes) return;
-  VARKEL_FUZZ_CHECK(encode_base64(bytes->data.get(), bytes->size) == text);
+  VARKEL_FUZZ_CHECK(varkel::fuzz::encode_base64(bytes->data.get(), bytes->size) == text);
 }
 
 }  // namespace

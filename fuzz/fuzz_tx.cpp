@@ -24,6 +24,7 @@
 
 #include "decode/registry.h"
 #include "fuzz/common.h"
+#include "fuzz/repo_idls.h"
 #include "idl/load.h"
 #include "json/json.h"
 #include "scan/base64.h"
@@ -46,14 +47,6 @@ struct Programs {
 Programs& programs() {
   static Programs all;
   return all;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) fuzz::check_failed(path.c_str(), 0, "cannot read");
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 bool inside(std::span<const std::uint8_t> part, const std::uint8_t* begin, std::size_t size) {
@@ -146,18 +139,11 @@ bool same(const tx::Attribution& a, const tx::Attribution& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::istringstream list(read_text(std::string(VARKEL_SOURCE_DIR) + "/fuzz/data/tx-idls.txt"));
-  for (std::string line; std::getline(list, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    const std::string path = std::string(VARKEL_SOURCE_DIR) + "/" + line;
-    Result<idl::Idl> idl = idl::load_idl(read_text(path));
-    if (!idl) fuzz::check_failed(path.c_str(), 0, idl.error().c_str());
-    Result<decode::EventRegistry> registry = decode::build_registry(*idl);
-    if (!registry) fuzz::check_failed(path.c_str(), 0, registry.error().c_str());
-    programs().registries.push_back(std::make_unique<decode::EventRegistry>(std::move(*registry)));
-    Result<void> added = programs().set.add(*programs().registries.back(), line);
-    if (!added) fuzz::check_failed(path.c_str(), 0, added.error().c_str());
-  }
+  fuzz::for_each_listed_idl("tx-idls.txt", [](const std::string& entry, decode::EventRegistry registry) {
+    programs().registries.push_back(std::make_unique<decode::EventRegistry>(std::move(registry)));
+    Result<void> added = programs().set.add(*programs().registries.back(), entry);
+    if (!added) fuzz::check_failed(entry.c_str(), 0, added.error().c_str());
+  });
   if (programs().set.empty()) fuzz::check_failed(__FILE__, __LINE__, "no IDLs in fuzz/data/tx-idls.txt");
   return 0;
 }

@@ -32,6 +32,7 @@
 #include "decode/registry.h"
 #include "decode/value_decoder.h"
 #include "fuzz/common.h"
+#include "fuzz/repo_idls.h"
 #include "idl/load.h"
 
 namespace {
@@ -53,21 +54,9 @@ std::vector<std::unique_ptr<Loaded>>& registries() {
   return *all;
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) fuzz::check_failed(path.c_str(), 0, "cannot read");
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void load(const std::string& path) {
-  Result<idl::Idl> idl = idl::load_idl(read_text(path));
-  if (!idl) fuzz::check_failed(path.c_str(), 0, idl.error().c_str());
-  Result<decode::EventRegistry> registry = decode::build_registry(*idl);
-  if (!registry) fuzz::check_failed(path.c_str(), 0, registry.error().c_str());
+void load(const std::string& path, decode::EventRegistry registry) {
   auto loaded = std::make_unique<Loaded>();
-  loaded->registry = std::move(*registry);
+  loaded->registry = std::move(registry);
   loaded->plan = decode::build_plan(loaded->registry);
   loaded->keys = decode::KeyTable::make(loaded->plan);
   if (!loaded->keys) fuzz::check_failed(path.c_str(), 0, "the keys of the plan could not be made");
@@ -136,10 +125,7 @@ extern "C" [[gnu::visibility("default")]] const char* __asan_default_options() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   start_interpreter();
-  std::istringstream list(read_text(std::string(VARKEL_SOURCE_DIR) + "/fuzz/data/decode-idls.txt"));
-  for (std::string line; std::getline(list, line);) {
-    if (!line.empty() && line[0] != '#') load(std::string(VARKEL_SOURCE_DIR) + "/" + line);
-  }
+  fuzz::for_each_listed_idl("decode-idls.txt", load);
   if (registries().empty()) fuzz::check_failed(__FILE__, __LINE__, "no IDLs in fuzz/data/decode-idls.txt");
   return 0;
 }
