@@ -147,9 +147,8 @@ DECODE_IDLS = [line.strip() for line in (REPO / "fuzz/data/decode-idls.txt").rea
                if line.strip() and not line.startswith("#")]
 
 
-def decode_seeds():
-    count = len(DECODE_IDLS)
-    # Mode 0: the payloads of the example logs, against every registry.
+def logged_payloads() -> list[bytes]:
+    """The payloads of the example logs' data and log lines (base64 ones)."""
     payloads = []
     for line in log_lines():
         for prefix in ("Program data: ", "Program log: "):
@@ -158,6 +157,13 @@ def decode_seeds():
                     payloads.append(base64.b64decode(line[len(prefix):].strip(), validate=True))
                 except ValueError:
                     pass
+    return payloads
+
+
+def decode_seeds():
+    count = len(DECODE_IDLS)
+    # Mode 0: the payloads of the example logs, against every registry.
+    payloads = logged_payloads()
     for registry in range(count):
         for payload in payloads[:200]:
             if len(payload) >= 8:
@@ -261,14 +267,7 @@ def columnar_seeds():
         events = doc.get("events") or []
         if events:
             registries.append(events)
-    payloads = []
-    for line in log_lines():
-        for prefix in ("Program data: ", "Program log: "):
-            if line.startswith(prefix):
-                try:
-                    payloads.append(base64.b64decode(line[len(prefix):].strip(), validate=True))
-                except ValueError:
-                    pass
+    payloads = logged_payloads()
     patterns = [b"\x00" * 64, b"\x01\x02\x00\x00\x00" * 16, bytes(range(256))]
     for selector, events in enumerate(registries):
         # Records: event byte, u16 length, data. The logged events of the
