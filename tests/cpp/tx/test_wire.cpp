@@ -25,50 +25,50 @@ void put_compact(Bytes& out, std::size_t value) {
   } while (value != 0);
 }
 
-struct SpecInstruction {
+struct ShapeInstruction {
   std::uint8_t program;
   Bytes accounts;
   Bytes data;
 };
 
-struct SpecLookup {
+struct ShapeLookup {
   std::uint8_t table_byte;
   Bytes writable;
   Bytes readonly;
 };
 
-struct Spec {
+struct MessageShape {
   std::size_t signatures = 1;
   bool versioned = false;
   std::size_t keys = 3;
-  std::vector<SpecInstruction> instructions;
-  std::vector<SpecLookup> lookups;
+  std::vector<ShapeInstruction> instructions;
+  std::vector<ShapeLookup> lookups;
 };
 
 // Signature k is 64 bytes of value k + 1; key k is 32 bytes of value 0x40 + k.
-Bytes encode(const Spec& spec) {
+Bytes encode(const MessageShape& shape) {
   Bytes out;
-  put_compact(out, spec.signatures);
-  for (std::size_t k = 0; k < spec.signatures; ++k)
+  put_compact(out, shape.signatures);
+  for (std::size_t k = 0; k < shape.signatures; ++k)
     out.insert(out.end(), 64, static_cast<std::uint8_t>(k + 1));
-  if (spec.versioned) out.push_back(0x80);
-  out.push_back(static_cast<std::uint8_t>(spec.signatures));
+  if (shape.versioned) out.push_back(0x80);
+  out.push_back(static_cast<std::uint8_t>(shape.signatures));
   out.push_back(0);
   out.push_back(1);
-  put_compact(out, spec.keys);
-  for (std::size_t k = 0; k < spec.keys; ++k) out.insert(out.end(), 32, static_cast<std::uint8_t>(0x40 + k));
+  put_compact(out, shape.keys);
+  for (std::size_t k = 0; k < shape.keys; ++k) out.insert(out.end(), 32, static_cast<std::uint8_t>(0x40 + k));
   out.insert(out.end(), 32, 0xBB);  // blockhash
-  put_compact(out, spec.instructions.size());
-  for (const SpecInstruction& ins : spec.instructions) {
+  put_compact(out, shape.instructions.size());
+  for (const ShapeInstruction& ins : shape.instructions) {
     out.push_back(ins.program);
     put_compact(out, ins.accounts.size());
     out.insert(out.end(), ins.accounts.begin(), ins.accounts.end());
     put_compact(out, ins.data.size());
     out.insert(out.end(), ins.data.begin(), ins.data.end());
   }
-  if (spec.versioned) {
-    put_compact(out, spec.lookups.size());
-    for (const SpecLookup& lookup : spec.lookups) {
+  if (shape.versioned) {
+    put_compact(out, shape.lookups.size());
+    for (const ShapeLookup& lookup : shape.lookups) {
       out.insert(out.end(), 32, lookup.table_byte);
       put_compact(out, lookup.writable.size());
       out.insert(out.end(), lookup.writable.begin(), lookup.writable.end());
@@ -79,20 +79,20 @@ Bytes encode(const Spec& spec) {
   return out;
 }
 
-Spec version0() {
-  Spec spec;
-  spec.signatures = 2;
-  spec.versioned = true;
-  spec.keys = 4;
-  spec.instructions = {{3, {0, 1, 4}, {0xE4, 0x45, 1, 2}}, {2, {}, {}}, {5, {0}, Bytes(300, 7)}};
-  spec.lookups = {{0xA1, {0, 5}, {9}}, {0xA2, {}, {1, 2, 3}}};
-  return spec;
+MessageShape version0() {
+  MessageShape shape;
+  shape.signatures = 2;
+  shape.versioned = true;
+  shape.keys = 4;
+  shape.instructions = {{3, {0, 1, 4}, {0xE4, 0x45, 1, 2}}, {2, {}, {}}, {5, {0}, Bytes(300, 7)}};
+  shape.lookups = {{0xA1, {0, 5}, {9}}, {0xA2, {}, {1, 2, 3}}};
+  return shape;
 }
 
 TEST(Wire, ReadsALegacyMessage) {
-  Spec spec;
-  spec.instructions = {{2, {0, 1}, {1, 2, 3}}};
-  const Bytes bytes = encode(spec);
+  MessageShape shape;
+  shape.instructions = {{2, {0, 1}, {1, 2, 3}}};
+  const Bytes bytes = encode(shape);
   const Result<WireTransaction> tx = parse_wire_transaction(bytes);
   ASSERT_TRUE(tx.has_value()) << tx.error();
   EXPECT_FALSE(tx->versioned);
@@ -111,8 +111,8 @@ TEST(Wire, ReadsALegacyMessage) {
 }
 
 TEST(Wire, ReadsAVersion0MessageWithLookups) {
-  const Spec spec = version0();
-  const Bytes bytes = encode(spec);
+  const MessageShape shape = version0();
+  const Bytes bytes = encode(shape);
   const Result<WireTransaction> tx = parse_wire_transaction(bytes);
   ASSERT_TRUE(tx.has_value()) << tx.error();
   EXPECT_TRUE(tx->versioned);
@@ -131,8 +131,8 @@ TEST(Wire, ReadsAVersion0MessageWithLookups) {
 // Every proper prefix of a message fails, naming where it ended; so does any
 // byte after the end.
 TEST(Wire, EveryTruncationAndAnyTrailingByteIsRefused) {
-  for (const Spec& spec : {version0(), Spec{1, false, 3, {{2, {0}, {9}}}, {}}}) {
-    const Bytes bytes = encode(spec);
+  for (const MessageShape& shape : {version0(), MessageShape{1, false, 3, {{2, {0}, {9}}}, {}}}) {
+    const Bytes bytes = encode(shape);
     for (std::size_t n = 0; n < bytes.size(); ++n) {
       const Result<WireTransaction> tx =
           parse_wire_transaction(std::span<const std::uint8_t>(bytes.data(), n));
@@ -161,9 +161,9 @@ class CompactTable : public ::testing::TestWithParam<CompactCase> {};
 
 TEST_P(CompactTable, OnlyShortestFormsUpTo0xFFFF) {
   const CompactCase& c = GetParam();
-  Spec spec;
-  spec.instructions = {{2, {}, {}}};
-  Bytes bytes = encode(spec);
+  MessageShape shape;
+  shape.instructions = {{2, {}, {}}};
+  Bytes bytes = encode(shape);
   bytes.pop_back();  // the data length 0
   const std::size_t at = bytes.size();
   bytes.insert(bytes.end(), c.encoded.begin(), c.encoded.end());
