@@ -8,9 +8,11 @@ import base64
 import importlib
 import json
 import os
+import random
 import struct as _struct  # `struct` below builds IDL structs
 import sys
 import sysconfig
+import threading
 from pathlib import Path
 
 import pytest
@@ -127,3 +129,38 @@ def rss_bytes() -> int:
     """Resident memory of this process."""
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def results_in_threads(run, jobs, threads=6, rounds=4):
+    """Runs run(job) for every job, `rounds` times over, in `threads` threads
+    that start together, each in its own shuffled order. Returns each
+    thread's list of results in job order, after checking that a job gave
+    the same result in every round; an exception in a thread is raised here,
+    naming the thread."""
+    results = [None] * threads
+    errors = []
+    barrier = threading.Barrier(threads)
+
+    def work(index):
+        order = list(range(len(jobs)))
+        random.Random(index).shuffle(order)
+        barrier.wait()
+        mine = {}
+        try:
+            for _ in range(rounds):
+                for i in order:
+                    got = run(jobs[i])
+                    assert mine.setdefault(i, got) == got, f"job {i} changed between rounds"
+        except BaseException as exc:  # raised below, with the thread's index
+            errors.append((index, exc))
+        results[index] = [mine.get(i) for i in range(len(jobs))]
+
+    workers = [threading.Thread(target=work, args=(i,)) for i in range(threads)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    if errors:
+        index, exc = errors[0]
+        raise AssertionError(f"thread {index} failed: {exc!r}") from exc
+    return results

@@ -5,7 +5,7 @@ import random
 import threading
 
 import varkel
-from helpers import FREE_THREADED, gil_enabled
+from helpers import FREE_THREADED, gil_enabled, results_in_threads
 from tx.test_real_transactions import CASES
 from tx.txdata import decoder, load, result_of, with_encoding
 
@@ -29,33 +29,8 @@ def test_threads_share_the_decoders():
 
     serial = [run(job) for job in jobs]
     assert sum(len(r) for r in serial) > 40
-    threads_count, rounds = 6, 4
-    results = [None] * threads_count
-    errors = []
-    barrier = threading.Barrier(threads_count)
-
-    def work(index):
-        order = list(range(len(jobs)))
-        random.Random(index).shuffle(order)
-        barrier.wait()
-        mine = {}
-        try:
-            for _ in range(rounds):
-                for i in order:
-                    got = run(jobs[i])
-                    assert mine.setdefault(i, got) == got
-        except Exception as exc:  # reported below, with the thread's index
-            errors.append((index, exc))
-        results[index] = mine
-
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(threads_count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert errors == []
-    for mine in results:
-        assert [mine[i] for i in range(len(jobs))] == serial
+    for mine in results_in_threads(run, jobs, threads=6, rounds=4):
+        assert mine == serial
     assert gil_enabled() is not FREE_THREADED  # importing varkel keeps a free-threaded build GIL-free
 
 
