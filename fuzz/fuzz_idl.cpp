@@ -18,12 +18,12 @@ using namespace varkel;
 
 void check_registry(const Result<idl::Idl>& idl) {
   if (!idl) {
-    VARKEL_FUZZ_CHECK(!idl.error().empty());
+    VARKEL_FUZZ_CHECK(!idl.error().message.empty());
     return;
   }
   Result<decode::EventRegistry> registry = decode::build_registry(*idl);
   if (!registry) {
-    VARKEL_FUZZ_CHECK(!registry.error().empty());
+    VARKEL_FUZZ_CHECK(!registry.error().message.empty());
     return;
   }
   for (const decode::EventEntry& entry : registry->events) {

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace varkel;
   Result<json::Value> value = json::parse(fuzz::as_text(data, size));
   if (!value) {
-    VARKEL_FUZZ_CHECK(value.error().find(" at line ") != std::string::npos);
+    VARKEL_FUZZ_CHECK(value.error().message.find(" at line ") != std::string::npos);
     return 0;
   }
   const std::string compact = json::to_compact(*value);

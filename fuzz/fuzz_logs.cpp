@@ -169,11 +169,11 @@ void check_walk(const std::vector<std::string_view>& lines) {
       VARKEL_FUZZ_CHECK(f.line == i && f.program == line.program && f.depth == line.depth);
       VARKEL_FUZZ_CHECK(f.program.data() == line.program.data());  // a view into the list's line
       if (f.depth == 1) {
-        VARKEL_FUZZ_CHECK(f.top == tops++ && f.inner == tx::kNoIndex);
+        VARKEL_FUZZ_CHECK(f.top == tops++ && f.inner == kNoIndex);
       } else {
-        VARKEL_FUZZ_CHECK(f.top == tx::kNoIndex || (f.top >= 0 && f.top < tops));
-        VARKEL_FUZZ_CHECK(f.inner == tx::kNoIndex || f.inner >= 0);
-        if (f.top == tx::kNoIndex) VARKEL_FUZZ_CHECK(f.inner == tx::kNoIndex);
+        VARKEL_FUZZ_CHECK(f.top == kNoIndex || (f.top >= 0 && f.top < tops));
+        VARKEL_FUZZ_CHECK(f.inner == kNoIndex || f.inner >= 0);
+        if (f.top == kNoIndex) VARKEL_FUZZ_CHECK(f.inner == kNoIndex);
       }
     }
     if (line.kind == LineKind::Truncated && !truncated) truncated = i;
@@ -184,9 +184,8 @@ void check_walk(const std::vector<std::string_view>& lines) {
         const tx::Candidate& c = walk.candidates[candidate++];
         VARKEL_FUZZ_CHECK(c.line == i && c.payload == *payload && inside(c.payload, lines[i]));
         VARKEL_FUZZ_CHECK(c.after_truncation == truncated.has_value());
-        VARKEL_FUZZ_CHECK(c.frame == tx::kNoIndex ||
-                          (c.frame >= 0 && static_cast<std::size_t>(c.frame) < frame &&
-                           walk.frames[static_cast<std::size_t>(c.frame)].line < i));
+        VARKEL_FUZZ_CHECK(c.frame == kNoIndex || (c.frame >= 0 && static_cast<std::size_t>(c.frame) < frame &&
+                                                  walk.frames[static_cast<std::size_t>(c.frame)].line < i));
       }
     }
   }

@@ -101,12 +101,12 @@ void check_site(const tx::Attribution& a, const tx::EventSite& site, std::span<c
                     std::memcmp(bytes->data.get() + 8, site.data.data(), site.data.size()) == 0);
   const auto candidate =
       std::ranges::find(walk.candidates, static_cast<std::uint32_t>(site.log_index), &tx::Candidate::line);
-  VARKEL_FUZZ_CHECK(candidate != walk.candidates.end() && candidate->frame != tx::kNoIndex);
+  VARKEL_FUZZ_CHECK(candidate != walk.candidates.end() && candidate->frame != kNoIndex);
   const tx::Frame& frame = walk.frames[static_cast<std::size_t>(candidate->frame)];
   VARKEL_FUZZ_CHECK(set.find_text(frame.program) == site.program && frame.depth == site.depth);
   if (t != nullptr) {
     VARKEL_FUZZ_CHECK(
-        site.instruction == tx::kNoIndex ||
+        site.instruction == kNoIndex ||
         (site.instruction >= 0 && static_cast<std::size_t>(site.instruction) < t->instructions.size()));
   }
 }
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::for_each_listed_idl("tx-idls.txt", [](const std::string& entry, decode::EventRegistry registry) {
     programs().registries.push_back(std::make_unique<decode::EventRegistry>(std::move(registry)));
     Result<void> added = programs().set.add(*programs().registries.back(), entry);
-    if (!added) fuzz::check_failed(entry.c_str(), 0, added.error().c_str());
+    if (!added) fuzz::check_failed(entry.c_str(), 0, added.error().message.c_str());
   });
   if (programs().set.empty()) fuzz::check_failed(__FILE__, __LINE__, "no IDLs in fuzz/data/tx-idls.txt");
   return 0;
@@ -152,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text = fuzz::as_text(data, size);
   Result<tx::OwnedTransaction> read = tx::read_transaction_text(text);
   if (!read) {
-    VARKEL_FUZZ_CHECK(!read.error().empty());
+    VARKEL_FUZZ_CHECK(!read.error().message.empty());
     return 0;
   }
   const tx::Transaction& t = read->tx;

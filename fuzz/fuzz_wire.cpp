@@ -80,7 +80,7 @@ bool inside(std::span<const std::uint8_t> part, std::span<const std::uint8_t> wh
 void check_wire(std::span<const std::uint8_t> bytes) {
   Result<tx::WireTransaction> parsed = tx::parse_wire_transaction(bytes);
   if (!parsed) {
-    VARKEL_FUZZ_CHECK(parsed.error().starts_with("wire transaction"));
+    VARKEL_FUZZ_CHECK(parsed.error().message.starts_with("wire transaction"));
     return;
   }
   const tx::WireTransaction& t = *parsed;
@@ -121,7 +121,7 @@ void check_base58(std::span<const std::uint8_t> bytes) {
   if (decoded) {
     VARKEL_FUZZ_CHECK(decode::base58_encode(*decoded) == text);
   } else {
-    VARKEL_FUZZ_CHECK(decoded.error().starts_with("invalid base58 character"));
+    VARKEL_FUZZ_CHECK(decoded.error().message.starts_with("invalid base58 character"));
   }
   Result<decode::Pubkey> key = decode::base58_decode_key(text);
   VARKEL_FUZZ_CHECK(key.has_value() == (decoded.has_value() && decoded->size() == 32));

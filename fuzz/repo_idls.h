@@ -35,9 +35,9 @@ void for_each_listed_idl(const char* list, Visit&& visit) {
     if (entry.empty() || entry[0] == '#') continue;
     const std::string path = root + "/" + entry;
     Result<idl::Idl> idl = idl::load_idl(read_text(path));
-    if (!idl) check_failed(path.c_str(), 0, idl.error().c_str());
+    if (!idl) check_failed(path.c_str(), 0, idl.error().message.c_str());
     Result<decode::EventRegistry> registry = decode::build_registry(*idl);
-    if (!registry) check_failed(path.c_str(), 0, registry.error().c_str());
+    if (!registry) check_failed(path.c_str(), 0, registry.error().message.c_str());
     visit(entry, std::move(*registry));
   }
 }

@@ -2,21 +2,24 @@
 """Checks that the includes between the source folders point one way.
 
 The folders of src/, bottom to top: a file may include files of its own folder
-and of the folders below it; nothing includes src/lib/. src/py/ (the Python
-glue) includes only src/base/ and may be included by any folder that touches
-Python, never by the pure ones. A folder missing from the order is an error:
-a new subsystem takes its place in it here.
+and of the folders below it; nothing includes src/lib/. The folders below
+src/objects/ (the Python-facing layer) are the pure core: they include no
+Python header. src/py/ (the Python glue: references, version shims, the entry
+point guard) includes only src/base/ and the Python headers, and only the
+Python-facing layer and src/lib/ include it. A folder missing from the order
+is an error: a new subsystem takes its place in it here.
 """
 
 import re
 import sys
 from pathlib import Path
 
-ORDER = ["base", "json", "idl", "decode", "scan", "tx", "columnar", "lib"]
-PURE = {"base", "json", "idl", "columnar"}  # never touch Python
+ORDER = ["base", "json", "idl", "decode", "scan", "tx", "columnar", "objects", "lib"]
+PYTHON_FACING = {"objects", "lib"}  # the rest is pure: never touches Python
 GLUE = "py"
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/', re.M)
+PYTHON_HEADER = re.compile(r'^\s*#\s*include\s+<Python\.h>', re.M)
 
 
 def check(src: Path) -> list[str]:
@@ -33,15 +36,18 @@ def check(src: Path) -> list[str]:
         if here != GLUE and here not in rank:
             problems.append(f"{path}: folder '{here}' has no place in the layer order")
             continue
-        for target in INCLUDE.findall(path.read_text(encoding="utf-8")):
+        text = path.read_text(encoding="utf-8")
+        if here != GLUE and here not in PYTHON_FACING and PYTHON_HEADER.search(text):
+            problems.append(f"{path}: the pure folder '{here}/' includes Python.h")
+        for target in INCLUDE.findall(text):
             if target == here:
                 continue
             if here == GLUE:
                 if target != "base":
                     problems.append(f"{path}: the glue includes '{target}/'")
             elif target == GLUE:
-                if here in PURE:
-                    problems.append(f"{path}: a pure folder includes '{GLUE}/'")
+                if here not in PYTHON_FACING:
+                    problems.append(f"{path}: the pure folder '{here}/' includes '{GLUE}/'")
             elif target not in rank:
                 problems.append(f"{path}: includes unknown folder '{target}/'")
             elif target == "lib" or rank[target] > rank[here]:

@@ -27,13 +27,13 @@
 
 #include "columnar/event_tables.h"
 #include "decode/borsh_reader.h"
-#include "decode/key_table.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
-#include "decode/value_decoder.h"
 #include "fuzz/common.h"
 #include "fuzz/repo_idls.h"
 #include "idl/load.h"
+#include "objects/keys.h"
+#include "objects/values.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ using namespace varkel;
 struct Loaded {
   decode::EventRegistry registry;
   decode::DecodePlan plan;
-  std::optional<decode::KeyTable> keys;
+  std::optional<objects::KeyTable> keys;
   std::vector<decode::FieldsRef> structs;  // the fields of the plan's struct definitions
   columnar::TableSchema tables;
 };
@@ -58,7 +58,7 @@ void load(const std::string& path, decode::EventRegistry registry) {
   auto loaded = std::make_unique<Loaded>();
   loaded->registry = std::move(registry);
   loaded->plan = decode::build_plan(loaded->registry);
-  loaded->keys = decode::KeyTable::make(loaded->plan);
+  loaded->keys = objects::KeyTable::make(loaded->plan);
   if (!loaded->keys) fuzz::check_failed(path.c_str(), 0, "the keys of the plan could not be made");
   loaded->tables = columnar::build_table_schema(loaded->registry, loaded->plan);
   for (const decode::PlanDefinition& definition : loaded->plan.definitions) {
@@ -85,34 +85,40 @@ void start_interpreter() {
 }
 
 // An event's data as decoded (modes 0 and 1).
-struct Decoded {
+struct EventBytes {
   bool event = false;
   std::size_t index = 0;
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
 };
 
-decode::DecodeResult run(const Loaded& loaded, unsigned mode, const std::uint8_t* data, std::size_t size,
-                         Decoded& decoded) {
+objects::Decoded nothing(const char* why) {
+  objects::Decoded out;
+  out.error.emplace(why);
+  return out;
+}
+
+objects::Decoded run(const Loaded& loaded, unsigned mode, const std::uint8_t* data, std::size_t size,
+                     EventBytes& decoded) {
   const decode::EventRegistry& registry = loaded.registry;
   const decode::DecodePlan& plan = loaded.plan;
   if (mode == 0) {
-    if (size < 8) return std::unexpected(decode::DecodeError{"short", false});
+    if (size < 8) return nothing("short");
     const decode::EventEntry* entry = registry.find_event(data);
-    if (entry == nullptr) return std::unexpected(decode::DecodeError{"unknown", false});
+    if (entry == nullptr) return nothing("unknown");
     decoded = {true, static_cast<std::size_t>(entry - registry.events.data()), data + 8, size - 8};
     decode::BorshReader reader(data + 8, size - 8);
-    return decode::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
+    return objects::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
   }
-  if (size < 1) return std::unexpected(decode::DecodeError{"short", false});
+  if (size < 1) return nothing("short");
   decode::BorshReader reader(data + 1, size - 1);
   if (mode == 1) {
-    if (plan.events.empty()) return std::unexpected(decode::DecodeError{"none", false});
+    if (plan.events.empty()) return nothing("none");
     decoded = {true, data[0] % plan.events.size(), data + 1, size - 1};
-    return decode::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
+    return objects::decode_fields(plan, *loaded.keys, reader, plan.events[decoded.index]);
   }
-  if (loaded.structs.empty()) return std::unexpected(decode::DecodeError{"none", false});
-  return decode::decode_fields(plan, *loaded.keys, reader, loaded.structs[data[0] % loaded.structs.size()]);
+  if (loaded.structs.empty()) return nothing("none");
+  return objects::decode_fields(plan, *loaded.keys, reader, loaded.structs[data[0] % loaded.structs.size()]);
 }
 
 }  // namespace
@@ -135,14 +141,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = registries().size();
   const Loaded& loaded = *registries()[data[0] % count];
   const unsigned mode = static_cast<unsigned>(data[0] / count % 3);
-  Decoded decoded;
-  decode::DecodeResult value = run(loaded, mode, data + 1, size - 1, decoded);
+  EventBytes decoded;
+  objects::Decoded value = run(loaded, mode, data + 1, size - 1, decoded);
   VARKEL_FUZZ_CHECK(PyErr_Occurred() == nullptr);  // nothing left pending either way
-  if (!value) VARKEL_FUZZ_CHECK(!value.error().internal && !value.error().message.empty());
+  if (!value.value) VARKEL_FUZZ_CHECK(!value.raised && value.error && !value.error->message.empty());
   if (decoded.event) {
     columnar::EventTables tables(loaded.plan, loaded.tables);
     const bool added = tables.add(decoded.index, decoded.data, decoded.size);
-    VARKEL_FUZZ_CHECK(added == value.has_value());
+    VARKEL_FUZZ_CHECK(added == static_cast<bool>(value.value));
     const std::uint32_t table = loaded.tables.layouts.table_of[decoded.index];
     VARKEL_FUZZ_CHECK(tables.rows(table) == (added ? 1 : 0));
   }

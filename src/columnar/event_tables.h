@@ -1,11 +1,10 @@
 // Events into Arrow tables: one table per event name, one row per event that
 // decodes, every value in its column (columnar/layout.h gives the mapping).
 //
-// The decoder walks the decode plan exactly as the value decoder does (the
-// same reads, checks and bounds: nesting depth with the thread's stack,
-// zero-width elements), so an event decodes here exactly when parse_logs
+// The values are read by the one walk of the decode plan (decode/walk.h), as
+// parse_logs reads them, so an event decodes here exactly when parse_logs
 // returns it; an event that fails leaves no trace in any column. Only the
-// stack bound depends on the decoder's own frames: on a thread whose stack is
+// stack bound depends on the callers' own frames: on a thread whose stack is
 // nearly exhausted by deep nesting, the two may stop at different depths.
 //
 // Events come from any source: add() takes the data of one event;
@@ -61,8 +60,8 @@ class EventTables {
   KeyTextCache& keys_;                                   // the thread's
 };
 
-// Every line that carries an event, in order, as parse_logs finds them:
-// "Program data: " or "Program log: ", strict base64, a known discriminator.
+// Every line that carries an event (scan/event_line.h), in order, as
+// parse_logs finds them.
 void add_lines(EventTables& tables, const decode::EventRegistry& registry,
                std::span<const std::string_view> lines);
 

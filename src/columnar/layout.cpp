@@ -76,7 +76,7 @@ class LayoutBuilder {
   void struct_children(std::uint32_t at, const FieldsRef& fields, bool nullable, unsigned depth) {
     // The columns: distinct names in the order of first use; each is stored
     // by the last field of its name.
-    std::vector<std::uint32_t> stored(fields.count, kNone);
+    std::vector<std::uint32_t> stored(fields.count, kNoIndex);
     std::vector<std::uint32_t> columns;  // field index that a column takes its type from
     std::vector<std::string> names;
     if (fields.form == FieldsRef::Form::Named) {
@@ -174,7 +174,7 @@ class LayoutBuilder {
   }
 
   void defined(std::uint32_t at, const PlanNode& n, bool nullable, unsigned depth) {
-    if (n.generic_args || n.child == kNone) {
+    if (n.generic_args || n.child == kNoIndex) {
       out_.slots[at].kind = SlotKind::Null;
       out_.slots[at].nullable = true;
       return;
@@ -219,7 +219,7 @@ class LayoutBuilder {
     out_.slots[first].name = "variant";
     out_.slots[first].nullable = nullable;
     out_.slots[first].names = def_index;
-    std::vector<std::uint32_t> targets(def.variant_count, kNone);
+    std::vector<std::uint32_t> targets(def.variant_count, kNoIndex);
     for (std::size_t i = 0; i < with_fields.size(); ++i)
       targets[with_fields[i]] = first + 1 + static_cast<std::uint32_t>(i);
     out_.slots[at].first_target = static_cast<std::uint32_t>(out_.targets.size());

@@ -41,8 +41,6 @@
 
 namespace varkel::columnar {
 
-using decode::kNone;
-
 enum class SlotKind : std::uint8_t {
   Null,
   Bool,
@@ -78,11 +76,11 @@ struct Slot {
   std::uint32_t first_child = 0;  // children: slots [first_child, first_child + child_count)
   std::uint32_t child_count = 0;
   // Struct: one entry per plan field (in the plan's order), the child slot
-  // that stores it or kNone (decoded, not stored). Enum: one per variant, its
-  // struct slot or kNone (a unit variant). Start in Layout::targets.
+  // that stores it or kNoIndex (decoded, not stored). Enum: one per variant, its
+  // struct slot or kNoIndex (a unit variant). Start in Layout::targets.
   std::uint32_t first_target = 0;
-  std::uint64_t list_size = 0;  // FixedList
-  std::uint32_t names = kNone;  // Dictionary and Enum: the enum's definition in the plan
+  std::uint64_t list_size = 0;     // FixedList
+  std::uint32_t names = kNoIndex;  // Dictionary and Enum: the enum's definition in the plan
 };
 
 // One table: the slots in order, the root (the event's fields) first.

@@ -1,5 +1,5 @@
-// Forward-only cursor over one event's data (the payload after its
-// discriminator), with the decode error type of the decoding core.
+// Forward-only cursor over one value's data (an event's payload after its
+// discriminator, an instruction's arguments, an account's data).
 #pragma once
 
 #include <array>
@@ -7,34 +7,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <expected>
 #include <span>
 #include <string>
 
+#include "base/result.h"
+
 namespace varkel::decode {
 
-// One message text. `internal` marks the one failure that is not a decode
-// error: the interpreter could not create an object; it aborts the whole call.
-struct DecodeError {
-  std::string message;
-  bool internal = false;
-};
-
 template <class T>
-using Decoded = std::expected<T, DecodeError>;
+using Decoded = Result<T>;
 
 // The failure of a read of n bytes at `position` over `length` bytes:
 // "length overflow" when position + n does not fit in 64 bits, otherwise
 // "unexpected end of buffer: need {n} byte(s) at offset {position}, have {length}".
 // Kept out of line: reads only fail on malformed payloads.
-[[gnu::cold, gnu::noinline]] DecodeError read_failure(std::uint64_t n, std::uint64_t position,
-                                                      std::uint64_t length);
+[[gnu::cold, gnu::noinline]] Error read_failure(std::uint64_t n, std::uint64_t position,
+                                                std::uint64_t length);
+
+// The little-endian integer of sizeof(T) bytes at `bytes`, as a native value.
+template <class T>
+T load_le(const std::uint8_t* bytes) noexcept {
+  T value;
+  std::memcpy(&value, bytes, sizeof(T));
+  if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) value = std::byteswap(value);
+  return value;
+}
 
 class BorshReader {
  public:
   BorshReader(const std::uint8_t* data, std::uint64_t length) noexcept : data_(data), length_(length) {}
 
   std::uint64_t position() const noexcept { return position_; }
+  std::uint64_t remaining() const noexcept { return length_ - position_; }
   std::uint64_t length() const noexcept { return length_; }
   const std::uint8_t* data() const noexcept { return data_; }
 

@@ -69,7 +69,7 @@ std::uint64_t node_size(const DecodePlan& plan, const PlanNode& node) {
     case Kind::Array:
       return node.generic_length ? 0 : multiply(node.length, plan.nodes[node.child].min_size);
     case Kind::Defined:
-      return node.generic_args || node.child == kNone ? 0 : plan.definitions[node.child].min_size;
+      return node.generic_args || node.child == kNoIndex ? 0 : plan.definitions[node.child].min_size;
     default:
       return scalar_size(node.kind);
   }
@@ -146,7 +146,7 @@ class PlanBuilder {
       plan_.fields.resize(plan_.fields.size() + tuple.size());
       for (std::uint32_t i = 0; i < ref.count; ++i) {
         const std::uint32_t type = node(tuple[i]);
-        plan_.fields[ref.first + i] = PlanField{kNone, type};
+        plan_.fields[ref.first + i] = PlanField{kNoIndex, type};
       }
     }
     return ref;
@@ -191,13 +191,13 @@ class PlanBuilder {
     return at;
   }
 
-  // The definition of `name`, compiled on first use; kNone when none exists.
+  // The definition of `name`, compiled on first use; kNoIndex when none exists.
   std::uint32_t definition(const std::string& name) {
     if (auto it = definitions_.find(name); it != definitions_.end()) return it->second;
     const idl::IdlTypeDef* def = registry_.find_type(name);
     if (def == nullptr) {
-      definitions_.emplace(name, kNone);
-      return kNone;
+      definitions_.emplace(name, kNoIndex);
+      return kNoIndex;
     }
     // The index is taken before the body is compiled, so that a definition
     // that reaches itself refers to this one.

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/index.h"
 #include "decode/registry.h"
 #include "idl/model.h"
 
@@ -25,7 +26,7 @@ namespace varkel::decode {
 
 using Kind = idl::IdlType::Kind;
 
-inline constexpr std::uint32_t kNone = 0xFFFF'FFFF;
+using varkel::kNoIndex;
 
 // The fields of an event, a struct or an enum variant: absent (no fields), or
 // the run [first, first + count) of DecodePlan::fields, named or by position.
@@ -37,8 +38,8 @@ struct FieldsRef {
 };
 
 struct PlanField {
-  std::uint32_t key = kNone;  // named: index into DecodePlan::keys; by position: kNone
-  std::uint32_t type = 0;     // index into DecodePlan::nodes
+  std::uint32_t key = kNoIndex;  // named: index into DecodePlan::keys; by position: kNoIndex
+  std::uint32_t type = 0;        // index into DecodePlan::nodes
 };
 
 // One type expression.
@@ -46,19 +47,19 @@ struct PlanNode {
   Kind kind = Kind::Bool;
   bool generic_length = false;  // Array: the length is a generic parameter
   bool generic_args = false;    // Defined: the reference carries generic arguments
-  // Option, Vec, Array: the element node. Defined: the definition, or kNone
+  // Option, Vec, Array: the element node. Defined: the definition, or kNoIndex
   // when no type of that name is declared.
-  std::uint32_t child = kNone;
-  std::uint32_t text = kNone;  // Defined: the name as referenced, index into DecodePlan::texts
-  std::uint64_t length = 0;    // Array: the element count
+  std::uint32_t child = kNoIndex;
+  std::uint32_t text = kNoIndex;  // Defined: the name as referenced, index into DecodePlan::texts
+  std::uint64_t length = 0;       // Array: the element count
   // No value of this type decodes from fewer bytes (a lower bound; 0 for
   // types that may take none, and for the forms that always fail).
   std::uint64_t min_size = 0;
 };
 
 struct PlanVariant {
-  std::uint32_t key = kNone;  // the variant's name, index into DecodePlan::keys
-  FieldsRef fields;           // Absent: a unit variant
+  std::uint32_t key = kNoIndex;  // the variant's name, index into DecodePlan::keys
+  FieldsRef fields;              // Absent: a unit variant
 };
 
 // One named type definition that some event reaches.
@@ -68,8 +69,8 @@ struct PlanDefinition {
   FieldsRef fields;                 // Struct
   std::uint32_t first_variant = 0;  // Enum: the run of DecodePlan::variants
   std::uint32_t variant_count = 0;
-  std::uint32_t alias = kNone;  // Alias: the aliased node
-  std::uint64_t min_size = 0;   // as PlanNode::min_size
+  std::uint32_t alias = kNoIndex;  // Alias: the aliased node
+  std::uint64_t min_size = 0;      // as PlanNode::min_size
 };
 
 struct DecodePlan {

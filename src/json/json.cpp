@@ -116,11 +116,11 @@ class Parser {
   Result<Value> run() {
     Value root;
     skip_ws();
-    if (!parse_value(root, 0)) return fail(message());
+    if (!parse_value(root, 0)) return fail(failure());
     skip_ws();
     if (pos_ != text_.size()) {
       error("trailing characters", pos_);
-      return fail(message());
+      return fail(failure());
     }
     return root;
   }
@@ -142,7 +142,9 @@ class Parser {
     return false;
   }
 
-  std::string message() const {
+  // The recorded failure as an Error (the parser keeps only what and where
+  // while it unwinds: the text is built once, here).
+  Error failure() const {
     // The text read: up to and including the offending byte, or all of it at
     // the end. Line: 1 + line feeds read. Column: bytes read after the last
     // of them (0 when the offending byte is itself a line feed).
@@ -161,7 +163,7 @@ class Parser {
     out += std::to_string(line);
     out += " column ";
     out += std::to_string(column);
-    return out;
+    return Error(std::move(out), static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column));
   }
 
   void skip_ws() noexcept {

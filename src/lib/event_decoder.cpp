@@ -10,11 +10,11 @@
 #include "lib/args.h"
 #include "lib/event_table.h"
 #include "lib/tx_api.h"
+#include "objects/batch.h"
 #include "py/errors.h"
 #include "py/guard.h"
 #include "py/once.h"
 #include "py/pyref.h"
-#include "scan/batch_scan.h"
 
 namespace varkel {
 
@@ -48,18 +48,18 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   {
     Result<idl::Idl> idl = idl::load_idl(std::string_view(text, static_cast<std::size_t>(size)));
     if (!idl) {
-      PyErr_Format(PyExc_ValueError, "failed to parse IDL: %s", idl.error().c_str());
+      PyErr_Format(PyExc_ValueError, "failed to parse IDL: %s", idl.error().message.c_str());
       return nullptr;
     }
     Result<decode::EventRegistry> built = decode::build_registry(*idl);
     if (!built) {
-      PyErr_SetString(PyExc_ValueError, built.error().c_str());
+      PyErr_SetString(PyExc_ValueError, built.error().message.c_str());
       return nullptr;
     }
     registry = std::move(*built);
   }  // the model is released here
   decode::DecodePlan plan = decode::build_plan(registry);
-  std::optional<decode::KeyTable> keys = decode::KeyTable::make(plan);
+  std::optional<objects::KeyTable> keys = objects::KeyTable::make(plan);
   if (!keys) return nullptr;
 
   columnar::TableSchema tables = columnar::build_table_schema(registry, plan);
@@ -93,11 +93,11 @@ void decoder_dealloc(PyObject* self) {
 PyObject* decoder_event_names(PyObject* self, void*) {
   const auto& events = as_decoder(self)->state->registry.events;
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(events.size())));
-  if (!list) return py::raise_internal_error(py::take_exception_text());
+  if (!list) return py::fail_as_internal();
   for (std::size_t i = 0; i < events.size(); ++i) {
     const std::string& name = events[i].name;
     PyObject* item = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-    if (item == nullptr) return py::raise_internal_error(py::take_exception_text());
+    if (item == nullptr) return py::fail_as_internal();
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
   }
   return list.release();
@@ -107,10 +107,10 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   static constexpr Signature kSig{"EventDecoder.parse_logs()", "logs"};
   PyObject* logs = bind_single(kSig, args, nargs, kwnames);
   if (logs == nullptr) return nullptr;
-  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  std::optional<objects::LogLines> lines = objects::convert_logs(logs);
   if (!lines) return nullptr;
   const DecoderState& state = *as_decoder(self)->state;
-  return scan::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
+  return objects::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
 }
 
 // The decoding runs detached from the interpreter: it touches no Python
@@ -120,7 +120,7 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
   static constexpr Signature kSig{"EventDecoder.parse_logs_arrow()", "logs"};
   PyObject* logs = bind_single(kSig, args, nargs, kwnames);
   if (logs == nullptr) return nullptr;
-  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  std::optional<objects::LogLines> lines = objects::convert_logs(logs);
   if (!lines) return nullptr;
   const DecoderState& state = *as_decoder(self)->state;
   std::vector<std::shared_ptr<const columnar::Table>> tables;

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "columnar/event_tables.h"
-#include "decode/key_table.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
+#include "objects/keys.h"
+#include "py/pyref.h"
 
 namespace varkel {
 
@@ -17,7 +18,7 @@ namespace varkel {
 struct DecoderState {
   decode::EventRegistry registry;
   decode::DecodePlan plan;             // the registry's events compiled
-  decode::KeyTable keys;               // the plan's keys as str objects
+  objects::KeyTable keys;              // the plan's keys as str objects
   columnar::TableSchema tables;        // parse_logs_arrow: the layout of each event name's table
   std::vector<py::PyRef> table_names;  // the names of those tables as str objects
   py::PyRef idl_json;                  // the IDL text it was built from (exact str), for pickling

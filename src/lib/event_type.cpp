@@ -2,14 +2,14 @@
 
 #include <atomic>
 
+#include "objects/events.h"
 #include "py/once.h"
-#include "tx/event_build.h"
 
 namespace varkel {
 
 namespace {
 
-// In the order of tx::EventField.
+// In the order of objects::EventField.
 PyStructSequence_Field event_fields[] = {
     {"name", "The event's name, as the IDL declares it."},
     {"data", "The event's fields as plain Python values (the same value parse_logs gives)."},
@@ -35,14 +35,14 @@ PyStructSequence_Field event_fields[] = {
      "numbers."},
     {nullptr, nullptr},
 };
-static_assert(sizeof(event_fields) / sizeof(event_fields[0]) == tx::kEventFieldCount + 1);
+static_assert(sizeof(event_fields) / sizeof(event_fields[0]) == objects::kEventFieldCount + 1);
 
 PyStructSequence_Desc event_desc = {
     "varkel.Event",
     "Event(name, data, program_id, instruction, inner, depth, source, log_index, truncated, failed, "
     "out_of_step)\n\nOne event of a transaction, attributed to the program that emitted it.",
     event_fields,
-    tx::kEventFieldCount,
+    objects::kEventFieldCount,
 };
 
 std::atomic<PyObject*> g_type{nullptr};

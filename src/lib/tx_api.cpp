@@ -11,14 +11,14 @@
 #include "lib/args.h"
 #include "lib/event_decoder.h"
 #include "lib/event_type.h"
+#include "objects/batch.h"
+#include "objects/events.h"
+#include "objects/json_value.h"
 #include "py/compat.h"
 #include "py/errors.h"
 #include "py/pyref.h"
-#include "scan/batch_scan.h"
 #include "tx/attribution.h"
-#include "tx/event_build.h"
 #include "tx/program_set.h"
-#include "tx/py_json.h"
 #include "tx/tx_reader.h"
 
 namespace varkel {
@@ -34,18 +34,18 @@ const DecoderState& state_of(PyObject* decoder) {
 struct Decoders {
   std::vector<py::PyRef> owners;
   tx::ProgramSet programs;
-  std::vector<scan::Decoding> decodings;  // by program entry
+  std::vector<objects::Decoding> decodings;  // by program entry
 };
 
 bool add_decoder(Decoders& out, PyObject* decoder, std::string label) {
   const DecoderState& state = state_of(decoder);
   Result<void> added = out.programs.add(state.registry, std::move(label));
   if (!added) {
-    PyErr_SetString(PyExc_ValueError, added.error().c_str());
+    PyErr_SetString(PyExc_ValueError, added.error().message.c_str());
     return false;
   }
   out.owners.push_back(py::PyRef::borrow(decoder));
-  out.decodings.push_back(scan::Decoding{state.registry, state.plan, state.keys});
+  out.decodings.push_back(objects::Decoding{state.registry, state.plan, state.keys});
   return true;
 }
 
@@ -88,7 +88,7 @@ std::unique_ptr<Decoders> collect_decoders(PyObject* decoders) {
 std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
   Result<tx::OwnedTransaction> read = fail("");
   if (PyDict_Check(obj)) {
-    std::optional<json::Value> value = tx::to_json_value(obj, "tx");
+    std::optional<json::Value> value = objects::to_json_value(obj, "tx");
     if (!value) return std::nullopt;
     auto document = std::make_unique<json::Value>(std::move(*value));
     Result<tx::Transaction> transaction = tx::read_transaction(*document);
@@ -113,7 +113,7 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
     return std::nullopt;
   }
   if (!read) {
-    PyErr_Format(PyExc_ValueError, "invalid transaction: %s", read.error().c_str());
+    PyErr_Format(PyExc_ValueError, "invalid transaction: %s", read.error().message.c_str());
     return std::nullopt;
   }
   return std::move(*read);
@@ -122,8 +122,8 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
 PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders) {
   PyObject* type = event_type();
   if (type == nullptr) return nullptr;
-  return tx::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, decoders.programs,
-                          decoders.decodings)
+  return objects::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, decoders.programs,
+                               decoders.decodings)
       .release();
 }
 
@@ -137,7 +137,7 @@ struct Counted {
 
 PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::LogOptions& options = {},
                            Counted* counted = nullptr) {
-  std::optional<scan::LogLines> lines = scan::convert_logs(logs);
+  std::optional<objects::LogLines> lines = objects::convert_logs(logs);
   if (!lines) return nullptr;
   const tx::Attribution attribution =
       tx::attribute_logs(lines->views, decoders.programs, options, counted ? &counted->counts : nullptr);
@@ -203,7 +203,7 @@ PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_s
 PyObject* decoder_program_id(PyObject* self, void*) {
   const std::string& address = state_of(self).registry.address;
   PyObject* text = PyUnicode_FromStringAndSize(address.data(), static_cast<Py_ssize_t>(address.size()));
-  if (text == nullptr) return py::raise_internal_error(py::take_exception_text());
+  if (text == nullptr) return py::fail_as_internal();
   return text;
 }
 

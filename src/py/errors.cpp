@@ -55,6 +55,16 @@ PyObject* raise_internal_error(std::string_view message) {
   return nullptr;
 }
 
+std::nullptr_t fail_as_internal() {
+  if (PyErr_Occurred() != nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return nullptr;
+    PyObject* internal = internal_error_type();
+    if (internal == nullptr || PyErr_ExceptionMatches(internal)) return nullptr;
+  }
+  raise_internal_error(take_exception_text());
+  return nullptr;
+}
+
 PyObject* raise_not_instance(const char* param, PyObject* obj, const char* target) {
   std::string prefix = param == nullptr ? std::string() : std::string("argument '") + param + "': ";
   if (obj == Py_None) {

@@ -4,6 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,14 @@ PyObject* internal_error_type();
 
 // Raises the internal-error exception with `message`. Returns null.
 PyObject* raise_internal_error(std::string_view message);
+
+// The interpreter failed where nothing may fail (it could not create an
+// object): a pending MemoryError stays as it is, so that running out of
+// memory reads the same from every entry point, and so does an internal
+// error already raised; any other pending exception becomes the
+// internal-error exception with the text "{type}: {text}".
+// Returns null, for `return py::fail_as_internal();`.
+std::nullptr_t fail_as_internal();
 
 // TypeError "argument '{param}': '{type}' object is not an instance of
 // '{target}'" ("'None' is not an instance of ..." for None), with or without

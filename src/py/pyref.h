@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace varkel::py {
@@ -13,6 +14,7 @@ namespace varkel::py {
 class PyRef {
  public:
   PyRef() noexcept = default;
+  PyRef(std::nullptr_t) noexcept {}  // NOLINT: a failure's null converts, as for PyObject*
   // Takes over a new reference (may be null, as returned by a failing call).
   static PyRef steal(PyObject* obj) noexcept { return PyRef(obj); }
   // Adds a reference to a borrowed object.

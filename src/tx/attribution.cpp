@@ -12,9 +12,9 @@ namespace {
 
 // Where a frame sits among the transaction's instructions.
 struct Placement {
-  std::int32_t instruction = kNoIndex;
-  std::int32_t inner = kNoIndex;  // kNoIndex for top-level frames
-  bool known = false;             // instruction known, and inner too below depth 1
+  std::uint32_t instruction = kNoIndex;
+  std::uint32_t inner = kNoIndex;  // kNoIndex for top-level frames
+  bool known = false;              // instruction known, and inner too below depth 1
 };
 
 // An event site with what the join needs besides: its full payload
@@ -47,17 +47,17 @@ std::vector<Placement> count_places(const LogWalk& walk) {
 
 // The log frames matched with the transaction's instructions.
 struct Alignment {
-  std::vector<Placement> places;                       // per frame
-  std::vector<std::int64_t> top_frame;                 // per instruction: its frame, or -1
-  std::vector<std::vector<std::int64_t>> inner_frame;  // per inner instruction: its frame, or -1
+  std::vector<Placement> places;                        // per frame
+  std::vector<std::uint32_t> top_frame;                 // per instruction: its frame, or kNoIndex
+  std::vector<std::vector<std::uint32_t>> inner_frame;  // per inner instruction: its frame, or kNoIndex
   bool out_of_step = false;
 };
 
 // The inner instructions of instruction i (none when a hand-built model has
 // fewer lists than instructions).
 const std::vector<Instruction>& inner_of(const Transaction& tx, std::size_t i) {
-  static const std::vector<Instruction> kNone;
-  return i < tx.inner.size() ? tx.inner[i] : kNone;
+  static const std::vector<Instruction> kEmpty;
+  return i < tx.inner.size() ? tx.inner[i] : kEmpty;
 }
 
 // Finds the next instruction of a list that a frame can be: its program, and
@@ -67,17 +67,16 @@ const std::vector<Instruction>& inner_of(const Transaction& tx, std::size_t i) {
 // hostile logs cannot make the search quadratic.
 class NextMatch {
  public:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
   // `use_height`: heights must match (inner instructions); precompiles are
   // never candidates (they have no frame).
   NextMatch(const std::vector<Instruction>& list, bool use_height) : list_(list), use_height_(use_height) {}
 
+  // The position, or kNoIndex.
   std::size_t find(const std::optional<Pubkey>& key, std::uint32_t depth, std::size_t from) {
-    if (!key) return kNone;
+    if (!key) return kNoIndex;
     if (from < list_.size() && fits(list_[from], *key, depth)) return from;
     if (!indexed_) build();
-    std::size_t best = kNone;
+    std::size_t best = kNoIndex;
     for (const std::uint32_t height : {use_height_ ? depth : 0u, 0u}) {
       const auto it = positions_.find(Slot{*key, height});
       if (it == positions_.end()) continue;
@@ -133,17 +132,17 @@ std::size_t skip_precompiles(const std::vector<Instruction>& list, std::size_t f
 Alignment align(const LogWalk& walk, const Transaction& tx) {
   Alignment out;
   out.places.resize(walk.frames.size());
-  out.top_frame.assign(tx.instructions.size(), -1);
+  out.top_frame.assign(tx.instructions.size(), kNoIndex);
   out.inner_frame.resize(tx.instructions.size());
   for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
-    out.inner_frame[i].assign(inner_of(tx, i).size(), -1);
+    out.inner_frame[i].assign(inner_of(tx, i).size(), kNoIndex);
   }
 
   NextMatch top_level(tx.instructions, false);
-  std::optional<NextMatch> inner;   // of the current instruction
-  std::size_t next_top = 0;         // the next instruction an invoke [1] may match
-  std::int32_t current = kNoIndex;  // the instruction of the current top-level frame
-  std::int32_t current_top = kNoIndex;
+  std::optional<NextMatch> inner;    // of the current instruction
+  std::size_t next_top = 0;          // the next instruction an invoke [1] may match
+  std::uint32_t current = kNoIndex;  // the instruction of the current top-level frame
+  std::uint32_t current_top = kNoIndex;
   std::size_t next_inner = 0;
   // A transaction runs a handful of programs in many frames: the first
   // kCachedPrograms texts are decoded once (a bounded list keeps hostile
@@ -171,11 +170,11 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
       // Another position than the next: instructions without their frame, or
       // a frame of a program the message does not run there.
       if (q != expected) out.out_of_step = true;
-      current = q == NextMatch::kNone ? kNoIndex : static_cast<std::int32_t>(q);
+      current = static_cast<std::uint32_t>(q);
       p = Placement{current, kNoIndex, current != kNoIndex};
       if (current != kNoIndex) {
         next_top = q + 1;
-        out.top_frame[q] = static_cast<std::int64_t>(k);
+        out.top_frame[q] = static_cast<std::uint32_t>(k);
         inner.emplace(inner_of(tx, q), true);
       }
       continue;
@@ -192,21 +191,21 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
     }
     const std::size_t s = inner->find(key, f.depth, next_inner);
     if (s != next_inner) out.out_of_step = true;  // lines went missing, or the frame matches nothing
-    if (s == NextMatch::kNone) continue;
-    p.inner = static_cast<std::int32_t>(s);
+    if (s == kNoIndex) continue;
+    p.inner = static_cast<std::uint32_t>(s);
     p.known = true;
     next_inner = s + 1;
-    out.inner_frame[current][s] = static_cast<std::int64_t>(k);
+    out.inner_frame[current][s] = static_cast<std::uint32_t>(k);
   }
   // A transaction that succeeded ran every instruction and every inner
   // instruction: each must have had its frame. (A failed one stops early.)
   if (!tx.failed) {
     for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
       if (is_precompile(tx.instructions[i].program)) continue;
-      if (out.top_frame[i] < 0) out.out_of_step = true;
-      if (!tx.inner_recorded || out.top_frame[i] < 0) continue;
-      for (const std::int64_t frame : out.inner_frame[i]) {
-        if (frame < 0) out.out_of_step = true;
+      if (out.top_frame[i] == kNoIndex) out.out_of_step = true;
+      if (!tx.inner_recorded || out.top_frame[i] == kNoIndex) continue;
+      for (const std::uint32_t frame : out.inner_frame[i]) {
+        if (frame == kNoIndex) out.out_of_step = true;
       }
     }
   }
@@ -240,7 +239,7 @@ void Joiner::count_unattributed(const Candidate& c) {
   if (!bytes || bytes->size < 8) return;
   bool counted = c.data_line;
   for (std::size_t k = 0; !counted && k < programs_.size(); ++k) {
-    counted = programs_.registry(static_cast<std::int32_t>(k)).find_event(bytes->data.get()) != nullptr;
+    counted = programs_.registry(static_cast<std::uint32_t>(k)).find_event(bytes->data.get()) != nullptr;
   }
   if (counted) ++counts_->unattributed;
 }
@@ -249,7 +248,7 @@ void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& pl
   // An adopted line (outside any frame) has no place and depth 0.
   static const Placement kNowhere{};
   for (const Candidate& c : walk.candidates) {
-    std::int32_t program = 0;
+    std::uint32_t program = 0;
     if (c.frame == kNoIndex) {
       if (!adopt) {  // empty stack: nobody's event
         if (counts_ != nullptr) count_unattributed(c);
@@ -257,7 +256,7 @@ void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& pl
       }
     } else {
       program = programs_.find_text(walk.frames[c.frame].program);
-      if (program == ProgramSet::kNone) continue;
+      if (program == kNoIndex) continue;
     }
     const decode::EventRegistry& registry = programs_.registry(program);
     if (registry.events.empty() && counts_ == nullptr) continue;
@@ -274,9 +273,8 @@ void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& pl
     const Placement& place = c.frame == kNoIndex ? kNowhere : places[c.frame];
     const std::uint32_t depth = c.frame == kNoIndex ? 0 : walk.frames[c.frame].depth;
     Site site;
-    site.event = EventSite{program,           entry, payload.subspan(8), place.instruction,
-                           place.inner,       depth, Source::Log,        static_cast<std::int64_t>(c.line),
-                           c.after_truncation};
+    site.event = EventSite{program,     entry,  payload.subspan(8), place.instruction, place.inner, depth,
+                           Source::Log, c.line, c.after_truncation};
     site.payload = payload;
     site.frame = place;
     site.position = c.line;
@@ -310,7 +308,7 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
   std::array<std::int64_t, kMaxHeight + 1> last_at{};
   std::int64_t running = -1;  // the latest log line known to come before
   for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
-    if (alignment != nullptr && alignment->top_frame[i] >= 0) {
+    if (alignment != nullptr && alignment->top_frame[i] != kNoIndex) {
       running = std::max<std::int64_t>(running, walk->frames[alignment->top_frame[i]].line);
     }
     const std::vector<Instruction>& list = inner_of(tx, i);
@@ -319,9 +317,9 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
     std::uint32_t deepest = 1;  // last_at is set at most up to here
     for (std::size_t j = 0; j < list.size(); ++j) {
       const Instruction& ins = list[j];
-      const std::int64_t frame = alignment != nullptr ? alignment->inner_frame[i][j] : -1;
+      const std::uint32_t frame = alignment != nullptr ? alignment->inner_frame[i][j] : kNoIndex;
       std::uint32_t height = ins.stack_height;
-      if (height == 0 && frame >= 0) height = walk->frames[frame].depth;
+      if (height == 0 && frame != kNoIndex) height = walk->frames[frame].depth;
       std::int64_t parent = kUnset;
       if (height >= 2 && height <= kMaxHeight) {
         parent = last_at[height - 1];
@@ -332,11 +330,11 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
         for (std::uint32_t h = 2; h <= deepest; ++h) last_at[h] = kUnset;  // the chain is lost
         deepest = 1;
       }
-      const std::int64_t line = frame >= 0 ? walk->frames[frame].line : -1;
+      const std::int64_t line = frame != kNoIndex ? walk->frames[frame].line : -1;
       if (line >= 0) running = std::max(running, line);
 
-      const std::int32_t program = programs_.find(ins.program);
-      if (program == ProgramSet::kNone || parent == kUnset) continue;
+      const std::uint32_t program = programs_.find(ins.program);
+      if (program == kNoIndex || parent == kUnset) continue;
       const Pubkey& parent_program = parent == kTop ? tx.instructions[i].program : list[parent].program;
       if (parent_program != ins.program) continue;  // not a self-invoke
       const decode::EventRegistry& registry = programs_.registry(program);
@@ -356,15 +354,15 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
       site.event = EventSite{program,
                              entry,
                              bytes.subspan(16),
-                             static_cast<std::int32_t>(i),
-                             static_cast<std::int32_t>(j),
+                             static_cast<std::uint32_t>(i),
+                             static_cast<std::uint32_t>(j),
                              height - 1,
                              Source::Cpi,
-                             -1,
+                             kNoIndex,
                              truncated};
       site.payload = bytes.subspan(8);
-      site.frame = Placement{static_cast<std::int32_t>(i),
-                             parent == kTop ? kNoIndex : static_cast<std::int32_t>(parent), true};
+      site.frame = Placement{static_cast<std::uint32_t>(i),
+                             parent == kTop ? kNoIndex : static_cast<std::uint32_t>(parent), true};
       site.position = line >= 0 ? line : running;
       site.after = line < 0;
       sites_.push_back(site);
@@ -375,9 +373,9 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
 void Joiner::merge_duplicates() {
   if (log_sites_ == 0 || log_sites_ == sites_.size()) return;
   struct Key {
-    std::int32_t program;
-    std::int32_t instruction;
-    std::int32_t inner;
+    std::uint32_t program;
+    std::uint32_t instruction;
+    std::uint32_t inner;
     std::size_t hash;
     bool operator==(const Key&) const = default;
   };

@@ -62,22 +62,22 @@ inline constexpr std::array<std::uint8_t, 8> kEventTag = {0xe4, 0x45, 0xa5, 0x2e
 enum class Source : std::uint8_t { Log, Cpi, LogAndCpi };
 
 struct EventSite {
-  std::int32_t program = 0;                   // entry of the ProgramSet
+  std::uint32_t program = 0;                  // entry of the ProgramSet
   const decode::EventEntry* event = nullptr;  // in that entry's registry
   std::span<const std::uint8_t> data;         // the event's Borsh data (after the discriminator)
   // Top-level instruction; kNoIndex when the logs do not tell (frames that
   // matched nothing, or opened on an empty stack).
-  std::int32_t instruction = kNoIndex;
+  std::uint32_t instruction = kNoIndex;
   // Index in that instruction's inner instructions: of the CPI instruction for
   // Cpi and LogAndCpi, of the frame that logged it for Log; kNoIndex for Log
   // events of a top-level frame (depth 1) and when unknown.
-  std::int32_t inner = kNoIndex;
+  std::uint32_t inner = kNoIndex;
   // Stack depth of the emitting frame (1 = top-level instruction; 0 for a line
   // outside any frame, adopted: see LogOptions).
   std::uint32_t depth = 0;
   Source source = Source::Log;
-  std::int64_t log_index = -1;  // the event's log line; -1 for Cpi
-  bool truncated = false;       // a "Log truncated" line came before it
+  std::uint32_t log_index = kNoIndex;  // the event's log line; kNoIndex for Cpi
+  bool truncated = false;              // a "Log truncated" line came before it
 };
 
 struct Attribution {

@@ -75,7 +75,7 @@ void LogWalker::feed(std::string_view text) {
       // of several buffers is not an event).
       const std::optional<std::string_view> payload = scan::extract_payload(text);
       if (!payload || !single_field(*payload)) return;
-      const std::int32_t frame = stack_.empty() ? kNoIndex : static_cast<std::int32_t>(stack_.back());
+      const std::uint32_t frame = stack_.empty() ? kNoIndex : stack_.back();
       walk_.candidates.push_back(
           Candidate{line, frame, *payload, walk_.truncated_at.has_value(), parsed.kind == LineKind::Data});
       return;

@@ -29,9 +29,9 @@
 #include <string_view>
 #include <vector>
 
-namespace varkel::tx {
+#include "base/index.h"
 
-inline constexpr std::int32_t kNoIndex = -1;
+namespace varkel::tx {
 
 struct Frame {
   std::string_view program;  // base58 text of the invoke line
@@ -42,16 +42,16 @@ struct Frame {
   // within that instruction, which is its index among the instruction's inner
   // instructions. kNoIndex when unknown (a frame opened on an empty stack
   // below depth 1) and, for `inner`, for top-level frames.
-  std::int32_t top = kNoIndex;
-  std::int32_t inner = kNoIndex;
+  std::uint32_t top = kNoIndex;
+  std::uint32_t inner = kNoIndex;
 };
 
 struct Candidate {
-  std::uint32_t line = 0;         // index of the line
-  std::int32_t frame = kNoIndex;  // index into LogWalk::frames; kNoIndex: empty stack
-  std::string_view payload;       // the field, trimmed as parse_logs trims it
-  bool after_truncation = false;  // a "Log truncated" line came before it
-  bool data_line = false;         // a "Program data:" line (else an old-style "Program log:" line)
+  std::uint32_t line = 0;          // index of the line
+  std::uint32_t frame = kNoIndex;  // index into LogWalk::frames; kNoIndex: empty stack
+  std::string_view payload;        // the field, trimmed as parse_logs trims it
+  bool after_truncation = false;   // a "Log truncated" line came before it
+  bool data_line = false;          // a "Program data:" line (else an old-style "Program log:" line)
 };
 
 struct LogWalk {
@@ -80,8 +80,8 @@ class LogWalker {
 
   LogWalk walk_;
   std::vector<std::uint32_t> stack_;  // indexes into walk_.frames
-  std::int32_t top_count_ = 0;        // invoke [1] lines so far
-  std::int32_t inner_count_ = 0;      // depth >= 2 invokes in the current top-level instruction
+  std::uint32_t top_count_ = 0;       // invoke [1] lines so far
+  std::uint32_t inner_count_ = 0;     // depth >= 2 invokes in the current top-level instruction
 };
 
 // The walk of a whole list of lines.

@@ -22,9 +22,9 @@ Result<void> ProgramSet::add(const decode::EventRegistry& registry, std::string 
   if (!registry.program_id) {
     Result<decode::Pubkey> key = decode::base58_decode_key(registry.address);
     return fail(label + ": the IDL's program address \"" + registry.address +
-                "\" is not a public key: " + (key ? std::string("unreadable") : key.error()));
+                "\" is not a public key: " + (key ? std::string("unreadable") : key.error().message));
   }
-  const auto entry = static_cast<std::int32_t>(entries_.size());
+  const auto entry = static_cast<std::uint32_t>(entries_.size());
   const auto [at, inserted] = by_key_.try_emplace(*registry.program_id, entry);
   if (!inserted) {
     return fail(label + ": program " + registry.address + " already has a decoder (" +
@@ -35,14 +35,14 @@ Result<void> ProgramSet::add(const decode::EventRegistry& registry, std::string 
   return {};
 }
 
-std::int32_t ProgramSet::find(const decode::Pubkey& program) const {
+std::uint32_t ProgramSet::find(const decode::Pubkey& program) const {
   const auto it = by_key_.find(program);
-  return it == by_key_.end() ? kNone : it->second;
+  return it == by_key_.end() ? kNoIndex : it->second;
 }
 
-std::int32_t ProgramSet::find_text(std::string_view program) const {
+std::uint32_t ProgramSet::find_text(std::string_view program) const {
   const auto it = by_text_.find(program);
-  return it == by_text_.end() ? kNone : it->second;
+  return it == by_text_.end() ? kNoIndex : it->second;
 }
 
 }  // namespace varkel::tx

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/index.h"
 #include "base/result.h"
 #include "decode/registry.h"
 
@@ -13,8 +14,6 @@ namespace varkel::tx {
 
 class ProgramSet {
  public:
-  static constexpr std::int32_t kNone = -1;
-
   // Adds the registry under its program id as entry size(). Fails when the
   // IDL has no usable program address or when another entry has the same one:
   //   "{label}: the IDL has no program address (\"address\" is empty), so no
@@ -24,12 +23,12 @@ class ProgramSet {
   // The registry must outlive the set.
   Result<void> add(const decode::EventRegistry& registry, std::string label);
 
-  // The entry of a program, or kNone.
-  std::int32_t find(const decode::Pubkey& program) const;
+  // The entry of a program, or kNoIndex.
+  std::uint32_t find(const decode::Pubkey& program) const;
   // The same by base58 text (exact: a key has one text).
-  std::int32_t find_text(std::string_view program) const;
+  std::uint32_t find_text(std::string_view program) const;
 
-  const decode::EventRegistry& registry(std::int32_t entry) const { return *entries_[entry].registry; }
+  const decode::EventRegistry& registry(std::uint32_t entry) const { return *entries_[entry].registry; }
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
 
@@ -42,8 +41,8 @@ class ProgramSet {
     std::size_t operator()(const decode::Pubkey& key) const noexcept;
   };
   std::vector<Entry> entries_;
-  std::unordered_map<decode::Pubkey, std::int32_t, KeyHash> by_key_;
-  std::unordered_map<std::string_view, std::int32_t> by_text_;
+  std::unordered_map<decode::Pubkey, std::uint32_t, KeyHash> by_key_;
+  std::unordered_map<std::string_view, std::uint32_t> by_text_;
 };
 
 }  // namespace varkel::tx

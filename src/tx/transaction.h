@@ -42,7 +42,9 @@ struct Transaction {
   enum class Encoding : std::uint8_t { Json, JsonParsed, Base64, Base58 };
   Encoding encoding = Encoding::Json;
   std::optional<std::uint64_t> slot;
-  std::vector<Instruction> instructions;  // top-level, in message order
+  std::optional<std::int64_t> block_time;  // seconds since the Unix epoch
+  std::string signature;                   // the first signature (base58): the transaction's id; empty: none
+  std::vector<Instruction> instructions;   // top-level, in message order
   std::vector<std::vector<Instruction>>
       inner;                    // inner[i]: those of instruction i (same size as instructions)
   bool inner_recorded = false;  // meta.innerInstructions was a list (not absent or null)

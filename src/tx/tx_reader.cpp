@@ -1,9 +1,11 @@
 #include "tx/tx_reader.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "json/path.h"
 #include "scan/base64.h"
 #include "tx/wire.h"
 
@@ -25,30 +27,23 @@ struct Path {
   Path at(std::size_t i) const { return Path{this, {}, i, true}; }
 
   std::string text() const {
-    std::vector<const Path*> chain;
-    for (const Path* p = this; p != nullptr && p->parent != nullptr; p = p->parent) chain.push_back(p);
-    std::string out;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      const Path& p = **it;
-      if (p.is_index) {
-        out += '[';
-        out += std::to_string(p.index);
-        out += ']';
-      } else {
-        if (!out.empty()) out += ".";
-        out += p.key;
-      }
+    std::vector<json::PathStep> steps;
+    for (const Path* p = this; p != nullptr && p->parent != nullptr; p = p->parent) {
+      steps.push_back(json::PathStep{p->key, p->index, p->is_index});
     }
-    return out.empty() ? std::string("transaction document") : out;
+    std::reverse(steps.begin(), steps.end());
+    return json::path_text(steps, "transaction document");
   }
 };
 
-[[gnu::cold]] std::unexpected<std::string> fail_at(const Path& path, std::string_view what) {
-  return fail(path.text() + ": " + std::string(what));
+// "{path}: {what}", with the path beside the text.
+[[gnu::cold]] std::unexpected<Error> fail_at(const Path& path, std::string_view what) {
+  std::string where = path.text();
+  std::string message = where + ": " + std::string(what);
+  return fail(Error(std::move(message), std::move(where)));
 }
 
-[[gnu::cold]] std::unexpected<std::string> expected(const Path& path, std::string_view what,
-                                                    const Value& found) {
+[[gnu::cold]] std::unexpected<Error> expected(const Path& path, std::string_view what, const Value& found) {
   return fail_at(path, "expected " + std::string(what) + ", found " + json::found_text(found));
 }
 
@@ -82,10 +77,23 @@ Result<std::uint64_t> read_u64(const Value& value, const Path& path) {
   return expected(path, "an unsigned integer", value);
 }
 
+// A signed integer (blockTime), as a JSON integer or a string of digits.
+Result<std::int64_t> read_i64(const Value& value, const Path& path) {
+  if (value.kind() == Value::Kind::Int) return value.as_int();
+  if (value.kind() == Value::Kind::UInt && value.as_uint() <= static_cast<std::uint64_t>(INT64_MAX)) {
+    return static_cast<std::int64_t>(value.as_uint());
+  }
+  if (value.is_string()) {
+    Result<std::uint64_t> n = read_u64(value, path);
+    if (n && *n <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(*n);
+  }
+  return expected(path, "an integer", value);
+}
+
 Result<Pubkey> read_key(const Value& value, const Path& path) {
   if (!value.is_string()) return expected(path, "a base58 public key", value);
   Result<Pubkey> key = decode::base58_decode_key(value.as_string());
-  if (!key) return fail_at(path, key.error());
+  if (!key) return fail_at(path, key.error().message);
   return key;
 }
 
@@ -115,7 +123,7 @@ Result<InstructionData> read_data(const Value& object, const Path& path) {
   }
   // The alphabet check is the whole validation: any such text decodes. The
   // bytes are decoded later, only for the programs being decoded.
-  if (decode::base58_invalid_at(text)) return fail_at(at, decode::base58_decode(text).error());
+  if (decode::base58_invalid_at(text)) return fail_at(at, decode::base58_decode(text).error().message);
   return InstructionData{InstructionData::Form::Base58, text, {}};
 }
 
@@ -124,13 +132,12 @@ Result<InstructionData> read_data(const Value& object, const Path& path) {
 Result<Pubkey> read_program(const Value& object, const Path& path, const std::vector<Pubkey>& keys) {
   if (const Value* index = object.get("programIdIndex")) {
     const Path at = path.member("programIdIndex");
-    Result<std::uint64_t> n = read_u64(*index, at);
-    if (!n) return std::unexpected(std::move(n.error()));
-    if (*n >= keys.size()) {
-      return fail_at(at, "account index " + std::to_string(*n) + " is out of range of the " +
+    VARKEL_TRY_AS(const std::uint64_t n, read_u64(*index, at));
+    if (n >= keys.size()) {
+      return fail_at(at, "account index " + std::to_string(n) + " is out of range of the " +
                              std::to_string(keys.size()) + " account keys");
     }
-    return keys[*n];
+    return keys[n];
   }
   if (const Value* id = object.get("programId")) return read_key(*id, path.member("programId"));
   return fail_at(path.member("programIdIndex"), "missing (and no `programId`)");
@@ -139,33 +146,26 @@ Result<Pubkey> read_program(const Value& object, const Path& path, const std::ve
 Result<Instruction> read_instruction(const Value& value, const Path& path, const std::vector<Pubkey>& keys) {
   if (!value.is_object()) return expected(path, "an instruction object", value);
   Instruction out;
-  Result<Pubkey> program = read_program(value, path, keys);
-  if (!program) return std::unexpected(std::move(program.error()));
-  out.program = *program;
-  Result<InstructionData> data = read_data(value, path);
-  if (!data) return std::unexpected(std::move(data.error()));
-  out.data = *data;
+  VARKEL_TRY_AS(out.program, read_program(value, path, keys));
+  VARKEL_TRY_AS(out.data, read_data(value, path));
   const Value* height = value.get("stackHeight");
   if (present(height)) {
     const Path at = path.member("stackHeight");
-    Result<std::uint64_t> n = read_u64(*height, at);
-    if (!n) return std::unexpected(std::move(n.error()));
-    if (*n > 0xFFFFFFFFu) return fail_at(at, "stack height " + std::to_string(*n) + " is out of range");
-    out.stack_height = static_cast<std::uint32_t>(*n);
+    VARKEL_TRY_AS(const std::uint64_t n, read_u64(*height, at));
+    if (n > 0xFFFFFFFFu) return fail_at(at, "stack height " + std::to_string(n) + " is out of range");
+    out.stack_height = static_cast<std::uint32_t>(n);
   }
   return out;
 }
 
 Result<std::vector<Instruction>> read_instructions(const Value& value, const Path& path,
                                                    const std::vector<Pubkey>& keys) {
-  Result<const json::Array*> items = read_array(value, path, "a list of instructions");
-  if (!items) return std::unexpected(std::move(items.error()));
+  VARKEL_TRY_AS(const json::Array* items, read_array(value, path, "a list of instructions"));
   std::vector<Instruction> out;
-  out.reserve((*items)->size());
-  for (std::size_t i = 0; i < (*items)->size(); ++i) {
-    Result<Instruction> ins = read_instruction((**items)[i], path.at(i), keys);
-    if (!ins) return std::unexpected(std::move(ins.error()));
-    out.push_back(*ins);
+  out.reserve(items->size());
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    VARKEL_TRY_AS(Instruction ins, read_instruction((*items)[i], path.at(i), keys));
+    out.push_back(ins);
   }
   return out;
 }
@@ -178,23 +178,19 @@ struct Loaded {
 };
 
 Result<std::vector<Pubkey>> read_keys(const Value& value, const Path& path) {
-  Result<const json::Array*> items = read_array(value, path, "a list of public keys");
-  if (!items) return std::unexpected(std::move(items.error()));
+  VARKEL_TRY_AS(const json::Array* items, read_array(value, path, "a list of public keys"));
   std::vector<Pubkey> out;
-  out.reserve((*items)->size());
-  for (std::size_t i = 0; i < (*items)->size(); ++i) {
-    const Value& item = (**items)[i];
+  out.reserve(items->size());
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const Value& item = (*items)[i];
     const Path at = path.at(i);
     if (item.is_object()) {  // "jsonParsed": {"pubkey", "signer", "writable", "source"}
-      Result<const Value*> pubkey = required(item, "pubkey", at);
-      if (!pubkey) return std::unexpected(std::move(pubkey.error()));
-      Result<Pubkey> key = read_key(**pubkey, at.member("pubkey"));
-      if (!key) return std::unexpected(std::move(key.error()));
-      out.push_back(*key);
+      VARKEL_TRY_AS(const Value* pubkey, required(item, "pubkey", at));
+      VARKEL_TRY_AS(const Pubkey key, read_key(*pubkey, at.member("pubkey")));
+      out.push_back(key);
     } else {
-      Result<Pubkey> key = read_key(item, at);
-      if (!key) return std::unexpected(std::move(key.error()));
-      out.push_back(*key);
+      VARKEL_TRY_AS(const Pubkey key, read_key(item, at));
+      out.push_back(key);
     }
   }
   return out;
@@ -211,9 +207,7 @@ Result<Loaded> read_loaded(const Value& meta, const Path& path) {
        {std::pair{"writable", &out.writable}, std::pair{"readonly", &out.readonly}}) {
     const Value* list = loaded->get(key);
     if (!present(list)) continue;
-    Result<std::vector<Pubkey>> keys = read_keys(*list, at.member(key));
-    if (!keys) return std::unexpected(std::move(keys.error()));
-    *target = std::move(*keys);
+    VARKEL_TRY_AS(*target, read_keys(*list, at.member(key)));
   }
   return out;
 }
@@ -250,18 +244,16 @@ Result<std::pair<std::size_t, std::size_t>> lookup_counts(const Value& message, 
   const Value* lookups = message.get("addressTableLookups");
   if (!present(lookups)) return counts;
   const Path at = path.member("addressTableLookups");
-  Result<const json::Array*> items = read_array(*lookups, at, "a list of address table lookups");
-  if (!items) return std::unexpected(std::move(items.error()));
-  for (std::size_t i = 0; i < (*items)->size(); ++i) {
-    const Value& item = (**items)[i];
+  VARKEL_TRY_AS(const json::Array* items, read_array(*lookups, at, "a list of address table lookups"));
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const Value& item = (*items)[i];
     if (!item.is_object()) return expected(at.at(i), "an address table lookup object", item);
     for (const auto& [key, count] :
          {std::pair{"writableIndexes", &counts.first}, std::pair{"readonlyIndexes", &counts.second}}) {
       const Value* list = item.get(key);
       if (!present(list)) continue;
-      Result<const json::Array*> indexes = read_array(*list, at.at(i).member(key), "a list of indexes");
-      if (!indexes) return std::unexpected(std::move(indexes.error()));
-      *count += (*indexes)->size();
+      VARKEL_TRY_AS(const json::Array* indexes, read_array(*list, at.at(i).member(key), "a list of indexes"));
+      *count += indexes->size();
     }
   }
   return counts;
@@ -297,7 +289,7 @@ Result<std::vector<std::uint8_t>> wire_bytes(const Value& value, const Path& pat
                      std::to_string(text.size()) + " base58 characters, longer than any transaction");
     }
     Result<std::vector<std::uint8_t>> bytes = decode::base58_decode(text);
-    if (!bytes) return fail_at(text_path, bytes.error());
+    if (!bytes) return fail_at(text_path, bytes.error().message);
     return bytes;
   }
   return fail_at(path.at(1),
@@ -306,14 +298,12 @@ Result<std::vector<std::uint8_t>> wire_bytes(const Value& value, const Path& pat
 
 Result<void> read_wire(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
                        Transaction& tx, std::vector<Pubkey>& keys) {
-  Result<std::vector<std::uint8_t>> bytes = wire_bytes(value, path, tx.encoding);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  tx.wire = std::move(*bytes);
+  VARKEL_TRY_AS(tx.wire, wire_bytes(value, path, tx.encoding));
   const Path at = value.is_string() ? path : path.at(0);
   Result<WireTransaction> wire = parse_wire_transaction(tx.wire);
-  if (!wire) return fail_at(at, wire.error());
-  Result<void> checked = check_loaded(loaded, wire->loaded_writable(), wire->loaded_readonly(), meta_path);
-  if (!checked) return checked;
+  if (!wire) return fail_at(at, wire.error().message);
+  VARKEL_TRY(check_loaded(loaded, wire->loaded_writable(), wire->loaded_readonly(), meta_path));
+  if (!wire->signatures.empty()) tx.signature = decode::base58_encode(wire->signatures.front());
   keys = std::move(wire->keys);
   append_loaded(keys, loaded);
   tx.instructions.reserve(wire->instructions.size());
@@ -335,32 +325,28 @@ Result<void> read_wire(const Value& value, const Path& path, const Loaded& loade
 
 Result<void> read_message(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
                           Transaction& tx, std::vector<Pubkey>& keys) {
-  Result<const Value*> message = required(value, "message", path);
-  if (!message) return std::unexpected(std::move(message.error()));
+  VARKEL_TRY_AS(const Value* message, required(value, "message", path));
   const Path at = path.member("message");
-  if (!(*message)->is_object()) return expected(at, "a message object", **message);
-  Result<const Value*> account_keys = required(**message, "accountKeys", at);
-  if (!account_keys) return std::unexpected(std::move(account_keys.error()));
-  Result<std::vector<Pubkey>> listed = read_keys(**account_keys, at.member("accountKeys"));
-  if (!listed) return std::unexpected(std::move(listed.error()));
-  keys = std::move(*listed);
-  const json::Array& key_items = (*account_keys)->as_array();
+  if (!message->is_object()) return expected(at, "a message object", *message);
+  VARKEL_TRY_AS(const Value* account_keys, required(*message, "accountKeys", at));
+  VARKEL_TRY_AS(keys, read_keys(*account_keys, at.member("accountKeys")));
+  const json::Array& key_items = account_keys->as_array();
   const bool parsed = !key_items.empty() && key_items.front().is_object();
   if (parsed) {
     tx.encoding = Transaction::Encoding::JsonParsed;  // the keys already include the loaded ones
   } else {
-    Result<std::pair<std::size_t, std::size_t>> counts = lookup_counts(**message, at);
-    if (!counts) return std::unexpected(std::move(counts.error()));
-    Result<void> checked = check_loaded(loaded, counts->first, counts->second, meta_path);
-    if (!checked) return checked;
+    VARKEL_TRY_AS(const auto counts, lookup_counts(*message, at));
+    VARKEL_TRY(check_loaded(loaded, counts.first, counts.second, meta_path));
     append_loaded(keys, loaded);
   }
-  Result<const Value*> instructions = required(**message, "instructions", at);
-  if (!instructions) return std::unexpected(std::move(instructions.error()));
-  Result<std::vector<Instruction>> read = read_instructions(**instructions, at.member("instructions"), keys);
-  if (!read) return std::unexpected(std::move(read.error()));
-  tx.instructions = std::move(*read);
+  VARKEL_TRY_AS(const Value* instructions, required(*message, "instructions", at));
+  VARKEL_TRY_AS(tx.instructions, read_instructions(*instructions, at.member("instructions"), keys));
   for (Instruction& ins : tx.instructions) ins.stack_height = 1;
+  // The first signature is the transaction's id (its content is not checked).
+  if (const Value* signatures = value.get("signatures"); signatures != nullptr && signatures->is_array()) {
+    const json::Array& list = signatures->as_array();
+    if (!list.empty() && list.front().is_string()) tx.signature = list.front().as_string();
+  }
   return {};
 }
 
@@ -371,32 +357,25 @@ Result<void> read_inner(const Value& meta, const Path& path, const std::vector<P
   if (!present(groups)) return {};
   tx.inner_recorded = true;
   const Path at = path.member("innerInstructions");
-  Result<const json::Array*> items = read_array(*groups, at, "a list of inner instruction groups");
-  if (!items) return std::unexpected(std::move(items.error()));
+  VARKEL_TRY_AS(const json::Array* items, read_array(*groups, at, "a list of inner instruction groups"));
   std::vector<bool> seen(tx.instructions.size(), false);
-  for (std::size_t g = 0; g < (*items)->size(); ++g) {
-    const Value& group = (**items)[g];
+  for (std::size_t g = 0; g < items->size(); ++g) {
+    const Value& group = (*items)[g];
     const Path group_path = at.at(g);
     if (!group.is_object()) return expected(group_path, "an object of index and instructions", group);
-    Result<const Value*> index = required(group, "index", group_path);
-    if (!index) return std::unexpected(std::move(index.error()));
-    Result<std::uint64_t> i = read_u64(**index, group_path.member("index"));
-    if (!i) return std::unexpected(std::move(i.error()));
-    if (*i >= tx.instructions.size()) {
+    VARKEL_TRY_AS(const Value* index, required(group, "index", group_path));
+    VARKEL_TRY_AS(const std::uint64_t i, read_u64(*index, group_path.member("index")));
+    if (i >= tx.instructions.size()) {
       return fail_at(group_path.member("index"),
-                     "instruction index " + std::to_string(*i) + " is out of range of the " +
+                     "instruction index " + std::to_string(i) + " is out of range of the " +
                          std::to_string(tx.instructions.size()) + " instructions");
     }
-    if (seen[*i]) {
-      return fail_at(group_path.member("index"), "a second group for instruction " + std::to_string(*i));
+    if (seen[i]) {
+      return fail_at(group_path.member("index"), "a second group for instruction " + std::to_string(i));
     }
-    seen[*i] = true;
-    Result<const Value*> list = required(group, "instructions", group_path);
-    if (!list) return std::unexpected(std::move(list.error()));
-    Result<std::vector<Instruction>> read =
-        read_instructions(**list, group_path.member("instructions"), keys);
-    if (!read) return std::unexpected(std::move(read.error()));
-    tx.inner[*i] = std::move(*read);
+    seen[i] = true;
+    VARKEL_TRY_AS(const Value* list, required(group, "instructions", group_path));
+    VARKEL_TRY_AS(tx.inner[i], read_instructions(*list, group_path.member("instructions"), keys));
   }
   return {};
 }
@@ -405,12 +384,11 @@ Result<void> read_logs(const Value& meta, const Path& path, Transaction& tx) {
   const Value* logs = meta.get("logMessages");
   if (!present(logs)) return {};
   const Path at = path.member("logMessages");
-  Result<const json::Array*> items = read_array(*logs, at, "a list of log lines");
-  if (!items) return std::unexpected(std::move(items.error()));
+  VARKEL_TRY_AS(const json::Array* items, read_array(*logs, at, "a list of log lines"));
   std::vector<std::string_view> lines;
-  lines.reserve((*items)->size());
-  for (std::size_t i = 0; i < (*items)->size(); ++i) {
-    const Value& line = (**items)[i];
+  lines.reserve(items->size());
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const Value& line = (*items)[i];
     if (!line.is_string()) return expected(at.at(i), "a log line", line);
     lines.emplace_back(line.as_string());
   }
@@ -432,37 +410,31 @@ Result<Transaction> read_document(const Value& doc, const Path& base) {
                                   : expected(base, "a transaction object", doc);
   }
   if (const Value* slot = doc.get("slot"); present(slot)) {
-    Result<std::uint64_t> n = read_u64(*slot, base.member("slot"));
-    if (!n) return std::unexpected(std::move(n.error()));
-    tx.slot = *n;
+    VARKEL_TRY_AS(tx.slot, read_u64(*slot, base.member("slot")));
   }
-  Result<const Value*> meta = required(doc, "meta", base);
-  if (!meta) return std::unexpected(std::move(meta.error()));
+  if (const Value* time = doc.get("blockTime"); present(time)) {
+    VARKEL_TRY_AS(tx.block_time, read_i64(*time, base.member("blockTime")));
+  }
+  VARKEL_TRY_AS(const Value* meta, required(doc, "meta", base));
   const Path meta_path = base.member("meta");
-  if ((*meta)->is_null()) return fail_at(meta_path, "null (the node keeps no status for this transaction)");
-  if (!(*meta)->is_object()) return expected(meta_path, "a status meta object", **meta);
-  Result<Loaded> loaded = read_loaded(**meta, meta_path);
-  if (!loaded) return std::unexpected(std::move(loaded.error()));
+  if (meta->is_null()) return fail_at(meta_path, "null (the node keeps no status for this transaction)");
+  if (!meta->is_object()) return expected(meta_path, "a status meta object", *meta);
+  VARKEL_TRY_AS(const Loaded loaded, read_loaded(*meta, meta_path));
 
-  Result<const Value*> transaction = required(doc, "transaction", base);
-  if (!transaction) return std::unexpected(std::move(transaction.error()));
+  VARKEL_TRY_AS(const Value* transaction, required(doc, "transaction", base));
   const Path tx_path = base.member("transaction");
   std::vector<Pubkey> keys;
-  Result<void> read;
-  if ((*transaction)->is_object()) {
-    read = read_message(**transaction, tx_path, *loaded, meta_path, tx, keys);
-  } else if ((*transaction)->is_array() || (*transaction)->is_string()) {
-    read = read_wire(**transaction, tx_path, *loaded, meta_path, tx, keys);
+  if (transaction->is_object()) {
+    VARKEL_TRY(read_message(*transaction, tx_path, loaded, meta_path, tx, keys));
+  } else if (transaction->is_array() || transaction->is_string()) {
+    VARKEL_TRY(read_wire(*transaction, tx_path, loaded, meta_path, tx, keys));
   } else {
     return expected(tx_path, "a transaction object or [\"<encoded transaction>\", \"<encoding>\"]",
-                    **transaction);
+                    *transaction);
   }
-  if (!read) return std::unexpected(std::move(read.error()));
-  read = read_inner(**meta, meta_path, keys, tx);
-  if (!read) return std::unexpected(std::move(read.error()));
-  read = read_logs(**meta, meta_path, tx);
-  if (!read) return std::unexpected(std::move(read.error()));
-  tx.failed = read_failed(**meta);
+  VARKEL_TRY(read_inner(*meta, meta_path, keys, tx));
+  VARKEL_TRY(read_logs(*meta, meta_path, tx));
+  tx.failed = read_failed(*meta);
   return tx;
 }
 
@@ -486,11 +458,13 @@ Result<Transaction> read_transaction(const json::Value& root) {
 
 Result<OwnedTransaction> read_transaction_text(std::string_view text) {
   Result<Value> parsed = json::parse(text);
-  if (!parsed) return fail("transaction JSON: " + parsed.error());
+  if (!parsed) {
+    Error error = std::move(parsed.error());
+    error.message.insert(0, "transaction JSON: ");
+    return fail(std::move(error));
+  }
   OwnedTransaction out{std::make_unique<Value>(std::move(*parsed)), {}};
-  Result<Transaction> tx = read_transaction(*out.document);
-  if (!tx) return std::unexpected(std::move(tx.error()));
-  out.tx = std::move(*tx);
+  VARKEL_TRY_AS(out.tx, read_transaction(*out.document));
   return out;
 }
 

@@ -27,135 +27,123 @@ class WireReader {
 
   std::size_t offset() const noexcept { return pos_; }
   std::size_t left() const noexcept { return bytes_.size() - pos_; }
-  const std::string& error() const noexcept { return error_; }
 
-  bool bytes(std::size_t n, const Where& where, std::span<const std::uint8_t>& out) {
+  Result<std::span<const std::uint8_t>> bytes(std::size_t n, const Where& where) {
     if (n > left()) [[unlikely]] {
-      return failure("wire transaction ends at byte " + std::to_string(bytes_.size()) + " inside the " +
-                     where.text() + " (" + std::to_string(n) + " bytes from byte " + std::to_string(pos_) +
-                     ")");
+      return fail("wire transaction ends at byte " + std::to_string(bytes_.size()) + " inside the " +
+                  where.text() + " (" + std::to_string(n) + " bytes from byte " + std::to_string(pos_) + ")");
     }
-    out = bytes_.subspan(pos_, n);
+    const std::span<const std::uint8_t> out = bytes_.subspan(pos_, n);
     pos_ += n;
-    return true;
+    return out;
   }
 
-  bool u8(const Where& where, std::uint8_t& out) {
-    std::span<const std::uint8_t> one;
-    if (!bytes(1, where, one)) return false;
-    out = one[0];
-    return true;
+  Result<std::uint8_t> u8(const Where& where) {
+    VARKEL_TRY_AS(const std::span<const std::uint8_t> one, bytes(1, where));
+    return one[0];
   }
 
-  bool key(const Where& where, decode::Pubkey& out) {
-    std::span<const std::uint8_t> raw;
-    if (!bytes(32, where, raw)) return false;
+  Result<decode::Pubkey> key(const Where& where) {
+    VARKEL_TRY_AS(const std::span<const std::uint8_t> raw, bytes(32, where));
+    decode::Pubkey out;
     std::memcpy(out.data(), raw.data(), 32);
-    return true;
+    return out;
   }
 
   // A compact-u16 in its shortest form.
-  bool compact_u16(const Where& where, std::size_t& out) {
+  Result<std::size_t> compact_u16(const Where& where) {
     const std::size_t start = pos_;
     std::uint32_t value = 0;
     for (int k = 0; k < 3; ++k) {
-      std::uint8_t b = 0;
-      if (!u8(where, b)) return false;
+      VARKEL_TRY_AS(const std::uint8_t b, u8(where));
       if (k == 2 && b > 0x03) [[unlikely]] {
-        return failure("wire transaction: the compact-u16 " + where.text() + " at byte " +
-                       std::to_string(start) + " exceeds 0xFFFF");
+        return fail("wire transaction: the compact-u16 " + where.text() + " at byte " +
+                    std::to_string(start) + " exceeds 0xFFFF");
       }
       if (k > 0 && b == 0) [[unlikely]] {
-        return failure("wire transaction: the compact-u16 " + where.text() + " at byte " +
-                       std::to_string(start) + " is not in its shortest form");
+        return fail("wire transaction: the compact-u16 " + where.text() + " at byte " +
+                    std::to_string(start) + " is not in its shortest form");
       }
       value |= static_cast<std::uint32_t>(b & 0x7Fu) << (7 * k);
       if ((b & 0x80u) == 0) break;
     }
-    out = value;
-    return true;
-  }
-
-  bool failure(std::string message) {
-    error_ = std::move(message);
-    return false;
+    return value;
   }
 
  private:
   std::span<const std::uint8_t> bytes_;
   std::size_t pos_ = 0;
-  std::string error_;
 };
 
-bool read_instruction(WireReader& r, std::size_t index, WireInstruction& out) {
-  std::size_t accounts = 0;
-  std::size_t data = 0;
-  return r.u8({"program index", "instruction", index}, out.program_index) &&
-         r.compact_u16({"account count", "instruction", index}, accounts) &&
-         r.bytes(accounts, {"account indexes", "instruction", index}, out.accounts) &&
-         r.compact_u16({"data length", "instruction", index}, data) &&
-         r.bytes(data, {"data", "instruction", index}, out.data);
+Result<WireInstruction> read_instruction(WireReader& r, std::size_t index) {
+  WireInstruction out;
+  VARKEL_TRY_AS(out.program_index, r.u8({"program index", "instruction", index}));
+  VARKEL_TRY_AS(const std::size_t accounts, r.compact_u16({"account count", "instruction", index}));
+  VARKEL_TRY_AS(out.accounts, r.bytes(accounts, {"account indexes", "instruction", index}));
+  VARKEL_TRY_AS(const std::size_t data, r.compact_u16({"data length", "instruction", index}));
+  VARKEL_TRY_AS(out.data, r.bytes(data, {"data", "instruction", index}));
+  return out;
 }
 
-bool read_lookup(WireReader& r, std::size_t index, WireLookup& out) {
+Result<WireLookup> read_lookup(WireReader& r, std::size_t index) {
   constexpr const char* kItem = "address table lookup";
-  std::size_t writable = 0;
-  std::size_t readonly = 0;
-  return r.key({"table", kItem, index}, out.table) &&
-         r.compact_u16({"writable count", kItem, index}, writable) &&
-         r.bytes(writable, {"writable indexes", kItem, index}, out.writable) &&
-         r.compact_u16({"read-only count", kItem, index}, readonly) &&
-         r.bytes(readonly, {"read-only indexes", kItem, index}, out.readonly);
+  WireLookup out;
+  VARKEL_TRY_AS(out.table, r.key({"table", kItem, index}));
+  VARKEL_TRY_AS(const std::size_t writable, r.compact_u16({"writable count", kItem, index}));
+  VARKEL_TRY_AS(out.writable, r.bytes(writable, {"writable indexes", kItem, index}));
+  VARKEL_TRY_AS(const std::size_t readonly, r.compact_u16({"read-only count", kItem, index}));
+  VARKEL_TRY_AS(out.readonly, r.bytes(readonly, {"read-only indexes", kItem, index}));
+  return out;
 }
 
-bool read_transaction(WireReader& r, WireTransaction& tx) {
-  std::size_t count = 0;
-  if (!r.compact_u16({"signature count"}, count)) return false;
-  tx.signatures.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!r.bytes(64, {"bytes", "signature", i}, tx.signatures[i])) return false;
+Result<WireTransaction> read_transaction(WireReader& r) {
+  WireTransaction tx;
+  VARKEL_TRY_AS(const std::size_t signatures, r.compact_u16({"signature count"}));
+  tx.signatures.resize(signatures);
+  for (std::size_t i = 0; i < signatures; ++i) {
+    VARKEL_TRY_AS(tx.signatures[i], r.bytes(64, {"bytes", "signature", i}));
   }
-  std::uint8_t first = 0;
   const std::size_t message_at = r.offset();
-  if (!r.u8({"message header"}, first)) return false;
+  VARKEL_TRY_AS(std::uint8_t first, r.u8({"message header"}));
   if ((first & 0x80u) != 0) {
     const unsigned version = first & 0x7Fu;
     if (version != 0) {
-      return r.failure("wire transaction: unsupported message version " + std::to_string(version) +
-                       " at byte " + std::to_string(message_at));
+      return fail("wire transaction: unsupported message version " + std::to_string(version) + " at byte " +
+                  std::to_string(message_at));
     }
     tx.versioned = true;
-    if (!r.u8({"message header"}, first)) return false;
+    VARKEL_TRY_AS(first, r.u8({"message header"}));
   }
   tx.header[0] = first;
-  if (!r.u8({"message header"}, tx.header[1]) || !r.u8({"message header"}, tx.header[2])) return false;
-  if (!r.compact_u16({"account key count"}, count)) return false;
-  tx.keys.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!r.key({"bytes", "account key", i}, tx.keys[i])) return false;
+  VARKEL_TRY_AS(tx.header[1], r.u8({"message header"}));
+  VARKEL_TRY_AS(tx.header[2], r.u8({"message header"}));
+  VARKEL_TRY_AS(const std::size_t keys, r.compact_u16({"account key count"}));
+  tx.keys.resize(keys);
+  for (std::size_t i = 0; i < keys; ++i) {
+    VARKEL_TRY_AS(tx.keys[i], r.key({"bytes", "account key", i}));
   }
-  if (!r.key({"recent blockhash"}, tx.blockhash)) return false;
-  if (!r.compact_u16({"instruction count"}, count)) return false;
-  tx.instructions.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!read_instruction(r, i, tx.instructions[i])) return false;
+  VARKEL_TRY_AS(tx.blockhash, r.key({"recent blockhash"}));
+  VARKEL_TRY_AS(const std::size_t instructions, r.compact_u16({"instruction count"}));
+  tx.instructions.resize(instructions);
+  for (std::size_t i = 0; i < instructions; ++i) {
+    VARKEL_TRY_AS(tx.instructions[i], read_instruction(r, i));
   }
   if (tx.versioned) {
-    if (!r.compact_u16({"address table lookup count"}, count)) return false;
-    tx.lookups.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!read_lookup(r, i, tx.lookups[i])) return false;
+    VARKEL_TRY_AS(const std::size_t lookups, r.compact_u16({"address table lookup count"}));
+    tx.lookups.resize(lookups);
+    for (std::size_t i = 0; i < lookups; ++i) {
+      VARKEL_TRY_AS(tx.lookups[i], read_lookup(r, i));
     }
   }
   if (r.left() != 0) {
-    return r.failure("wire transaction: " + std::to_string(r.left()) +
-                     " bytes after the message, from byte " + std::to_string(r.offset()));
+    return fail("wire transaction: " + std::to_string(r.left()) + " bytes after the message, from byte " +
+                std::to_string(r.offset()));
   }
   if (tx.signatures.size() != tx.header[0]) {
-    return r.failure("wire transaction: the message requires " + std::to_string(tx.header[0]) +
-                     " signatures, the transaction carries " + std::to_string(tx.signatures.size()));
+    return fail("wire transaction: the message requires " + std::to_string(tx.header[0]) +
+                " signatures, the transaction carries " + std::to_string(tx.signatures.size()));
   }
-  return true;
+  return tx;
 }
 
 }  // namespace
@@ -174,9 +162,7 @@ std::size_t WireTransaction::loaded_readonly() const noexcept {
 
 Result<WireTransaction> parse_wire_transaction(std::span<const std::uint8_t> bytes) {
   WireReader reader(bytes);
-  WireTransaction tx;
-  if (!read_transaction(reader, tx)) return fail(reader.error());
-  return tx;
+  return read_transaction(reader);
 }
 
 }  // namespace varkel::tx

@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "decode/borsh_reader.h"
-#include "decode/key_table.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
-#include "decode/value_decoder.h"
 #include "idl/load.h"
+#include "objects/keys.h"
+#include "objects/values.h"
 #include "py/compat.h"
 #include "py/errors.h"
 #include "py/guard.h"
@@ -47,12 +47,12 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   }
   auto idl = varkel::idl::load_idl(text_of(args[0]));
   if (!idl) {
-    PyErr_SetString(PyExc_ValueError, idl.error().c_str());
+    PyErr_SetString(PyExc_ValueError, idl.error().message.c_str());
     return nullptr;
   }
   auto registry = varkel::decode::build_registry(*idl);
   if (!registry) {
-    PyErr_SetString(PyExc_ValueError, registry.error().c_str());
+    PyErr_SetString(PyExc_ValueError, registry.error().message.c_str());
     return nullptr;
   }
   const std::string_view name = text_of(args[1]);
@@ -63,20 +63,20 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   }
   const varkel::decode::DecodePlan plan = varkel::decode::build_plan(*registry);
-  std::optional<varkel::decode::KeyTable> keys = varkel::decode::KeyTable::make(plan);
+  std::optional<varkel::objects::KeyTable> keys = varkel::objects::KeyTable::make(plan);
   if (!keys) return nullptr;
   Py_buffer view;
   if (PyObject_GetBuffer(args[2], &view, PyBUF_SIMPLE) < 0) return nullptr;
   varkel::decode::BorshReader reader(static_cast<const std::uint8_t*>(view.buf),
                                      static_cast<std::uint64_t>(view.len));
-  varkel::decode::DecodeResult value = varkel::decode::decode_fields(plan, *keys, reader, plan.events[index]);
+  varkel::objects::Decoded value = varkel::objects::decode_fields(plan, *keys, reader, plan.events[index]);
   PyBuffer_Release(&view);
-  if (!value) {
-    if (value.error().internal) return varkel::py::raise_internal_error(value.error().message);
-    PyErr_SetString(PyExc_ValueError, value.error().message.c_str());
+  if (!value.value) {
+    if (value.raised) return varkel::py::fail_as_internal();
+    PyErr_SetString(PyExc_ValueError, value.error->message.c_str());
     return nullptr;
   }
-  return value->release();
+  return value.value.release();
 }
 
 PyObject* throw_cpp(PyObject*, PyObject* kind) {

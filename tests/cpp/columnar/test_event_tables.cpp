@@ -30,7 +30,7 @@ struct Decoder {
 
   explicit Decoder(const std::string& text) {
     Result<idl::Idl> idl = idl::load_idl(text);
-    EXPECT_TRUE(idl.has_value()) << (idl ? "" : idl.error());
+    EXPECT_TRUE(idl.has_value()) << (idl ? "" : idl.error().message);
     registry = *decode::build_registry(*idl);
     plan = decode::build_plan(registry);
     schema = build_table_schema(registry, plan);

@@ -44,9 +44,9 @@ struct Built {
 
 Built build(const std::string& text) {
   Result<idl::Idl> idl = idl::load_idl(text);
-  EXPECT_TRUE(idl.has_value()) << (idl ? "" : idl.error());
+  EXPECT_TRUE(idl.has_value()) << (idl ? "" : idl.error().message);
   Result<EventRegistry> registry = build_registry(*idl);
-  EXPECT_TRUE(registry.has_value()) << (registry ? "" : registry.error());
+  EXPECT_TRUE(registry.has_value()) << (registry ? "" : registry.error().message);
   DecodePlan plan = build_plan(*registry);
   return {std::move(*registry), std::move(plan)};
 }
@@ -110,7 +110,7 @@ TEST(DecodePlan, UnsupportedFormsStayNodesWithTheirNames) {
   const FieldsRef& event = plan.events[0];
   const PlanNode& unknown = field_node(plan, event, 0);
   EXPECT_EQ(unknown.kind, Kind::Defined);
-  EXPECT_EQ(unknown.child, kNone);
+  EXPECT_EQ(unknown.child, kNoIndex);
   EXPECT_EQ(plan.texts[unknown.text], "nothing");
   const PlanNode& generic_ref = field_node(plan, event, 1);
   EXPECT_TRUE(generic_ref.generic_args);
@@ -135,7 +135,7 @@ TEST(DecodePlan, EventFieldFormsAndAliases) {
   EXPECT_EQ(plan.events[0].form, FieldsRef::Form::Absent);
   EXPECT_EQ(plan.events[1].form, FieldsRef::Form::Tuple);
   EXPECT_EQ(plan.events[1].count, 2u);
-  EXPECT_EQ(plan.fields[plan.events[1].first].key, kNone);
+  EXPECT_EQ(plan.fields[plan.events[1].first].key, kNoIndex);
   EXPECT_EQ(field_node(plan, plan.events[1], 1).kind, Kind::Bool);
   const PlanDefinition& alias = plan.definitions[field_node(plan, plan.events[2], 0).child];
   ASSERT_EQ(alias.form, PlanDefinition::Form::Alias);
@@ -214,7 +214,7 @@ TEST(DecodePlan, FixtureIdlsCompileWithEveryReferenceChecked) {
     ASSERT_EQ(plan.events.size(), registry->events.size()) << where;
     for (const PlanField& field : plan.fields) {
       ASSERT_LT(field.type, plan.nodes.size()) << where;
-      if (field.key != kNone) {
+      if (field.key != kNoIndex) {
         ASSERT_LT(field.key, plan.keys.size()) << where;
       }
     }
@@ -224,7 +224,7 @@ TEST(DecodePlan, FixtureIdlsCompileWithEveryReferenceChecked) {
       }
       if (node.kind == Kind::Defined && !node.generic_args) {
         const bool known = registry->find_type(plan.texts[node.text]) != nullptr;
-        ASSERT_EQ(node.child != kNone, known) << where << ": " << plan.texts[node.text];
+        ASSERT_EQ(node.child != kNoIndex, known) << where << ": " << plan.texts[node.text];
         if (known) {
           ASSERT_LT(node.child, plan.definitions.size()) << where;
         }

@@ -23,7 +23,7 @@ struct Row {
 template <class Read>
 std::string outcome_of(Read read, std::string_view text) {
   auto result = read(text);
-  return result ? std::string("ok") : result.error();
+  return result ? std::string("ok") : result.error().message;
 }
 
 template <class Read>
@@ -38,7 +38,7 @@ void check_rows(Read read, const std::vector<Row>& rows) {
 template <class Read>
 auto read_ok(Read read, std::string_view text) {
   auto result = read(text);
-  EXPECT_TRUE(result.has_value()) << text << "\n" << (result ? "" : result.error());
+  EXPECT_TRUE(result.has_value()) << text << "\n" << (result ? "" : result.error().message);
   using Value = typename decltype(result)::value_type;
   return result ? std::move(*result) : Value{};
 }

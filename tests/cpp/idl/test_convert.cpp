@@ -26,15 +26,15 @@ std::string doc(const std::string& extra = "") {
 
 Result<Idl> convert(std::string_view text) {
   Result<json::Value> root = json::parse(text);
-  if (!root) return fail("parse: " + root.error());
+  if (!root) return fail("parse: " + root.error().message);
   Result<legacy::Idl> legacy_idl = read_legacy_idl(*root);
-  if (!legacy_idl) return fail("read: " + legacy_idl.error());
+  if (!legacy_idl) return fail("read: " + legacy_idl.error().message);
   return convert_legacy_idl(std::move(*legacy_idl));
 }
 
 Idl convert_ok(std::string_view text) {
   Result<Idl> idl = convert(text);
-  EXPECT_TRUE(idl.has_value()) << text << "\n" << (idl ? "" : idl.error());
+  EXPECT_TRUE(idl.has_value()) << text << "\n" << (idl ? "" : idl.error().message);
   return idl ? std::move(*idl) : Idl{};
 }
 
@@ -87,7 +87,7 @@ TEST(ConvertAddress, TakenFromMetadataOrRefused) {
   };
   for (const Row& row : rows) {
     Result<Idl> idl = convert(row.text);
-    EXPECT_EQ(idl ? idl->address : "!" + idl.error(), row.expected) << row.name;
+    EXPECT_EQ(idl ? idl->address : "!" + idl.error().message, row.expected) << row.name;
   }
   // Through the loader, the message reaches the caller unchanged.
   EXPECT_EQ(load_idl(base + "}").error(), kNoAddress);

@@ -277,7 +277,7 @@ TEST(IdlFixtures, EveryTruncationFailsWithAMessage) {
       EXPECT_TRUE(idl.has_value()) << n;
     } else {
       ASSERT_FALSE(idl.has_value()) << n;
-      EXPECT_FALSE(idl.error().empty()) << n;
+      EXPECT_FALSE(idl.error().message.empty()) << n;
     }
   }
 }
@@ -381,7 +381,7 @@ TEST(IdlFixtures, RandomMutationsNeverCrash) {
     if (idl) {
       ++loaded;
     } else {
-      EXPECT_FALSE(idl.error().empty()) << round;
+      EXPECT_FALSE(idl.error().message.empty()) << round;
     }
   }
   // Most single changes land in places the reader ignores or accepts.
@@ -412,7 +412,7 @@ TEST(IdlFixtures, RandomByteEditsNeverCrash) {
     }
     Result<Idl> idl = load_idl(edited);
     if (!idl) {
-      EXPECT_FALSE(idl.error().empty()) << round;
+      EXPECT_FALSE(idl.error().message.empty()) << round;
     }
   }
 }

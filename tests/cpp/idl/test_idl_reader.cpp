@@ -398,10 +398,10 @@ template <class T>
 std::string read_direct(schema::Status (*read)(const json::Value&, schema::Ctx, T&), const std::string& text,
                         bool tagged) {
   Result<json::Value> value = json::parse(text);
-  if (!value) return "parse: " + value.error();
+  if (!value) return "parse: " + value.error().message;
   T out{};
   schema::Status st = read(*value, schema::Ctx{.tagged = tagged}, out);
-  return st ? std::string("ok") : st.error();
+  return st ? std::string("ok") : st.error().message;
 }
 
 TEST(IdlReaderDirect, SeedsAndIntegerTags) {

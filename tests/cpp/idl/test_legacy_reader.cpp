@@ -44,7 +44,7 @@ std::string with_seed(const std::string& seed) {
 
 Result<legacy::Idl> read(std::string_view text) {
   Result<json::Value> root = json::parse(text);
-  if (!root) return fail("parse: " + root.error());
+  if (!root) return fail("parse: " + root.error().message);
   return read_legacy_idl(*root);
 }
 

@@ -90,7 +90,7 @@ TEST(JsonParse, AcceptedValuesAndKinds) {
   };
   for (const auto& row : rows) {
     auto value = parse(row.text);
-    ASSERT_TRUE(value.has_value()) << row.text << ": " << value.error();
+    ASSERT_TRUE(value.has_value()) << row.text << ": " << value.error().message;
     EXPECT_EQ(value->kind(), row.kind) << row.text;
     EXPECT_EQ(to_compact(*value), row.compact) << row.text;
   }
@@ -114,7 +114,7 @@ TEST(JsonParse, IntegerLimitsKeepTheirExactValue) {
 
 TEST(JsonParse, DuplicateKeysLastWinsAndKeysSortedByBytes) {
   auto value = parse(R"({"b": 1, "a": 2, "b": 3, "\u00e9": 4, "Z": 5, "a": 6, "": 7, "b": 8})");
-  ASSERT_TRUE(value.has_value()) << value.error();
+  ASSERT_TRUE(value.has_value()) << value.error().message;
   const Object& members = value->as_object();
   std::vector<std::string> keys;
   for (const auto& member : members) keys.push_back(member.first);
@@ -225,7 +225,7 @@ TEST(JsonParse, FailureMessagesWithPosition) {
 // The failure message for `text`, or "accepted".
 std::string failure_of(std::string_view text) {
   auto value = parse(text);
-  return value.has_value() ? "accepted" : value.error();
+  return value.has_value() ? "accepted" : value.error().message;
 }
 
 TEST(JsonParse, EndOfTextInsideContainers) {
@@ -289,7 +289,7 @@ TEST(JsonParse, NestingLimitIs127Levels) {
     EXPECT_TRUE(ok.has_value()) << "mixed=" << mixed << ": " << ok.error();
     auto too_deep = parse(nested(128, mixed));
     ASSERT_FALSE(too_deep.has_value()) << "mixed=" << mixed;
-    EXPECT_TRUE(too_deep.error().starts_with("recursion limit exceeded at line 1 column "))
+    EXPECT_TRUE(too_deep.error().message.starts_with("recursion limit exceeded at line 1 column "))
         << too_deep.error();
   }
   // Objects only: the 128th '{' sits at column 128.
@@ -392,7 +392,7 @@ TEST(JsonToCompact, EscapesAndOrder) {
   };
   for (const auto& row : rows) {
     auto value = parse(row.text);
-    ASSERT_TRUE(value.has_value()) << row.text << ": " << value.error();
+    ASSERT_TRUE(value.has_value()) << row.text << ": " << value.error().message;
     EXPECT_EQ(to_compact(*value), row.message) << row.text;
   }
 }
@@ -425,7 +425,7 @@ TEST(JsonRobustness, EveryTruncationFails) {
     for (std::size_t cut = 0; cut < end; ++cut) {
       auto value = parse(whole.substr(0, cut));
       ASSERT_FALSE(value.has_value()) << "cut at " << cut;
-      EXPECT_TRUE(value.error().find(" at line ") != std::string::npos) << value.error();
+      EXPECT_TRUE(value.error().message.find(" at line ") != std::string::npos) << value.error().message;
     }
   }
 }
@@ -447,7 +447,7 @@ TEST(JsonRobustness, RandomBytesAndMutationsNeverCrash) {
       ASSERT_TRUE(again.has_value()) << to_compact(*value);
       EXPECT_EQ(to_compact(*again), to_compact(*value));
     } else {
-      EXPECT_TRUE(value.error().find(" at line ") != std::string::npos);
+      EXPECT_TRUE(value.error().message.find(" at line ") != std::string::npos);
     }
   }
   // Mutations of a real document: one byte replaced at random.
@@ -488,7 +488,7 @@ TEST(JsonFixtures, EveryIdlParsesAndRoundTrips) {
     if (entry.path().extension() != ".json") continue;
     ++count;
     auto value = parse(read_file(entry.path()));
-    ASSERT_TRUE(value.has_value()) << entry.path() << ": " << value.error();
+    ASSERT_TRUE(value.has_value()) << entry.path() << ": " << value.error().message;
     std::string compact = to_compact(*value);
     auto again = parse(compact);
     ASSERT_TRUE(again.has_value()) << entry.path();
@@ -512,12 +512,12 @@ TEST(JsonFixtures, ParsingTestSuite) {
     ++count;
     auto value = parse(read_file(entry.path()));
     if (name[0] == 'y') {
-      EXPECT_TRUE(value.has_value()) << name << ": " << value.error();
+      EXPECT_TRUE(value.has_value()) << name << ": " << value.error().message;
     } else if (name[0] == 'n') {
       EXPECT_FALSE(value.has_value()) << name;
     }
     if (name[0] == 'i' && !value.has_value()) {
-      EXPECT_TRUE(value.error().find(" at line ") != std::string::npos) << name;
+      EXPECT_TRUE(value.error().message.find(" at line ") != std::string::npos) << name;
     }
   }
   EXPECT_GT(count, 300);

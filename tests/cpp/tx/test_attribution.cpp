@@ -109,12 +109,12 @@ struct Built {
 
 struct Site {
   std::string name;
-  std::int32_t program;
-  std::int32_t instruction;
-  std::int32_t inner;
+  std::uint32_t program;
+  std::uint32_t instruction;
+  std::uint32_t inner;
   std::uint32_t depth;
   Source source;
-  std::int64_t log_index;
+  std::uint32_t log_index;
   bool truncated = false;
 };
 
@@ -266,14 +266,14 @@ INSTANTIATE_TEST_SUITE_P(
                           inner(b, 0, {{kP, cpi(event(1)), 2}});
                           b.with_logs = false;
                         },
-                        {{"Ev", 0, 0, 0, 1, kCpi, -1}}},
+                        {{"Ev", 0, 0, 0, 1, kCpi, kNoIndex}}},
         AttributionCase{"self_invoke_inside_a_cpi",
                         [](Built& b) {
                           top(b, {{kQ, kPlain}});
                           inner(b, 0, {{kP, kPlain, 2}, {kQ, kPlain, 3}, {kP, cpi(event(1)), 3}});
                           b.with_logs = false;
                         },
-                        {{"Ev", 0, 0, 2, 2, kCpi, -1}}},
+                        {{"Ev", 0, 0, 2, 2, kCpi, kNoIndex}}},
         // Logged and emitted by CPI: one event, in either order.
         AttributionCase{"logged_then_emitted",
                         [](Built& b) {
@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
                           inner(b, 0, {{kP, cpi(event(2)), 2}});
                           b.lines = {inv(kP, 1), data(event(1)), inv(kP, 2), ok(kP), ok(kP)};
                         },
-                        {{"Ev", 0, 0, kNoIndex, 1, kLog, 1}, {"Ev", 0, 0, 0, 1, kCpi, -1}}},
+                        {{"Ev", 0, 0, kNoIndex, 1, kLog, 1}, {"Ev", 0, 0, 0, 1, kCpi, kNoIndex}}},
         AttributionCase{"pairs_are_one_to_one",
                         [](Built& b) {
                           top(b, {{kP, kPlain}});
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
                           inner(b, 0, {{kP, cpi(event(1)), 0}});
                           b.lines = {inv(kP, 1), inv(kP, 2), ok(kP), ok(kP)};
                         },
-                        {{"Ev", 0, 0, 0, 1, kCpi, -1}}},
+                        {{"Ev", 0, 0, 0, 1, kCpi, kNoIndex}}},
         AttributionCase{"height_unknown_without_logs",
                         [](Built& b) {
                           top(b, {{kP, kPlain}});
@@ -370,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
                           inner(b, 1, {{kP, cpi(event(2)), 2}});
                           b.lines = {inv(kP, 1), data(event(1)), "Log truncated", ok(kP), inv(kP, 1), ok(kP)};
                         },
-                        {{"Ev", 0, 0, kNoIndex, 1, kLog, 1}, {"Ev", 0, 1, 0, 1, kCpi, -1, true}},
+                        {{"Ev", 0, 0, kNoIndex, 1, kLog, 1}, {"Ev", 0, 1, 0, 1, kCpi, kNoIndex, true}},
                         true},
         AttributionCase{"without_logs_cpi_events_follow_the_instructions",
                         [](Built& b) {
@@ -379,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(
                           inner(b, 2, {{kP, cpi(event(3)), 2}});
                           b.with_logs = false;
                         },
-                        {{"Ev", 0, 0, 0, 1, kCpi, -1}, {"Other", 0, 0, 1, 1, kCpi, -1}, {"Ev", 0, 2, 0, 1, kCpi, -1}}},
+                        {{"Ev", 0, 0, 0, 1, kCpi, kNoIndex}, {"Other", 0, 0, 1, 1, kCpi, kNoIndex}, {"Ev", 0, 2, 0, 1, kCpi, kNoIndex}}},
         // Several programs in one pass, in the order of execution.
         AttributionCase{"two_programs_interleaved",
                         [](Built& b) {
@@ -391,7 +391,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         {{"Ev", 1, 0, kNoIndex, 1, kLog, 1},
                          {"Ev", 0, 0, 0, 2, kLog, 3},
-                         {"Ev", 1, 0, 1, 1, kCpi, -1},
+                         {"Ev", 1, 0, 1, 1, kCpi, kNoIndex},
                          {"Ev", 0, 1, kNoIndex, 1, kLog, 9}}}),
     [](const ::testing::TestParamInfo<AttributionCase>& row) { return row.param.name; });
 
@@ -611,9 +611,9 @@ TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
   ASSERT_FALSE(added.has_value());
   EXPECT_EQ(added.error(), "decoders[3]: program " + text(kP) + " already has a decoder (decoders[2])");
   EXPECT_EQ(programs.size(), 1u);
-  EXPECT_EQ(programs.find(kP), 0);
-  EXPECT_EQ(programs.find(kQ), ProgramSet::kNone);
-  EXPECT_EQ(programs.find_text(text(kP)), 0);
+  EXPECT_EQ(programs.find(kP), 0u);
+  EXPECT_EQ(programs.find(kQ), kNoIndex);
+  EXPECT_EQ(programs.find_text(text(kP)), 0u);
 }
 
 }  // namespace

@@ -237,7 +237,7 @@ TEST(LogWalkFixtures, FramesLineUpWithInnerInstructions) {
     }
     const LogWalk walk = walk_logs(testing::views(lines));
     for (const json::Value& group : result.get("meta")->get("innerInstructions")->as_array()) {
-      const auto index = static_cast<std::int32_t>(group.get("index")->as_uint());
+      const auto index = static_cast<std::uint32_t>(group.get("index")->as_uint());
       std::vector<const Frame*> frames;
       for (const Frame& f : walk.frames) {
         if (f.top == index && f.depth >= 2) frames.push_back(&f);

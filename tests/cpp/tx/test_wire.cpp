@@ -137,8 +137,8 @@ TEST(Wire, EveryTruncationAndAnyTrailingByteIsRefused) {
       const Result<WireTransaction> tx =
           parse_wire_transaction(std::span<const std::uint8_t>(bytes.data(), n));
       ASSERT_FALSE(tx.has_value()) << "prefix of " << n << " bytes";
-      EXPECT_TRUE(
-          tx.error().starts_with("wire transaction ends at byte " + std::to_string(n) + " inside the "))
+      EXPECT_TRUE(tx.error().message.starts_with("wire transaction ends at byte " + std::to_string(n) +
+                                                 " inside the "))
           << tx.error();
     }
     Bytes longer = bytes;
@@ -212,8 +212,8 @@ TEST(Wire, NamesWhatWasBeingReadWhenTheBytesEnd) {
   // Cut inside the third instruction's data (300 bytes, at the end before the lookups).
   const Result<WireTransaction> tx = parse_wire_transaction(std::span<const std::uint8_t>(bytes.data(), 400));
   ASSERT_FALSE(tx.has_value());
-  EXPECT_TRUE(
-      tx.error().starts_with("wire transaction ends at byte 400 inside the instruction 2 data (300 bytes "))
+  EXPECT_TRUE(tx.error().message.starts_with(
+      "wire transaction ends at byte 400 inside the instruction 2 data (300 bytes "))
       << tx.error();
 }
 

@@ -22,7 +22,7 @@
 
 #include "json/json.h"
 
-namespace varkel::tx {
+namespace varkel::objects {
 
 // The value, or nullopt with an exception set: TypeError "argument '{param}':
 // {path}: '{type}' object is not JSON data" (also for a non-str dict key),
@@ -32,4 +32,4 @@ namespace varkel::tx {
 // ("meta.logMessages[3]").
 std::optional<json::Value> to_json_value(PyObject* obj, const char* param);
 
-}  // namespace varkel::tx
+}  // namespace varkel::objects

@@ -18,12 +18,12 @@
 #include "decode/plan.h"
 #include "py/pyref.h"
 
-namespace varkel::decode {
+namespace varkel::objects {
 
 class KeyTable {
  public:
   // The keys of `plan`, or nullopt with the interpreter's exception set.
-  static std::optional<KeyTable> make(const DecodePlan& plan);
+  static std::optional<KeyTable> make(const decode::DecodePlan& plan);
 
   // Borrowed: the table holds the reference for as long as it lives.
   PyObject* operator[](std::uint32_t key) const noexcept { return keys_[key].get(); }
@@ -32,4 +32,4 @@ class KeyTable {
   std::vector<py::PyRef> keys_;
 };
 
-}  // namespace varkel::decode
+}  // namespace varkel::objects

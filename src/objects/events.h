@@ -1,5 +1,5 @@
 // Event objects from attributed event sites: the events' values decoded into
-// Python objects by the value decoder.
+// Python objects (objects/values.h).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -7,12 +7,12 @@
 
 #include <span>
 
+#include "objects/batch.h"
 #include "py/pyref.h"
-#include "scan/batch_scan.h"
 #include "tx/attribution.h"
 #include "tx/program_set.h"
 
-namespace varkel::tx {
+namespace varkel::objects {
 
 // The fields of an Event, in their order in the struct sequence (the type is
 // defined with the same names in this order).
@@ -37,7 +37,7 @@ enum EventField : int {
 // programs.registry(i)). A site whose data does
 // not decode as its event is skipped, as parse_logs skips such a line. Null
 // with an exception set when the interpreter fails.
-py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs,
-                       std::span<const scan::Decoding> decodings);
+py::PyRef build_events(PyTypeObject* event_type, const tx::Attribution& attribution,
+                       const tx::ProgramSet& programs, std::span<const Decoding> decodings);
 
-}  // namespace varkel::tx
+}  // namespace varkel::objects

@@ -1,16 +1,15 @@
-#include "scan/batch_scan.h"
+#include "objects/batch.h"
 
 #include <algorithm>
 #include <string>
 
 #include "decode/borsh_reader.h"
-#include "decode/value_decoder.h"
+#include "objects/values.h"
 #include "py/compat.h"
 #include "py/errors.h"
-#include "scan/base64.h"
-#include "scan/payload.h"
+#include "scan/event_line.h"
 
-namespace varkel::scan {
+namespace varkel::objects {
 
 namespace {
 
@@ -73,19 +72,13 @@ bool collect_lines(PyObject* logs, LogLines& out) {
   }
 }
 
-// The (name, value) record; takes over `value`. Null with the internal error
-// raised when the interpreter cannot build it.
+// The (name, value) record; takes over `value`. Null with an exception set
+// when the interpreter cannot build it.
 py::PyRef make_record(const std::string& name, py::PyRef value) {
   py::PyRef tuple = py::PyRef::steal(PyTuple_New(2));
-  if (!tuple) {
-    py::raise_internal_error(py::take_exception_text());
-    return {};
-  }
+  if (!tuple) return {};
   PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
-  if (text == nullptr) {
-    py::raise_internal_error(py::take_exception_text());
-    return {};
-  }
+  if (text == nullptr) return {};
   PyTuple_SET_ITEM(tuple.get(), 0, text);             // steals text
   PyTuple_SET_ITEM(tuple.get(), 1, value.release());  // steals value
   return tuple;
@@ -109,25 +102,17 @@ py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view>
   std::vector<py::PyRef> records;
   if (registry.events.empty()) lines = {};
   for (std::string_view line : lines) {
-    std::optional<std::string_view> text = extract_payload(line);
-    if (!text) continue;
-    std::optional<ByteBuffer> payload = decode_base64(*text);
-    if (!payload || payload->size < 8) continue;
-    const decode::EventEntry* entry = registry.find_event(payload->data.get());
-    if (entry == nullptr) continue;
-    decode::BorshReader reader(payload->data.get() + 8, payload->size - 8);
-    const decode::FieldsRef& fields =
-        decoding.plan.events[static_cast<std::size_t>(entry - registry.events.data())];
-    decode::DecodeResult value = decode::decode_fields(decoding.plan, decoding.keys, reader, fields);
-    if (!value) {
-      if (value.error().internal) {
-        py::raise_internal_error(value.error().message);
-        return {};
-      }
+    std::optional<scan::EventPayload> payload = scan::event_of_line(line, registry);
+    if (!payload) continue;
+    const std::span<const std::uint8_t> data = payload->data();
+    decode::BorshReader reader(data.data(), data.size());
+    Decoded value = decode_fields(decoding.plan, decoding.keys, reader, decoding.plan.events[payload->event]);
+    if (!value.value) {
+      if (value.raised) return py::fail_as_internal();
       continue;  // not decodable as this event: skipped
     }
-    py::PyRef record = make_record(entry->name, std::move(*value));
-    if (!record) return {};
+    py::PyRef record = make_record(payload->entry->name, std::move(value.value));
+    if (!record) return py::fail_as_internal();
     records.push_back(std::move(record));
   }
   py::PyRef result = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
@@ -138,4 +123,4 @@ py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view>
   return result;
 }
 
-}  // namespace varkel::scan
+}  // namespace varkel::objects

@@ -1,4 +1,4 @@
-#include "tx/py_json.h"
+#include "objects/json_value.h"
 
 #include <algorithm>
 #include <string>
@@ -6,10 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "json/path.h"
 #include "py/compat.h"
 #include "py/pyref.h"
 
-namespace varkel::tx {
+namespace varkel::objects {
 
 namespace {
 
@@ -29,13 +30,6 @@ bool content_unread(std::string_view key) {
   return false;
 }
 
-// One step of the path from the top: a dict key (its UTF-8 text) or a list
-// index.
-struct Step {
-  std::string_view key;
-  Py_ssize_t index = -1;
-};
-
 class Converter {
  public:
   explicit Converter(const char* param) : param_(param) {}
@@ -50,23 +44,7 @@ class Converter {
   // The path from the top, its first kShownSteps steps only ("...": more).
   std::string path() const {
     constexpr std::size_t kShownSteps = 8;
-    std::string out;
-    for (std::size_t k = 0; k < path_.size(); ++k) {
-      if (k == kShownSteps) {
-        out += "...";
-        break;
-      }
-      const Step& step = path_[k];
-      if (step.index >= 0) {
-        out += '[';
-        out += std::to_string(step.index);
-        out += ']';
-      } else {
-        if (!out.empty()) out += ".";
-        out += step.key;
-      }
-    }
-    return out.empty() ? std::string("transaction document") : out;
+    return json::path_text(path_, "transaction document", kShownSteps);
   }
 
   bool fail(PyObject* type, const std::string& what) {
@@ -97,7 +75,7 @@ class Converter {
   }
 
   const char* param_;
-  std::vector<Step> path_;
+  std::vector<json::PathStep> path_;
 };
 
 bool Converter::convert(PyObject* obj, json::Value& out, int depth) {
@@ -186,7 +164,7 @@ bool Converter::convert_dict(PyObject* dict, json::Value& out, int depth) {
     const std::string_view name(text, static_cast<std::size_t>(size));
     members.emplace_back(std::string(name), json::Value{});
     if (content_unread(name)) continue;  // stays null
-    path_.push_back(Step{name, -1});
+    path_.push_back(json::PathStep{name, 0, false});
     const bool converted = convert(v.get(), members.back().second, depth);
     path_.pop_back();
     if (!converted) return false;
@@ -214,7 +192,7 @@ bool Converter::convert_sequence(PyObject* seq, json::Value& out, int depth) {
   }
   json::Array elements(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
-    path_.push_back(Step{{}, static_cast<Py_ssize_t>(i)});
+    path_.push_back(json::PathStep{{}, i, true});
     const bool converted = convert(items[i].get(), elements[i], depth);
     path_.pop_back();
     if (!converted) return false;
@@ -232,4 +210,4 @@ std::optional<json::Value> to_json_value(PyObject* obj, const char* param) {
   return out;
 }
 
-}  // namespace varkel::tx
+}  // namespace varkel::objects

@@ -1,8 +1,8 @@
-#include "decode/key_table.h"
+#include "objects/keys.h"
 
-namespace varkel::decode {
+namespace varkel::objects {
 
-std::optional<KeyTable> KeyTable::make(const DecodePlan& plan) {
+std::optional<KeyTable> KeyTable::make(const decode::DecodePlan& plan) {
   KeyTable table;
   table.keys_.reserve(plan.keys.size());
   for (const std::string& name : plan.keys) {
@@ -14,4 +14,4 @@ std::optional<KeyTable> KeyTable::make(const DecodePlan& plan) {
   return table;
 }
 
-}  // namespace varkel::decode
+}  // namespace varkel::objects

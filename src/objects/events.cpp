@@ -1,14 +1,19 @@
-#include "tx/event_build.h"
+#include "objects/events.h"
 
 #include <array>
 #include <string>
 #include <vector>
 
 #include "decode/borsh_reader.h"
-#include "decode/value_decoder.h"
+#include "objects/values.h"
 #include "py/errors.h"
 
-namespace varkel::tx {
+namespace varkel::objects {
+
+using tx::Attribution;
+using tx::EventSite;
+using tx::ProgramSet;
+using tx::Source;
 
 namespace {
 
@@ -18,7 +23,7 @@ class SharedObjects {
  public:
   explicit SharedObjects(const ProgramSet& programs) : programs_(programs), program_ids_(programs.size()) {}
 
-  PyObject* program_id(std::int32_t entry) {
+  PyObject* program_id(std::uint32_t entry) {
     py::PyRef& slot = program_ids_[static_cast<std::size_t>(entry)];
     if (!slot) {
       const std::string& text = programs_.registry(entry).address;
@@ -40,10 +45,10 @@ class SharedObjects {
   std::array<py::PyRef, 3> sources_;
 };
 
-// A new reference to an int, or None for kNoIndex / negative.
-PyObject* index_or_none(std::int64_t value) {
-  if (value < 0) return Py_NewRef(Py_None);
-  return PyLong_FromLongLong(value);
+// A new reference to an int, or None for kNoIndex.
+PyObject* index_or_none(std::uint32_t value) {
+  if (value == kNoIndex) return Py_NewRef(Py_None);
+  return PyLong_FromUnsignedLong(value);
 }
 
 PyObject* new_ref_or_null(PyObject* obj) {
@@ -79,25 +84,24 @@ py::PyRef make_event(PyTypeObject* type, const EventSite& site, py::PyRef data,
 }  // namespace
 
 py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs,
-                       std::span<const scan::Decoding> decodings) {
+                       std::span<const Decoding> decodings) {
   py::PyRef list = py::PyRef::steal(PyList_New(0));
   if (!list) return {};
   SharedObjects shared(programs);
   for (const EventSite& site : attribution.events) {
-    const scan::Decoding& decoding = decodings[static_cast<std::size_t>(site.program)];
+    const Decoding& decoding = decodings[site.program];
     const auto event_index = static_cast<std::size_t>(site.event - decoding.registry.events.data());
     decode::BorshReader reader(site.data.data(), site.data.size());
-    decode::DecodeResult value =
-        decode::decode_fields(decoding.plan, decoding.keys, reader, decoding.plan.events[event_index]);
-    if (!value) {
-      if (value.error().internal) return py::PyRef::steal(py::raise_internal_error(value.error().message));
+    Decoded value = decode_fields(decoding.plan, decoding.keys, reader, decoding.plan.events[event_index]);
+    if (!value.value) {
+      if (value.raised) return py::fail_as_internal();
       continue;  // not decodable as this event: skipped
     }
-    py::PyRef event = make_event(event_type, site, std::move(*value), attribution, shared);
-    if (!event) return py::PyRef::steal(py::raise_internal_error(py::take_exception_text()));
+    py::PyRef event = make_event(event_type, site, std::move(value.value), attribution, shared);
+    if (!event) return py::fail_as_internal();
     if (PyList_Append(list.get(), event.get()) < 0) return {};
   }
   return list;
 }
 
-}  // namespace varkel::tx
+}  // namespace varkel::objects

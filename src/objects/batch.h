@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/key_table.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
+#include "objects/keys.h"
 #include "py/pyref.h"
 
-namespace varkel::scan {
+namespace varkel::objects {
 
 // The lines of one batch: UTF-8 views into the str objects, which `owners`
 // keeps alive for as long as the views are used.
@@ -31,12 +31,13 @@ std::optional<LogLines> convert_logs(PyObject* logs);
 struct Decoding {
   const decode::EventRegistry& registry;
   const decode::DecodePlan& plan;
-  const decode::KeyTable& keys;
+  const KeyTable& keys;
 };
 
 // Decodes every event line of the batch, in order, into a new list of
-// (name, value) tuples. Null with an exception set only when the interpreter
-// fails (creating the list or a record).
+// (name, value) tuples (lines that carry no event, or one whose data does not
+// decode, are skipped). Null with an exception set only when the interpreter
+// fails (creating the list, a record or a value).
 py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view> lines);
 
-}  // namespace varkel::scan
+}  // namespace varkel::objects

@@ -1,0 +1,23 @@
+// Decoded data into the columns of a table: the Arrow sink of the plan walk
+// (decode/walk.h). The walk decides what decodes; this file only stores it,
+// each value into its slot of the table's layout (columnar/layout.h), with
+// no Python object per value.
+#pragma once
+
+#include <cstdint>
+
+#include "columnar/key_text.h"
+#include "columnar/table_builder.h"
+#include "decode/borsh_reader.h"
+#include "decode/plan.h"
+
+namespace varkel::columnar {
+
+// Decodes one row's fields (`fields` of `plan`) from `reader` into the root
+// slot of `table`. True when the value decoded; false when it does not, in
+// which case some columns may hold part of it: the caller rolls the table
+// back (TableBuilder::checkpoint / rollback).
+bool decode_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
+                const decode::FieldsRef& fields, KeyTextCache& keys);
+
+}  // namespace varkel::columnar

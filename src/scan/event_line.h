@@ -1,0 +1,60 @@
+// The one rule for what carries an event: a log line beginning with
+// "Program data: " or "Program log: " (scan/payload.h), whose payload text is
+// strict base64 (scan/base64.h) of at least 8 bytes, the first 8 of which are
+// the discriminator of one of the registry's events (the first in IDL order).
+// The bytes after the discriminator are the event's data. parse_logs, the
+// Arrow tables and transaction attribution all decide by these functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "decode/registry.h"
+#include "scan/base64.h"
+#include "scan/payload.h"
+
+namespace varkel::scan {
+
+// The bytes of a payload text that may carry an event: strict base64 of at
+// least 8 bytes; nullopt otherwise.
+inline std::optional<ByteBuffer> decode_payload(std::string_view text) {
+  std::optional<ByteBuffer> bytes = decode_base64(text);
+  if (bytes && bytes->size < 8) bytes.reset();
+  return bytes;
+}
+
+// A payload that carries an event.
+struct EventPayload {
+  ByteBuffer bytes;                           // discriminator and data
+  const decode::EventEntry* entry = nullptr;  // in the registry
+  std::size_t event = 0;                      // its index in the registry
+
+  std::span<const std::uint8_t> data() const noexcept { return {bytes.data.get() + 8, bytes.size - 8}; }
+};
+
+// The event that a payload text carries, or nullopt. (Inline: the scans call
+// it for every line.)
+inline std::optional<EventPayload> event_of_payload(std::string_view text,
+                                                    const decode::EventRegistry& registry) {
+  std::optional<EventPayload> out;
+  if (registry.events.empty()) return out;
+  std::optional<ByteBuffer> bytes = decode_payload(text);
+  if (!bytes) return out;
+  const decode::EventEntry* entry = registry.find_event(bytes->data.get());
+  if (entry == nullptr) return out;
+  out.emplace(std::move(*bytes), entry, static_cast<std::size_t>(entry - registry.events.data()));
+  return out;
+}
+
+// The event that a log line carries, or nullopt.
+inline std::optional<EventPayload> event_of_line(std::string_view line,
+                                                 const decode::EventRegistry& registry) {
+  const std::optional<std::string_view> text = extract_payload(line);
+  if (!text) return std::nullopt;
+  return event_of_payload(*text, registry);
+}
+
+}  // namespace varkel::scan
