@@ -235,8 +235,8 @@ class Joiner {
 // A line outside any frame that stays nobody's: counted when it carries a
 // payload ("Program data:") or a known discriminator of any program.
 void Joiner::count_unattributed(const Candidate& c) {
-  const std::optional<scan::ByteBuffer> bytes = scan::decode_base64(c.payload);
-  if (!bytes || bytes->size < 8) return;
+  const std::optional<scan::ByteBuffer> bytes = scan::decode_payload(c.payload);
+  if (!bytes) return;
   bool counted = c.data_line;
   for (std::size_t k = 0; !counted && k < programs_.size(); ++k) {
     counted = programs_.registry(static_cast<std::uint32_t>(k)).find_event(bytes->data.get()) != nullptr;
@@ -260,8 +260,8 @@ void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& pl
     }
     const decode::EventRegistry& registry = programs_.registry(program);
     if (registry.events.empty() && counts_ == nullptr) continue;
-    std::optional<scan::ByteBuffer> bytes = scan::decode_base64(c.payload);
-    if (!bytes || bytes->size < 8) continue;
+    std::optional<scan::ByteBuffer> bytes = scan::decode_payload(c.payload);
+    if (!bytes) continue;
     const decode::EventEntry* entry = registry.find_event(bytes->data.get());
     if (counts_ != nullptr && (c.data_line || entry != nullptr)) {
       ++counts_->payload_lines;

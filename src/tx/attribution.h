@@ -4,8 +4,8 @@
 //
 // Logged events. A "Program data:" line (or an old-style "Program log:" line)
 // with one field belongs to the frame on top of the invoke stack. It is an
-// event when that frame's program is in the set and the field is base64 of a
-// known discriminator of that program followed by its data. A line with an
+// event when that frame's program is in the set and the field carries one of
+// that program's events by the rule of scan/event_line.h. A line with an
 // empty stack belongs to nobody and is never an event (unless a caller with
 // one program asks to adopt such lines: LogOptions).
 //
@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "decode/registry.h"
-#include "scan/base64.h"
+#include "scan/event_line.h"
 #include "tx/log_walk.h"
 #include "tx/program_set.h"
 #include "tx/transaction.h"
