@@ -13,12 +13,38 @@ lines and events emitted by CPI (Anchor's ``emit_cpi!``), from a
 ``getTransaction`` result in the "json", "jsonParsed", "base64" or "base58"
 encoding.
 
+Failures caused by the input raise subclasses of ``ValueError`` that carry
+what went wrong as attributes: ``IdlError`` (``lineno``, ``colno``),
+``TransactionError`` (``path``, ``lineno``, ``colno``) and ``ProgramIdError``
+(``decoder``, ``reason``). ``InternalError`` (a ``BaseException``) reports a
+fault of the decoder itself.
+
 ``python -m varkel`` is the command line (``python -m varkel --help``).
 """
 
-from varkel._varkel import Event, EventDecoder, EventTable, decode_logs, decode_transaction
+from varkel._varkel import (
+    Event,
+    EventDecoder,
+    EventTable,
+    IdlError,
+    InternalError,
+    ProgramIdError,
+    TransactionError,
+    decode_logs,
+    decode_transaction,
+)
 
 # The one source of the version: the build reads it from here (pyproject.toml).
 __version__ = "0.2.0"
 
-__all__ = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]
+__all__ = [
+    "EventDecoder",
+    "Event",
+    "EventTable",
+    "IdlError",
+    "TransactionError",
+    "ProgramIdError",
+    "InternalError",
+    "decode_logs",
+    "decode_transaction",
+]

@@ -78,7 +78,40 @@ class Event(tuple[Any, ...]):
         """The transaction's log lines did not fit the invoke stack or its instructions
         somewhere (lines missing, or not written by the runtime)."""
 
-__all__ = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]
+__all__ = [
+    "EventDecoder",
+    "Event",
+    "EventTable",
+    "IdlError",
+    "TransactionError",
+    "ProgramIdError",
+    "InternalError",
+    "decode_logs",
+    "decode_transaction",
+]
+
+class IdlError(ValueError):
+    """An IDL that cannot be read or used; lineno, colno: where its JSON text is broken."""
+
+    lineno: int | None
+    colno: int | None
+
+class TransactionError(ValueError):
+    """Input that is not a transaction; path: the offending member; lineno, colno:
+    where its JSON text is broken."""
+
+    path: str | None
+    lineno: int | None
+    colno: int | None
+
+class ProgramIdError(ValueError):
+    """Decoders that cannot attribute events: decoder names which one; reason: why."""
+
+    decoder: str | None
+    reason: str | None
+
+class InternalError(BaseException):
+    """A failure the decoder treats as impossible (a fault of the decoder itself)."""
 
 @final
 class EventDecoder:

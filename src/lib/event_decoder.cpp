@@ -11,6 +11,7 @@
 #include "lib/event_table.h"
 #include "lib/tx_api.h"
 #include "objects/batch.h"
+#include "objects/errors.h"
 #include "py/errors.h"
 #include "py/guard.h"
 #include "py/once.h"
@@ -47,15 +48,9 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   decode::EventRegistry registry;
   {
     Result<idl::Idl> idl = idl::load_idl(std::string_view(text, static_cast<std::size_t>(size)));
-    if (!idl) {
-      PyErr_Format(PyExc_ValueError, "failed to parse IDL: %s", idl.error().message.c_str());
-      return nullptr;
-    }
+    if (!idl) return objects::raise_idl_error("failed to parse IDL: ", idl.error());
     Result<decode::EventRegistry> built = decode::build_registry(*idl);
-    if (!built) {
-      PyErr_SetString(PyExc_ValueError, built.error().message.c_str());
-      return nullptr;
-    }
+    if (!built) return objects::raise_idl_error("", built.error());
     registry = std::move(*built);
   }  // the model is released here
   decode::DecodePlan plan = decode::build_plan(registry);

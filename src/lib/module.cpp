@@ -6,7 +6,9 @@
 #include "lib/event_table.h"
 #include "lib/event_type.h"
 #include "lib/tx_api.h"
+#include "objects/errors.h"
 #include "py/compat.h"
+#include "py/errors.h"
 #include "py/guard.h"
 #include "py/pyref.h"
 
@@ -41,6 +43,10 @@ int module_exec(PyObject* module) {
   if (add_public(module, "EventDecoder", event_decoder_type()) < 0) return -1;
   if (add_public(module, "Event", event_type()) < 0) return -1;
   if (add_public(module, "EventTable", event_table_type()) < 0) return -1;
+  if (add_public(module, "IdlError", objects::idl_error_type()) < 0) return -1;
+  if (add_public(module, "TransactionError", objects::transaction_error_type()) < 0) return -1;
+  if (add_public(module, "ProgramIdError", objects::program_id_error_type()) < 0) return -1;
+  if (add_public(module, "InternalError", py::internal_error_type()) < 0) return -1;
   {
     py::PyRef rebuild = py::PyRef::steal(PyObject_GetAttrString(module, "_decoder_from_idl"));
     if (!rebuild || publish_decoder_rebuilder(rebuild.get()) < 0) return -1;
@@ -79,7 +85,7 @@ PyMethodDef module_methods[] = {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(py::guarded<module_exec>)},
-    VARKEL_MOD_GIL_NOT_USED_SLOT{0, nullptr},
+    VARKEL_MOD_GIL_NOT_USED_SLOT VARKEL_MOD_ONE_INTERPRETER_SLOT{0, nullptr},
 };
 
 PyModuleDef module_def = {

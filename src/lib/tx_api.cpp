@@ -12,6 +12,7 @@
 #include "lib/event_decoder.h"
 #include "lib/event_type.h"
 #include "objects/batch.h"
+#include "objects/errors.h"
 #include "objects/events.h"
 #include "objects/json_value.h"
 #include "py/compat.h"
@@ -41,7 +42,7 @@ bool add_decoder(Decoders& out, PyObject* decoder, std::string label) {
   const DecoderState& state = state_of(decoder);
   Result<void> added = out.programs.add(state.registry, std::move(label));
   if (!added) {
-    PyErr_SetString(PyExc_ValueError, added.error().message.c_str());
+    objects::raise_program_id_error(added.error());
     return false;
   }
   out.owners.push_back(py::PyRef::borrow(decoder));
@@ -113,7 +114,7 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
     return std::nullopt;
   }
   if (!read) {
-    PyErr_Format(PyExc_ValueError, "invalid transaction: %s", read.error().message.c_str());
+    objects::raise_transaction_error("invalid transaction: ", read.error());
     return std::nullopt;
   }
   return std::move(*read);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "json/path.h"
+#include "objects/errors.h"
 #include "py/compat.h"
 #include "py/pyref.h"
 
@@ -47,8 +48,15 @@ class Converter {
     return json::path_text(path_, "transaction document", kShownSteps);
   }
 
+  // A TypeError, or a TransactionError with the path.
   bool fail(PyObject* type, const std::string& what) {
-    PyErr_Format(type, "argument '%s': %s: %s", param_, path().c_str(), what.c_str());
+    const std::string message = "argument '" + std::string(param_) + "': " + path() + ": " + what;
+    if (type != PyExc_ValueError) {
+      PyErr_SetString(type, message.c_str());
+      return false;
+    }
+    Error error(message, path_.empty() ? std::string() : path());
+    raise_transaction_error("", error);
     return false;
   }
 

@@ -21,6 +21,18 @@
 #define VARKEL_MOD_GIL_NOT_USED_SLOT
 #endif
 
+// The module slot that declares that the module cannot be loaded into a
+// second interpreter (3.12+): its types and exception classes are created
+// once per process and shared, which is sound only within one interpreter.
+// Importing it anywhere but in the main interpreter then fails with
+// ImportError. 3.11 has no such slot (and no interpreter with its own GIL).
+#if PY_VERSION_HEX >= 0x030C0000
+#define VARKEL_MOD_ONE_INTERPRETER_SLOT \
+  {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#else
+#define VARKEL_MOD_ONE_INTERPRETER_SLOT
+#endif
+
 namespace varkel::py {
 
 // Holds the per-object lock of `op` for its scope in free-threaded builds

@@ -14,21 +14,23 @@ std::size_t ProgramSet::KeyHash::operator()(const decode::Pubkey& key) const noe
 }
 
 Result<void> ProgramSet::add(const decode::EventRegistry& registry, std::string label) {
+  // "{label}: {reason}", with the label as the path.
+  auto refuse = [&label](const std::string& reason) { return fail(Error(label + ": " + reason, label)); };
   if (registry.address.empty()) {
-    return fail(label +
-                ": the IDL has no program address (\"address\" is empty), so no event can be attributed to "
-                "its program");
+    return refuse(
+        "the IDL has no program address (\"address\" is empty), so no event can be attributed to its "
+        "program");
   }
   if (!registry.program_id) {
     Result<decode::Pubkey> key = decode::base58_decode_key(registry.address);
-    return fail(label + ": the IDL's program address \"" + registry.address +
-                "\" is not a public key: " + (key ? std::string("unreadable") : key.error().message));
+    return refuse("the IDL's program address \"" + registry.address +
+                  "\" is not a public key: " + (key ? std::string("unreadable") : key.error().message));
   }
   const auto entry = static_cast<std::uint32_t>(entries_.size());
   const auto [at, inserted] = by_key_.try_emplace(*registry.program_id, entry);
   if (!inserted) {
-    return fail(label + ": program " + registry.address + " already has a decoder (" +
-                entries_[at->second].label + ")");
+    return refuse("program " + registry.address + " already has a decoder (" + entries_[at->second].label +
+                  ")");
   }
   by_text_.emplace(std::string_view(registry.address), entry);
   entries_.push_back(Entry{&registry, std::move(label)});

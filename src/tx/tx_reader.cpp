@@ -26,21 +26,22 @@ struct Path {
   Path member(std::string_view k) const { return Path{this, k, 0, false}; }
   Path at(std::size_t i) const { return Path{this, {}, i, true}; }
 
-  std::string text() const {
-    std::vector<json::PathStep> steps;
+  std::vector<json::PathStep> steps() const {
+    std::vector<json::PathStep> out;
     for (const Path* p = this; p != nullptr && p->parent != nullptr; p = p->parent) {
-      steps.push_back(json::PathStep{p->key, p->index, p->is_index});
+      out.push_back(json::PathStep{p->key, p->index, p->is_index});
     }
-    std::reverse(steps.begin(), steps.end());
-    return json::path_text(steps, "transaction document");
+    std::reverse(out.begin(), out.end());
+    return out;
   }
 };
 
-// "{path}: {what}", with the path beside the text.
+// "{path}: {what}", with the path beside the text (none for the whole
+// document).
 [[gnu::cold]] std::unexpected<Error> fail_at(const Path& path, std::string_view what) {
-  std::string where = path.text();
-  std::string message = where + ": " + std::string(what);
-  return fail(Error(std::move(message), std::move(where)));
+  const std::vector<json::PathStep> steps = path.steps();
+  std::string message = json::path_text(steps, "transaction document") + ": " + std::string(what);
+  return fail(Error(std::move(message), steps.empty() ? std::string() : json::path_text(steps, "")));
 }
 
 [[gnu::cold]] std::unexpected<Error> expected(const Path& path, std::string_view what, const Value& found) {

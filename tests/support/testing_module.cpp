@@ -14,6 +14,11 @@
 // what the interpreter gets: "bad_alloc" (std::bad_alloc), "length_error" (a
 // vector reserved past its maximum size), "runtime_error" (with the text
 // "thrown for the test"), "int" (not a std::exception).
+//
+//   interpreter_failure(exc) -> never returns
+//
+// sets `exc` as if the interpreter had failed to make an object, and reports
+// it as the decoder does (py::fail_as_internal).
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -92,6 +97,11 @@ PyObject* throw_cpp(PyObject*, PyObject* kind) {
   return nullptr;
 }
 
+PyObject* interpreter_failure(PyObject*, PyObject* exc) {
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc);
+  return varkel::py::fail_as_internal();
+}
+
 PyMethodDef methods[] = {
     {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varkel::py::guarded<decode>)),
      METH_FASTCALL,
@@ -99,6 +109,8 @@ PyMethodDef methods[] = {
      "error."},
     {"throw_cpp", varkel::py::guarded<throw_cpp>, METH_O,
      "throw_cpp(kind)\n--\n\nThrows a C++ exception of that kind behind the entry-point guard."},
+    {"interpreter_failure", varkel::py::guarded<interpreter_failure>, METH_O,
+     "interpreter_failure(exc)\n--\n\nReports `exc` as a failure of the interpreter to make an object."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -38,6 +38,20 @@ def test_guard_maps_cpp_exceptions(kind, error, text):
         testing.throw_cpp("nothing")
 
 
+# The interpreter failing to make an object: running out of memory stays
+# MemoryError (as in the core), anything else becomes the internal error with
+# its text.
+@needs_testing
+@pytest.mark.parametrize("exc, error, text", [
+    (MemoryError(), "MemoryError", ""),
+    (ValueError("odd"), "InternalError", "ValueError: odd"),
+])
+def test_interpreter_failures(exc, error, text):
+    with pytest.raises(BaseException) as info:
+        testing.interpreter_failure(exc)
+    assert type(info.value).__qualname__ == error and str(info.value) == text
+
+
 # Run in a fresh interpreter whose address space is capped just above what it
 # already uses, so that the next large allocation fails (the free-threaded
 # interpreter reserves about a GiB up front, so the cap is relative to the
@@ -46,6 +60,7 @@ def test_guard_maps_cpp_exceptions(kind, error, text):
 CAPPED = textwrap.dedent(
     """
     import base64, hashlib, json, resource, sys
+    import varkel
     from varkel import EventDecoder
 
     def vm_size():
@@ -59,17 +74,29 @@ CAPPED = textwrap.dedent(
         return json.dumps({
             "address": "Prog111111111111111111111111111111111111111",
             "metadata": {"name": "t", "version": "0.1.0", "spec": "0.1.0", "description": description},
-            "instructions": [], "events": [{"name": "E", "discriminator": list(disc)}],
+            "instructions": [],
+            "events": [{"name": "E", "discriminator": list(disc)}],
             "types": [{"name": "E", "type": {"kind": "struct", "fields": [{"name": "v", "type": "u8"}]}}]})
+    def transaction(logs):
+        return {"slot": 1, "meta": {"err": None, "logMessages": logs},
+                "transaction": {"signatures": [], "message": {"accountKeys": [], "instructions": []}}}
     decoder = EventDecoder(idl())
     good = "Program data: " + base64.b64encode(disc + b"\\x07").decode()
+    big = "Program data: " + "A" * (64 << 20)
     scenario = sys.argv[1]
-    if scenario == "line":    # the payload buffer of a 64 MiB line
-        big = "Program data: " + "A" * (64 << 20)
+    if scenario == "line":        # the payload buffer of a 64 MiB line
         call = lambda: decoder.parse_logs([good, big, good])
-    else:                     # the JSON parser's copy of a 64 MiB string
+    elif scenario == "arrow":     # the same line into Arrow tables
+        call = lambda: decoder.parse_logs_arrow([good, big, good])["E"].num_rows
+    elif scenario == "tx_text":   # a transaction's JSON text with a 64 MiB log line
+        text = json.dumps(transaction([big]))
+        call = lambda: varkel.decode_transaction(text, [decoder])
+    elif scenario == "tx_dict":   # the same as a dict (its strings are copied)
+        doc = transaction([big])
+        call = lambda: varkel.decode_transaction(doc, [decoder])
+    else:                         # the JSON parser's copy of a 64 MiB string
         big = idl("d" * (64 << 20))
-        call = lambda: EventDecoder(big)
+        call = lambda: EventDecoder(big).event_names
 
     soft, hard = resource.getrlimit(resource.RLIMIT_AS)
     resource.setrlimit(resource.RLIMIT_AS, (vm_size() + (16 << 20), hard))
@@ -81,17 +108,22 @@ CAPPED = textwrap.dedent(
     except BaseException as error:
         outcome = f"{type(error).__qualname__}: {error}"
     resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-    after = call() if scenario == "line" else EventDecoder(big).event_names
-    print(json.dumps({"outcome": outcome, "after": repr(after)}))
+    print(json.dumps({"outcome": outcome, "after": repr(call())}))
     """
 )
 
 
+# Every entry point that can be made to allocate much: allocation failure is
+# MemoryError whether the core or the interpreter ran out, and the process
+# decodes normally once memory is back.
 @pytest.mark.skipif(SANITIZED, reason="AddressSanitizer's shadow memory does not fit under an address-space cap")
 @pytest.mark.parametrize(
     "scenario, after",
     [
         ("line", "[('E', {'v': 7}), ('E', {'v': 7})]"),
+        ("arrow", "2"),
+        ("tx_text", "[]"),
+        ("tx_dict", "[]"),
         ("idl", "['E']"),
     ],
 )
@@ -100,3 +132,41 @@ def test_allocation_failure_raises_memory_error(scenario, after):
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout)
     assert result == {"outcome": "MemoryError", "after": after}
+
+
+# The module keeps its types and exception classes process-wide, so it
+# declares that it cannot be loaded into a second interpreter (3.12+): there
+# the import fails with ImportError, and the main interpreter's module goes on
+# working. (3.11 has no way to declare it, nor interpreters with their own GIL.)
+SUBINTERPRETER = textwrap.dedent(
+    """
+    import json
+    import varkel
+    try:
+        import _interpreters as interpreters
+        def run(iid, code):
+            failure = interpreters.run_string(iid, code)
+            return None if failure is None else failure.formatted
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+        def run(iid, code):
+            try:
+                interpreters.run_string(iid, code)
+            except interpreters.RunFailedError as error:
+                return str(error)
+    iid = interpreters.create()
+    outcome = run(iid, "import varkel")
+    interpreters.destroy(iid)
+    print(json.dumps({"outcome": outcome, "after": varkel.EventDecoder('{"address": "", "metadata": {"name": "t",'
+        ' "version": "0", "spec": "0.1.0"}, "instructions": []}').event_names}))
+    """
+)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="3.11 has no way to declare interpreter support")
+def test_second_interpreter_is_refused():
+    done = subprocess.run([sys.executable, "-c", SUBINTERPRETER], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    result = json.loads(done.stdout)
+    assert "ImportError" in result["outcome"] and "does not support loading in subinterpreters" in result["outcome"]
+    assert result["after"] == []

@@ -34,7 +34,8 @@ def test_instances_only_through_the_constructor():
         object.__new__(EventDecoder)
 
 
-PUBLIC = ["EventDecoder", "Event", "EventTable", "decode_logs", "decode_transaction"]
+PUBLIC = ["EventDecoder", "Event", "EventTable", "IdlError", "TransactionError", "ProgramIdError", "InternalError",
+          "decode_logs", "decode_transaction"]
 
 
 def test_module_surface():
