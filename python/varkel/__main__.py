@@ -49,7 +49,6 @@ import argparse
 import difflib
 import importlib
 import io
-import json
 import os
 import platform
 import signal
@@ -60,8 +59,8 @@ from dataclasses import dataclass
 from typing import Any, TextIO
 
 import varkel
-from varkel import Event, EventDecoder
-from varkel._output import to_json, transaction_id
+from varkel import Event, EventDecoder, IdlError, ProgramIdError, TransactionError
+from varkel._output import to_json
 from varkel._varkel import _decode_logs_counted, _decode_transaction_counted
 
 # Log lines go to the decoder in batches of about this many lines, cut only
@@ -133,8 +132,10 @@ def _load_decoders(paths: Sequence[str]) -> list[EventDecoder]:
         try:
             decoder = EventDecoder(text)
             decoder.decode_logs([])  # the IDL names its program
-        except ValueError as error:
-            raise UsageError(f"{path}: {str(error).removeprefix('decoder: ')}") from None
+        except IdlError as error:
+            raise UsageError(f"{path}: {error}") from None
+        except ProgramIdError as error:
+            raise UsageError(f"{path}: {error.reason}") from None
         if decoder.program_id in owners:
             raise UsageError(f"{path}: program {decoder.program_id} already has an IDL ({owners[decoder.program_id]})")
         owners[decoder.program_id] = path
@@ -328,19 +329,12 @@ class Decoding:
         self.lines: list[str] = []  # log lines waiting for their batch
 
     def transaction(self, text: str) -> None:
-        """Decodes one JSON transaction line; raises ValueError or TypeError with the reason."""
-        try:
-            doc = json.loads(text)
-        except ValueError as error:
-            raise ValueError(f"not JSON: {error}") from None
-        if not isinstance(doc, dict):
-            raise ValueError("not a JSON object")
-        events, counts = _decode_transaction_counted(doc, self.decoders)
+        """Decodes one JSON transaction line (its text goes to the decoder as it
+        is); raises TransactionError with the reason."""
+        events, counts, signature, slot = _decode_transaction_counted(text, self.decoders)
         self.stats.add(counts)
         self.stats.transactions += 1
-        inner = doc.get("result")
-        result: dict[str, Any] = inner if isinstance(inner, dict) else doc
-        self.stats.written += self.output.write(events, *transaction_id(result))
+        self.stats.written += self.output.write(events, signature, slot)
         if self.progress is not None:
             self.progress.update(self.stats)
 
@@ -376,7 +370,7 @@ class Decoding:
                 self.flush()  # keep the output in input order
                 try:
                     self.transaction(line)
-                except (ValueError, TypeError) as error:
+                except TransactionError as error:
                     print(f"varkel: {name}:{number}: {error}", file=sys.stderr)
                     bad += 1
                 continue
@@ -429,6 +423,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     without a word on standard error."""
     progress: Progress | None = None
     stats = Stats()
+    if sys.stdout is None:  # started with standard output closed (`>&-`)
+        print("varkel: standard output is closed", file=sys.stderr)
+        return FAILED
     try:
         args = _parse_args(argv)
         try:

@@ -143,13 +143,13 @@ def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...
 
 # The command line's variants: the same events, and what the pass saw (keys
 # payload_lines, cpi_instructions, unknown_discriminators, unattributed,
-# events, failed).
+# events, failed); of a transaction also its signature and slot.
 def _decode_logs_counted(
     logs: Sequence[str], decoders: Iterable[EventDecoder], adopt_unattributed: bool
 ) -> tuple[list[Event], dict[str, int]]: ...
 def _decode_transaction_counted(
     tx: _TransactionInput, decoders: Iterable[EventDecoder]
-) -> tuple[list[Event], dict[str, int]]: ...
+) -> tuple[list[Event], dict[str, int], str | None, int | None]: ...
 
 @final
 class EventTable:

@@ -101,7 +101,13 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
   } else if (PyUnicode_Check(obj)) {
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (text == nullptr) return std::nullopt;
+    if (text == nullptr) {
+      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
+      PyErr_Clear();
+      objects::raise_transaction_error("invalid transaction: ",
+                                       Error("the text is not UTF-8 (it holds a lone surrogate)"));
+      return std::nullopt;
+    }
     read = tx::read_transaction_text(std::string_view(text, static_cast<std::size_t>(size)));
   } else if (PyObject_CheckBuffer(obj)) {
     Py_buffer view;
@@ -134,6 +140,8 @@ PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders
 struct Counted {
   tx::ScanCounts counts;
   std::size_t sites = 0;
+  std::string signature;  // of a transaction: its id, empty when none
+  std::optional<std::uint64_t> slot;
 };
 
 PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::LogOptions& options = {},
@@ -151,7 +159,11 @@ PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders, Co
   if (!read) return nullptr;
   const tx::Attribution attribution =
       tx::attribute_transaction(read->tx, decoders.programs, counted ? &counted->counts : nullptr);
-  if (counted != nullptr) counted->sites = attribution.events.size();
+  if (counted != nullptr) {
+    counted->sites = attribution.events.size();
+    counted->signature = read->tx.signature;
+    counted->slot = read->tx.slot;
+  }
   return events_of(attribution, decoders);
 }
 
@@ -247,8 +259,17 @@ PyObject* module_decode_transaction_counted(PyObject*, PyObject* const* args, Py
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
   Counted counted;
-  PyObject* events = decode_transaction_with(bound[0], *decoders, &counted);
-  return with_counts(events, counted);
+  py::PyRef pair = py::PyRef::steal(with_counts(decode_transaction_with(bound[0], *decoders, &counted), counted));
+  if (!pair) return nullptr;
+  py::PyRef signature = counted.signature.empty()
+                            ? py::PyRef::borrow(Py_None)
+                            : py::PyRef::steal(PyUnicode_FromStringAndSize(
+                                  counted.signature.data(), static_cast<Py_ssize_t>(counted.signature.size())));
+  py::PyRef slot =
+      counted.slot ? py::PyRef::steal(PyLong_FromUnsignedLongLong(*counted.slot)) : py::PyRef::borrow(Py_None);
+  if (!signature || !slot) return nullptr;
+  return PyTuple_Pack(4, PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1), signature.get(),
+                      slot.get());
 }
 
 }  // namespace varkel

@@ -65,7 +65,9 @@ inline constexpr const char* kDecodeLogsCountedDoc =
 inline constexpr const char* kDecodeTransactionCountedDoc =
     "_decode_transaction_counted($module, tx, decoders)\n--\n\n"
     "decode_transaction(tx, decoders), and what the pass saw, for the command\n"
-    "line: (events, counts), counts as _decode_logs_counted gives them.";
+    "line: (events, counts, signature, slot), counts as _decode_logs_counted\n"
+    "gives them; signature (the first, base58) and slot are None where the\n"
+    "transaction does not tell.";
 
 inline constexpr const char* kProgramIdDoc =
     "The program address from the IDL (current `address`, legacy `metadata.address`), as written there.";

@@ -11,7 +11,7 @@
 //
 // Members that the transaction reader never reads ("accounts", "parsed",
 // "preBalances", "postBalances", "preTokenBalances", "postTokenBalances",
-// "rewards", "returnData", "signatures") keep their key with null content:
+// "rewards", "returnData") keep their key with null content:
 // their content, a good half of a typical transaction, costs nothing.
 #pragma once
 

@@ -3,6 +3,7 @@
 import json
 import math
 import os
+import shlex
 import signal
 import subprocess
 import sys
@@ -123,8 +124,8 @@ def test_input_kind_forced():
     result = run("--idl", pump_idl, "--input", "tx", stdin="\n".join(mixed) + "\n")
     assert result.returncode == 1
     assert result.stderr.splitlines() == [
-        "varkel: <stdin>:1: not JSON: Expecting value: line 1 column 1 (char 0)",
-        "varkel: <stdin>:2: not JSON: Expecting value: line 1 column 1 (char 0)",
+        "varkel: <stdin>:1: invalid transaction: transaction JSON: expected value at line 1 column 1",
+        "varkel: <stdin>:2: invalid transaction: transaction JSON: expected value at line 1 column 1",
     ]
     assert len(records(result)) == 4
 
@@ -141,9 +142,32 @@ def test_bad_transaction_lines_are_reported_with_their_place(tmp_path):
     assert result.stderr.splitlines() == [
         f"varkel: {path}:1: invalid transaction: result.meta: missing",
         f"varkel: {path}:2: invalid transaction: result: null (the node has no such transaction)",
-        f"varkel: {path}:3: not a JSON object",
+        f"varkel: {path}:3: invalid transaction: expected a transaction object, found sequence",
     ]
     assert [r["signature"] for r in records(result)] == [BUY_SIG, BUY_SIG]
+
+
+# Hostile lines end neither the run nor the lines after them: a line nested
+# far deeper than any transaction, and one that is not UTF-8, are reported
+# with their place, and the valid line after them still decodes.
+def test_hostile_transaction_lines_are_reported(tmp_path):
+    lines = (EXAMPLES / "pump-legacy" / "transactions.jsonl").read_text().splitlines()
+    path = tmp_path / "txs.jsonl"
+    path.write_bytes(('{"a":' + "[" * 100_000 + "\n").encode() + b'{"slot": "\xff"}\n' + lines[1].encode() + b"\n")
+    result = run("--idl", EXAMPLES / "pump-legacy" / "idl.json", path)
+    assert result.returncode == 1
+    assert result.stderr.splitlines() == [
+        f"varkel: {path}:1: invalid transaction: transaction JSON: recursion limit exceeded at line 1 column 132",
+        f"varkel: {path}:2: invalid transaction: the text is not UTF-8 (it holds a lone surrogate)",
+    ]
+    assert [r["signature"] for r in records(result)] == [BUY_SIG, BUY_SIG]
+
+
+def test_closed_standard_output():
+    idl = EXAMPLES / "pump-legacy" / "idl.json"
+    done = subprocess.run(f"{shlex.quote(sys.executable)} -m varkel --idl {shlex.quote(str(idl))} >&-",
+                          shell=True, input="", capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (1, "varkel: standard output is closed\n")
 
 
 def test_every_encoding_and_the_signature_of_the_wire_forms():

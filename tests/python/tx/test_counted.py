@@ -10,6 +10,7 @@ import json
 import pytest
 
 import varkel
+from varkel._output import transaction_id
 from helpers import current_idl, data_line, struct
 from tx.test_real_transactions import CASES, IDS, attribution
 from tx.twin import walk
@@ -52,8 +53,9 @@ def balanced(counts, events):
 def test_real_transactions(name, keys, expected):
     decoders = [decoder(k) for k in keys]
     doc = load(name)
-    events, counts = _varkel._decode_transaction_counted(doc, decoders)
+    events, counts, signature, slot = _varkel._decode_transaction_counted(doc, decoders)
     assert attribution(events) == attribution(varkel.decode_transaction(doc, decoders)) == expected
+    assert (signature, slot) == transaction_id(result_of(doc))  # the wire forms' signature read in Python
     assert set(counts) == KEYS
     assert (counts["events"], counts["failed"], counts["unattributed"]) == (len(expected), 0, 0)
     lines = result_of(doc)["meta"]["logMessages"]
