@@ -4,6 +4,8 @@ serial result."""
 import random
 import threading
 
+import pytest
+
 import varkel
 from helpers import FREE_THREADED, gil_enabled, results_in_threads
 from tx.test_real_transactions import CASES
@@ -11,12 +13,16 @@ from tx.txdata import decoder, load, result_of, with_encoding
 
 
 def test_threads_share_the_decoders():
-    # Each transaction with its decoders (two IDLs of the pump program take turns).
+    # Each transaction with its decoders (two IDLs of the pump program take
+    # turns); without the shared fixtures, the bundled ones.
     shared = {}
     jobs = []
     for name, keys, _ in CASES:
-        decoders = [shared.setdefault(k, decoder(k)) for k in keys]
-        doc = result_of(load(name))
+        try:
+            decoders = [shared.setdefault(k, decoder(k)) for k in keys]
+            doc = result_of(load(name))
+        except pytest.skip.Exception:
+            continue
         for form in (doc, with_encoding(doc, "base64"), with_encoding(doc, "jsonParsed")):
             jobs.append(("tx", form, decoders))
         jobs.append(("logs", doc["meta"]["logMessages"], decoders))
@@ -28,7 +34,7 @@ def test_threads_share_the_decoders():
         return varkel.decode_logs(arg, decoders)
 
     serial = [run(job) for job in jobs]
-    assert sum(len(r) for r in serial) > 40
+    assert serial and all(serial)  # every job gives events
     for mine in results_in_threads(run, jobs, threads=6, rounds=4):
         assert mine == serial
     assert gil_enabled() is not FREE_THREADED  # importing varkel keeps a free-threaded build GIL-free
