@@ -2,13 +2,30 @@
 # Sets up everything from a fresh clone: a free-threaded CPython (built once
 # into ~/.cache/varkel when the machine has none), the virtual environment
 # .venv with the build and test tools, and varkel installed into it.
-# Idempotent: a second run only rebuilds what changed.
+# Idempotent, and cheap when nothing changed: a stamp in .venv records the
+# sources it installed (the commit, the uncommitted changes and the untracked
+# files), so that the scripts that call it one after another (the test
+# command, then the fuzz command and the sanitizer build) set up only once.
+# VARKEL_SETUP=always runs it whatever the stamp says.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+VENV=.venv
+STAMP=$VENV/.varkel-setup
+fingerprint() {
+  git rev-parse --is-inside-work-tree >/dev/null 2>&1 || return 0
+  { git rev-parse HEAD; git diff HEAD; git ls-files -z -o --exclude-standard | xargs -0 -r sha256sum; } |
+    sha256sum | cut -d' ' -f1
+}
+SOURCES=$(fingerprint)
+if [ -n "$SOURCES" ] && [ "${VARKEL_SETUP:-}" != always ] && [ -f "$STAMP" ] &&
+  [ "$(cat "$STAMP")" = "$SOURCES" ] && [ -x "$VENV/bin/python" ]; then
+  echo "setup: .venv is up to date with these sources" >&2
+  exit 0
+fi
+
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}  # two cores at most
 PY=$(bash tools/bootstrap-python.sh | tail -n 1)
-VENV=.venv
 if [ ! -x "$VENV/bin/python" ] || ! "$VENV/bin/python" -c 'import sys; sys.exit(0 if sys._is_gil_enabled() is False else 1)' 2>/dev/null; then
   rm -rf "$VENV"
   "$PY" -m venv "$VENV"
@@ -30,3 +47,5 @@ fi
   echo "setup: pytest-run-parallel not installed; tests/python/conftest.py provides --parallel-threads" >&2
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation .
 echo "varkel installed into $VENV ($("$VENV/bin/python" -c 'import sys; print(sys.version.split()[0])'), free-threaded)" >&2
+[ -n "$SOURCES" ] && echo "$SOURCES" >"$STAMP"
+exit 0
