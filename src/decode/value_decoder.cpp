@@ -492,12 +492,8 @@ DecodeResult Decoder::pubkey_value() {
   auto key = reader_.read_array32();
   if (!key) [[unlikely]]
     return pass_on(key.error());
-  char text[base58_capacity(32)];
-  const std::optional<std::size_t> length = base58_encode(*key, std::span<char>(text));
-  // 48 characters always hold the text of 32 bytes (at most 44).
-  if (!length) [[unlikely]]
-    return Failure(std::unexpect, DecodeError{"base58 buffer too small", true});
-  return new_str(std::string_view(text, *length));
+  char text[kKeyTextMax];
+  return new_str(std::string_view(text, base58_encode_key(key->data(), text)));
 }
 
 DecodeResult Decoder::int128_value(bool is_signed) {
