@@ -1,8 +1,6 @@
 #include "columnar/key_text.h"
 
 #include <cstring>
-#include <optional>
-#include <span>
 
 #include "decode/base58.h"
 
@@ -32,9 +30,7 @@ std::string_view KeyTextCache::text(const std::uint8_t* key) {
   std::uint8_t& length = lengths_[at];
   if (length == 0 || std::memcmp(entry.key, key, 32) != 0) {
     std::memcpy(entry.key, key, 32);
-    const std::optional<std::size_t> size =
-        decode::base58_encode(std::span<const std::uint8_t>(key, 32), std::span<char>(entry.text));
-    length = static_cast<std::uint8_t>(size.value_or(0));
+    length = static_cast<std::uint8_t>(decode::base58_encode_key(key, entry.text));
   }
   return std::string_view(entry.text, length);
 }

@@ -69,6 +69,9 @@ constexpr std::size_t kKeyChunks = 9;  // 58^45 > 2^256
 
 struct KeyTable {
   // entry[i][j]: limb j (least significant first) of 2^(32 * (7 - i)) in base 58^5.
+  // The same table from Python, row by row:
+  //   [[2 ** (32 * (7 - i)) // 58 ** (5 * j) % 58 ** 5 for j in range(9)] for i in range(8)]
+  // (the first row ends 77223048 513735 0, the last is 1 0 ... 0).
   std::uint32_t entry[kKeyLimbs][kKeyChunks];
 };
 
@@ -167,22 +170,23 @@ std::optional<std::size_t> emit(std::size_t leading_zeros, const std::uint8_t* d
 
 }  // namespace
 
-std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, std::span<char> out) {
+std::size_t base58_encode_key(const std::uint8_t* key, char* out) {
+  std::size_t zeros = 0;
+  while (zeros < 32 && key[zeros] == 0) ++zeros;
+  char text[kKeyText];
+  key_text(key, text);
+  std::size_t skip = 0;
+  while (skip < kKeyText && text[skip] == '1') ++skip;
+  // zeros + (kKeyText - skip) <= kKeyTextMax: z zero bytes leave a value below
+  // 2^(256 - 8z), whose text has at most 44 - z digits.
+  std::memset(out, '1', zeros);
+  std::memcpy(out + zeros, text + skip, kKeyText - skip);
+  return zeros + (kKeyText - skip);
+}
+
+std::optional<std::size_t> base58_encode_generic(std::span<const std::uint8_t> input, std::span<char> out) {
   std::size_t zeros = 0;
   while (zeros < input.size() && input[zeros] == 0) ++zeros;
-
-  if (input.size() == 32) {
-    char text[kKeyText];
-    key_text(input.data(), text);
-    std::size_t skip = 0;
-    while (skip < kKeyText && text[skip] == '1') ++skip;
-    const std::size_t total = zeros + (kKeyText - skip);
-    if (total > out.size()) return std::nullopt;
-    std::memset(out.data(), '1', zeros);
-    std::memcpy(out.data() + zeros, text + skip, kKeyText - skip);
-    return total;
-  }
-
   const std::span<const std::uint8_t> rest = input.subspan(zeros);
   const std::size_t count = (rest.size() + 3) / 4;
   constexpr std::size_t kSmall = 32;
@@ -198,6 +202,16 @@ std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, st
   load_limbs(rest, limbs.data(), count);
   const std::size_t nd = to_digits(std::span<std::uint32_t>(limbs), digits.data());
   return emit(zeros, digits.data(), nd, out);
+}
+
+std::optional<std::size_t> base58_encode(std::span<const std::uint8_t> input, std::span<char> out) {
+  if (input.size() != 32) return base58_encode_generic(input, out);
+  if (out.size() >= kKeyTextMax) return base58_encode_key(input.data(), out.data());
+  char text[kKeyTextMax];
+  const std::size_t length = base58_encode_key(input.data(), text);
+  if (length > out.size()) return std::nullopt;
+  std::memcpy(out.data(), text, length);
+  return length;
 }
 
 std::optional<std::size_t> base58_invalid_at(std::string_view text) {

@@ -30,6 +30,19 @@ std::string base58_encode(std::span<const std::uint8_t> input);
 // A Solana public key (an account or program address): 32 bytes.
 using Pubkey = std::array<std::uint8_t, 32>;
 
+// The longest text of 32 bytes (2^256 - 1).
+constexpr std::size_t kKeyTextMax = 44;
+
+// The text of the 32 bytes at `key`, written to `out` (room for kKeyTextMax
+// characters); returns its length. base58_encode takes this route for every
+// 32-byte input.
+std::size_t base58_encode_key(const std::uint8_t* key, char* out);
+
+// base58_encode's route for the other lengths (repeated division of 32-bit
+// limbs), for any length; the reference for the key route in tests and
+// benchmarks.
+std::optional<std::size_t> base58_encode_generic(std::span<const std::uint8_t> input, std::span<char> out);
+
 // Decoding is strict: every character must be in the alphabet (no white
 // space, no '0', 'O', 'I', 'l'); each leading '1' is one zero byte and the rest
 // is the big-endian number without zero bytes in front, so every byte string

@@ -186,7 +186,7 @@ Status check_named_payload(Payload kind, const json::Value* payload, Ctx ctx) {
 
 Status check_tuple_length(std::size_t n, std::size_t arity, std::string_view expecting, Ctx ctx) {
   if (n == arity) return {};
-  if (n == 0 && !ctx.tagged) return fail(msg::invalid_type("null", expecting));
+  if (n == 0) return fail(msg::invalid_type("null", expecting));
   if (n < arity) return fail(msg::invalid_length(n, msg::with_elements(expecting, arity)));
   return fail(msg::too_many_elements(n, arity, ctx));
 }

@@ -33,8 +33,8 @@ using Status = Result<void>;
 // Where a value is read. `tagged` holds everywhere below a value read by
 // read_tagged or read_untagged. There, and only there: a positional array that
 // runs long reports "... elements in sequence", a struct payload of a named
-// variant may be a positional array, a `kind` tag may be an integer variant
-// index, and an empty tuple payload reports its length.
+// variant may be a positional array, and a `kind` tag may be an integer
+// variant index.
 struct Ctx {
   bool tagged = false;
 };
@@ -264,7 +264,9 @@ Result<NamedValue> split_named(const json::Value& v);
 // excepted); `payload` null for a bare string.
 Status check_named_payload(Payload kind, const json::Value* payload, Ctx ctx);
 
-// The length check of a tuple payload of `n` elements.
+// The length check of a tuple payload of `n` elements. An empty payload is
+// taken for a unit value in every context ("invalid type: null, expected
+// {expecting}"); a short one reports its length.
 Status check_tuple_length(std::size_t n, std::size_t arity, std::string_view expecting, Ctx ctx);
 
 const json::Value& null_value();

@@ -21,9 +21,11 @@
 //   not a trailing surrogate fails with "lone leading surrogate in hex escape"
 //   at its last hex digit; the end of the text fails with "EOF while parsing a
 //   string".
-// - A non-hex character among the four digits of \u fails with "invalid
-//   escape"; the end of the text among them fails with "unexpected end of hex
-//   escape".
+// - The four characters after a \u (of the first escape or of the second one
+//   of a surrogate pair) are taken before any is checked: when the text ends
+//   before four are there, the failure is "EOF while parsing a string" at the
+//   end of the text, whatever those characters are; otherwise the first
+//   non-hex character among them fails with "invalid escape".
 // - A number that stops where a digit is required ("-", "1.", "1e+", "01")
 //   fails with "invalid number"; a value starting with anything that cannot
 //   start a number or another value ("+1", ".5") fails with "expected value".
@@ -304,11 +306,12 @@ class Parser {
     return true;
   }
 
-  // Reads four hex digits at pos_ (just after "\u").
+  // Reads four hex digits at pos_ (just after "\u"). The four characters
+  // must all be there before any is looked at.
   bool read_hex4(std::uint32_t& unit) {
+    if (text_.size() - pos_ < 4) return error("EOF while parsing a string", text_.size());
     unit = 0;
     for (int i = 0; i < 4; ++i) {
-      if (at_end()) return error("unexpected end of hex escape", pos_);
       int d = hex_digit(peek());
       if (d < 0) return error("invalid escape", pos_);
       unit = (unit << 4) | static_cast<std::uint32_t>(d);

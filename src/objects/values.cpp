@@ -88,14 +88,9 @@ class ObjectSink {
   }
 
   [[gnu::noinline]] bool pubkey(Slot, const std::uint8_t* key, Value& out) {
-    char text[decode::base58_capacity(32)];
-    const std::optional<std::size_t> length =
-        decode::base58_encode(std::span<const std::uint8_t>(key, 32), std::span<char>(text));
-    if (!length) [[unlikely]] {  // 48 characters always hold the text of 32 bytes (at most 44)
-      py::raise_internal_error("base58 buffer too small");
-      return false;
-    }
-    return adopt(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(*length)), out);
+    char text[decode::kKeyTextMax];
+    const std::size_t length = decode::base58_encode_key(key, text);
+    return adopt(PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(length)), out);
   }
 
   bool none(Slot, Value& out) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -115,6 +116,12 @@ TEST(Base58, ReportsTooSmallBufferAndFitsExactly) {
   ASSERT_TRUE(length.has_value());
   EXPECT_EQ(std::string(out.data(), *length), "JEKNVnkbo3jma5nREBBJCDoXFVeKkD56V3xKrvRmWxFG");
 
+  // A short key's text fits a buffer smaller than the longest key text.
+  const Bytes zero_key(32, 0);
+  EXPECT_FALSE(base58_encode(zero_key, std::span<char>(out.data(), 31)).has_value());
+  EXPECT_EQ(base58_encode(zero_key, std::span<char>(out.data(), 32)), 32u);
+  EXPECT_EQ(std::string(out.data(), 32), std::string(32, '1'));
+
   const Bytes zeros(5, 0);
   EXPECT_FALSE(base58_encode(zeros, std::span<char>(out.data(), 4)).has_value());
   EXPECT_EQ(base58_encode(zeros, std::span<char>(out.data(), 5)), 5u);
@@ -182,6 +189,95 @@ TEST(Base58, DecodeInvertsEncodeOnRandomInputs) {
         ASSERT_TRUE(std::equal(key->begin(), key->end(), input.begin()));
       }
     }
+  }
+}
+
+// The key route against the general one, over edge keys: each row is a family
+// of keys built by `make`, numbered 0 .. count - 1.
+struct KeyFamily {
+  std::string name;
+  std::size_t count;
+  Bytes (*make)(std::size_t);
+};
+
+std::string generic_text(const Bytes& input) {
+  std::string text(base58_capacity(input.size()), '\0');
+  text.resize(base58_encode_generic(input, std::span<char>(text)).value());
+  return text;
+}
+
+class Base58KeyRoute : public ::testing::TestWithParam<KeyFamily> {};
+
+TEST_P(Base58KeyRoute, MatchesTheGeneralRoute) {
+  const KeyFamily& family = GetParam();
+  for (std::size_t n = 0; n < family.count; ++n) {
+    const Bytes key = family.make(n);
+    ASSERT_EQ(key.size(), 32u);
+    const std::string expected = generic_text(key);
+    char out[kKeyTextMax];
+    const std::size_t length = base58_encode_key(key.data(), out);
+    ASSERT_LE(length, kKeyTextMax) << family.name << " " << n;
+    ASSERT_EQ(std::string(out, length), expected) << family.name << " " << n;
+    ASSERT_EQ(base58_encode(key), expected) << family.name << " " << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Base58KeyRoute,
+                         ::testing::Values(
+                             // n zero bytes, then 0xFF: the longest text for every count of leading ones.
+                             KeyFamily{"zeros_then_ff", 33,
+                                       [](std::size_t n) {
+                                         Bytes key(32, 0xFF);
+                                         std::fill_n(key.begin(), n, 0);
+                                         return key;
+                                       }},
+                             // n zero bytes, then 0x01 00 ..: the shortest text after them.
+                             KeyFamily{"zeros_then_one", 32,
+                                       [](std::size_t n) {
+                                         Bytes key(32, 0);
+                                         key[n] = 1;
+                                         return key;
+                                       }},
+                             // One byte of every value at every place (a single 32-bit limb set).
+                             KeyFamily{"single_byte", 32 * 255,
+                                       [](std::size_t n) {
+                                         Bytes key(32, 0);
+                                         key[n / 255] = static_cast<std::uint8_t>(n % 255 + 1);
+                                         return key;
+                                       }},
+                             // 2^n and 2^n - 1: every table entry alone, and carries through every chunk.
+                             KeyFamily{"powers_of_two", 256,
+                                       [](std::size_t n) {
+                                         Bytes key(32, 0);
+                                         key[31 - n / 8] = static_cast<std::uint8_t>(1u << (n % 8));
+                                         return key;
+                                       }},
+                             KeyFamily{"powers_of_two_less_one", 257,
+                                       [](std::size_t n) {
+                                         Bytes key(32, 0);
+                                         for (std::size_t bit = 0; bit < n; ++bit)
+                                           key[31 - bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+                                         return key;
+                                       }}),
+                         [](const ::testing::TestParamInfo<KeyFamily>& row) { return row.param.name; });
+
+// Many random keys, a quarter of them with leading zero bytes.
+TEST(Base58, KeyRouteMatchesTheGeneralRouteOnRandomKeys) {
+  std::mt19937_64 rng(0x4B3758);
+  Bytes key(32);
+  char out[kKeyTextMax];
+  std::vector<char> expected(base58_capacity(32));
+  for (int round = 0; round < 200000; ++round) {
+    for (std::size_t k = 0; k < 32; k += 8) {
+      const std::uint64_t word = rng();
+      std::memcpy(&key[k], &word, 8);
+    }
+    if (round % 4 == 1) std::fill_n(key.begin(), rng() % 33, 0);
+    const std::size_t length = base58_encode_key(key.data(), out);
+    const auto generic = base58_encode_generic(key, std::span<char>(expected));
+    ASSERT_TRUE(generic.has_value());
+    ASSERT_EQ(std::string_view(out, length), std::string_view(expected.data(), *generic))
+        << "round " << round;
   }
 }
 

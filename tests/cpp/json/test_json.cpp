@@ -203,8 +203,14 @@ TEST(JsonParse, FailureMessagesWithPosition) {
       {"\"\\ud800\\n\"", "unexpected end of hex escape at line 1 column 9"},
       {"\"\\ud800\\ud800\"", "lone leading surrogate in hex escape at line 1 column 13"},
       {"\"\\ud800\\u0041\"", "lone leading surrogate in hex escape at line 1 column 13"},
-      {"\"\\u12", "unexpected end of hex escape at line 1 column 5"},
-      {"\"\\ud800\\udc", "unexpected end of hex escape at line 1 column 11"},
+      // Four characters after \u are taken before any is checked.
+      {"\"\\u12", "EOF while parsing a string at line 1 column 5"},
+      {"\"\\u1x\"", "EOF while parsing a string at line 1 column 6"},
+      {"\"\\u00A\"", "invalid escape at line 1 column 7"},
+      {"\"\\ud800\\udc", "EOF while parsing a string at line 1 column 11"},
+      {R"(["\uD800\u"])", "EOF while parsing a string at line 1 column 12"},
+      {R"(["\uD800\u1"])", "EOF while parsing a string at line 1 column 13"},
+      {R"(["\uD800\u1x"])", "invalid escape at line 1 column 12"},
       {"[1,]", "trailing comma at line 1 column 4"},
       {"{\"a\":1,}", "trailing comma at line 1 column 8"},
       {"[\n1,\n]", "trailing comma at line 3 column 1"},
@@ -523,8 +529,8 @@ TEST(JsonFixtures, ParsingTestSuite) {
   EXPECT_GT(count, 300);
 }
 
-// Conformance files whose message follows the surrogate, exponent and line
-// feed rules.
+// Conformance files whose message follows the surrogate, exponent, line feed
+// and \u end-of-text rules.
 TEST(JsonFixtures, ParsingTestSuiteMessages) {
   std::filesystem::path dir = std::filesystem::path(VARKEL_FIXTURES) / "json-test-suite/test_parsing";
   if (!std::filesystem::exists(dir)) GTEST_SKIP() << "fixtures absent";
@@ -537,6 +543,7 @@ TEST(JsonFixtures, ParsingTestSuiteMessages) {
       {"i_string_incomplete_surrogate_pair.json", "lone leading surrogate in hex escape at line 1 column 8"},
       {"i_string_inverted_surrogates_U+1D11E.json",
        "lone leading surrogate in hex escape at line 1 column 8"},
+      {"n_string_invalid-utf-8-in-escape.json", "EOF while parsing a string at line 1 column 7"},
       {"n_string_unescaped_newline.json",
        "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
   };
