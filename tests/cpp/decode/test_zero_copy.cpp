@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -27,7 +30,31 @@ namespace fs = std::filesystem;
 
 // ------------------------------------------------------- building type sets
 
-using Fields = std::vector<std::pair<std::string, std::string>>;  // (name, type JSON)
+// Appends the pieces (g++ 12 warns falsely on chains of std::string +).
+std::string cat(std::initializer_list<std::string_view> pieces) {
+  std::string text;
+  for (std::string_view piece : pieces) text += piece;
+  return text;
+}
+
+// A type expression in short form as JSON: "[T;3]" an array, "vec<T>" and
+// "option<T>", a capitalised name a defined type, anything else as written
+// ("u8", "pubkey", "string").
+std::string type_json(std::string_view spec) {
+  if (spec.front() == '[') {
+    const std::size_t semi = spec.rfind(';');
+    return cat({R"({"array": [)", type_json(spec.substr(1, semi - 1)), ", ",
+                spec.substr(semi + 1, spec.size() - semi - 2), "]}"});
+  }
+  if (spec.back() == '>') {
+    const std::size_t open = spec.find('<');
+    return cat({R"({")", spec.substr(0, open), R"(": )",
+                type_json(spec.substr(open + 1, spec.size() - open - 2)), "}"});
+  }
+  if (std::isupper(static_cast<unsigned char>(spec.front())))
+    return cat({R"({"defined": {"name": ")", spec, R"("}})"});
+  return cat({"\"", spec, "\""});
+}
 
 const std::string kC = R"({"kind": "c"})";
 const std::string kPackedC = R"({"kind": "c", "packed": true})";
@@ -35,63 +62,58 @@ const std::string kPackedRust = R"({"kind": "rust", "packed": true})";
 const std::string kRust = R"({"kind": "rust"})";
 const std::string kTransparent = R"({"kind": "transparent"})";
 
-std::string defined(const std::string& name) {
-  return R"({"defined": {"name": ")" + name + R"("}})";
-}
-std::string array(const std::string& element, std::uint64_t count) {
-  return R"({"array": [)" + element + ", " + std::to_string(count) + "]}";
+std::string aligned(std::uint64_t n) {
+  return cat({R"({"kind": "c", "align": )", std::to_string(n), "}"});
 }
 
-std::string field_list(const Fields& fields) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += R"({"name": ")" + fields[i].first + R"(", "type": )" + fields[i].second + "}";
-  }
-  return text + "]";
-}
-
-// A struct definition; `repr` is the JSON of its repr, or "" for none.
-std::string structure(const std::string& name, const std::string& repr, const Fields& fields,
+// A struct definition. `fields`: "a:u8 b:[u64;2]" (named) or "u8 u32" (a
+// tuple struct); `repr` is the JSON of its repr, or "" for none; `extra` more
+// members of the definition.
+std::string structure(const std::string& name, const std::string& repr, std::string_view fields,
                       const std::string& extra = "") {
-  std::string text = R"({"name": ")" + name + R"(", )";
-  if (!repr.empty()) text += R"("repr": )" + repr + ", ";
+  std::string list;
+  while (!fields.empty()) {
+    const std::size_t end = std::min(fields.find(' '), fields.size());
+    const std::string_view field = fields.substr(0, end);
+    fields.remove_prefix(std::min(end + 1, fields.size()));
+    if (!list.empty()) list += ", ";
+    const std::size_t colon = field.find(':');
+    if (colon == std::string_view::npos) {
+      list += type_json(field);
+    } else {
+      list += cat({R"({"name": ")", field.substr(0, colon), R"(", "type": )",
+                   type_json(field.substr(colon + 1)), "}"});
+    }
+  }
+  std::string text = cat({R"({"name": ")", name, R"(", )"});
+  if (!repr.empty()) text += cat({R"("repr": )", repr, ", "});
   if (!extra.empty()) text += extra + ", ";
-  return text + R"("type": {"kind": "struct", "fields": )" + field_list(fields) + "}}";
+  return text + cat({R"("type": {"kind": "struct", "fields": [)", list, "]}}"});
 }
 
-// A tuple struct definition.
-std::string tuple(const std::string& name, const std::string& repr, const std::vector<std::string>& types) {
-  std::string text =
-      R"({"name": ")" + name + R"(", "repr": )" + repr + R"(, "type": {"kind": "struct", "fields": [)";
-  for (std::size_t i = 0; i < types.size(); ++i) text += (i > 0 ? ", " : "") + types[i];
-  return text + "]}}";
-}
-
-// An enum definition with these unit variants; `fields_of_last` gives the
-// last variant fields (JSON), or "" for none.
+// An enum definition with `variants` unit variants V0, V1...; `last_fields`
+// is the JSON of the last variant's fields, or "" for none.
 std::string enumeration(const std::string& name, const std::string& repr, std::size_t variants,
-                        const std::string& fields_of_last = "") {
-  std::string text = R"({"name": ")" + name + R"(", )";
-  if (!repr.empty()) text += R"("repr": )" + repr + ", ";
+                        const std::string& last_fields = "") {
+  std::string text = cat({R"({"name": ")", name, R"(", )"});
+  if (!repr.empty()) text += cat({R"("repr": )", repr, ", "});
   text += R"("type": {"kind": "enum", "variants": [)";
   for (std::size_t i = 0; i < variants; ++i) {
-    if (i > 0) text += ", ";
-    text += R"({"name": "V)" + std::to_string(i) + R"(")";
-    if (i + 1 == variants && !fields_of_last.empty()) text += R"(, "fields": )" + fields_of_last;
+    text += cat({i > 0 ? ", " : "", R"({"name": "V)", std::to_string(i), R"(")"});
+    if (i + 1 == variants && !last_fields.empty()) text += cat({R"(, "fields": )", last_fields});
     text += "}";
   }
   return text + "]}}";
 }
 
-std::string alias(const std::string& name, const std::string& type) {
-  return R"({"name": ")" + name + R"(", "type": {"kind": "type", "alias": )" + type + "}}";
+std::string alias(const std::string& name, std::string_view type) {
+  return cat({R"({"name": ")", name, R"(", "type": {"kind": "type", "alias": )", type_json(type), "}}"});
 }
 
 std::string document(const std::vector<std::string>& types) {
   std::string text = R"({"address": "P", "metadata": {"name": "t", "version": "0.1.0", "spec": "0.1.0"}, )"
                      R"("instructions": [], "types": [)";
-  for (std::size_t i = 0; i < types.size(); ++i) text += (i > 0 ? ", " : "") + types[i];
+  for (std::size_t i = 0; i < types.size(); ++i) text += cat({i > 0 ? ", " : "", types[i]});
   return text + "]}";
 }
 
@@ -117,168 +139,57 @@ struct LayoutRow {
   std::vector<std::uint64_t> offsets;
 };
 
-const Fields kU64U8{{"a", R"("u64")"}, {"b", R"("u8")"}};  // size 16: 7 bytes of tail padding
-
+// clang-format off
 const std::vector<LayoutRow>& layout_rows() {
   static const std::vector<LayoutRow> rows{
-      {"implicit padding before a u64",
-       {structure("R", kC, {{"a", R"("u8")"}, {"b", R"("u64")"}})},
-       "R",
-       16,
-       8,
-       {0, 8}},
-      {"u128 after u8 sits at 8, not 16",
-       {structure("R", kC, {{"a", R"("u8")"}, {"b", R"("u128")"}})},
-       "R",
-       24,
-       8,
-       {0, 8}},
-      {"i128 after u32 sits at 8",
-       {structure("R", kC, {{"a", R"("u32")"}, {"b", R"("i128")"}})},
-       "R",
-       24,
-       8,
-       {0, 8}},
-      {"u256 is [u64; 4]", {structure("R", kC, {{"a", R"("u8")"}, {"b", R"("u256")"}})}, "R", 40, 8, {0, 8}},
-      {"tail padding to the alignment", {structure("R", kC, kU64U8)}, "R", 16, 8, {0, 8}},
+      {"implicit padding before a u64", {structure("R", kC, "a:u8 b:u64")}, "R", 16, 8, {0, 8}},
+      {"u128 after u8 sits at 8, not 16", {structure("R", kC, "a:u8 b:u128")}, "R", 24, 8, {0, 8}},
+      {"i128 after u32 sits at 8", {structure("R", kC, "a:u32 b:i128")}, "R", 24, 8, {0, 8}},
+      {"u256 is [u64; 4]", {structure("R", kC, "a:u8 b:u256")}, "R", 40, 8, {0, 8}},
+      {"tail padding to the alignment", {structure("R", kC, "a:u64 b:u8")}, "R", 16, 8, {0, 8}},
       {"array stride is the padded element size",
-       {structure("Inner", kC, kU64U8),
-        structure("R", kC, {{"xs", array(defined("Inner"), 3)}, {"t", R"("u8")"}})},
-       "R",
-       56,
-       8,
-       {0, 48}},
-      {"every primitive at its alignment",
-       {structure("R", kC,
-                  {{"a", R"("bool")"},
-                   {"b", R"("i16")"},
-                   {"c", R"("u8")"},
-                   {"d", R"("f32")"},
-                   {"e", R"("u8")"},
-                   {"f", R"("f64")"},
-                   {"g", R"("i8")"},
-                   {"h", R"("i64")"},
-                   {"i", R"("u32")"}})},
-       "R",
-       48,
-       8,
-       {0, 2, 4, 8, 12, 16, 24, 32, 40}},
-      {"pubkey and byte arrays are aligned to 1",
-       {structure("R", kC,
-                  {{"a", R"("u8")"}, {"k", R"("pubkey")"}, {"b", array(R"("u8")", 3)}, {"c", R"("u16")"}})},
-       "R",
-       38,
-       2,
+       {structure("Inner", kC, "a:u64 b:u8"), structure("R", kC, "xs:[Inner;3] t:u8")}, "R", 56, 8, {0, 48}},
+      {"every primitive at its alignment", {structure("R", kC, "a:bool b:i16 c:u8 d:f32 e:u8 f:f64 g:i8 h:i64 i:u32")},
+       "R", 48, 8, {0, 2, 4, 8, 12, 16, 24, 32, 40}},
+      {"pubkey and byte arrays are aligned to 1", {structure("R", kC, "a:u8 k:pubkey b:[u8;3] c:u16")}, "R", 38, 2,
        {0, 1, 33, 36}},
-      {"nested arrays",
-       {structure("R", kC, {{"a", R"("u8")"}, {"m", array(array(R"("u16")", 3), 2)}})},
-       "R",
-       14,
-       2,
-       {0, 2}},
-      {"a zero-length array still aligns",
-       {structure("R", kC, {{"a", R"("u8")"}, {"z", array(R"("u64")", 0)}})},
-       "R",
-       8,
-       8,
-       {0, 8}},
-      {"packed C has no padding",
-       {structure("R", kPackedC, {{"a", R"("u8")"}, {"b", R"("u64")"}, {"c", R"("u16")"}})},
-       "R",
-       11,
-       1,
-       {0, 1, 9}},
-      {"packed Rust is laid out as packed C",
-       {structure("R", kPackedRust, {{"a", R"("u8")"}, {"b", R"("u128")"}})},
-       "R",
-       17,
-       1,
-       {0, 1}},
-      {"align(16) on a struct of one u8",
-       {structure("R", R"({"kind": "c", "align": 16})", {{"a", R"("u8")"}})},
-       "R",
-       16,
-       16,
-       {0}},
-      {"align below the natural alignment changes nothing",
-       {structure("R", R"({"kind": "c", "align": 2})", {{"a", R"("u64")"}})},
-       "R",
-       8,
-       8,
-       {0}},
-      {"an aligned struct inside C",
-       {structure("A", R"({"kind": "c", "align": 16})", {{"a", R"("u8")"}}),
-        structure("R", kC, {{"a", R"("u8")"}, {"b", defined("A")}})},
-       "R",
-       32,
-       16,
-       {0, 16}},
-      {"packed inside C",
-       {structure("P", kPackedC, {{"a", R"("u8")"}, {"b", R"("u32")"}}),
-        structure("R", kC, {{"a", R"("u8")"}, {"p", defined("P")}, {"b", R"("u32")"}})},
-       "R",
-       12,
-       4,
-       {0, 1, 8}},
-      {"C inside packed",
-       {structure("I", kC, {{"a", R"("u8")"}, {"b", R"("u64")"}}),
-        structure("R", kPackedC, {{"a", R"("u8")"}, {"i", defined("I")}})},
-       "R",
-       17,
-       1,
-       {0, 1}},
-      {"transparent is its field",
-       {tuple("W", kTransparent, {R"("u64")"}), structure("R", kC, {{"a", R"("u8")"}, {"w", defined("W")}})},
-       "R",
-       16,
-       8,
-       {0, 8}},
-      {"transparent beside a zero-sized field",
-       {structure("R", kTransparent, {{"v", R"("u32")"}, {"m", array(R"("u8")", 0)}})},
-       "R",
-       4,
-       4,
-       {0, 0}},
-      {"an alias is the aliased type",
-       {alias("Amount", R"("u64")"), structure("R", kC, {{"a", R"("u8")"}, {"x", defined("Amount")}})},
-       "R",
-       16,
-       8,
-       {0, 8}},
+      {"nested arrays", {structure("R", kC, "a:u8 m:[[u16;3];2]")}, "R", 14, 2, {0, 2}},
+      {"a zero-length array still aligns", {structure("R", kC, "a:u8 z:[u64;0]")}, "R", 8, 8, {0, 8}},
+      {"packed C has no padding", {structure("R", kPackedC, "a:u8 b:u64 c:u16")}, "R", 11, 1, {0, 1, 9}},
+      {"packed Rust is laid out as packed C", {structure("R", kPackedRust, "a:u8 b:u128")}, "R", 17, 1, {0, 1}},
+      {"align(16) on a struct of one u8", {structure("R", aligned(16), "a:u8")}, "R", 16, 16, {0}},
+      {"align below the natural alignment changes nothing", {structure("R", aligned(2), "a:u64")}, "R", 8, 8, {0}},
+      {"an aligned struct inside C", {structure("A", aligned(16), "a:u8"), structure("R", kC, "a:u8 b:A")},
+       "R", 32, 16, {0, 16}},
+      {"packed inside C", {structure("P", kPackedC, "a:u8 b:u32"), structure("R", kC, "a:u8 p:P b:u32")},
+       "R", 12, 4, {0, 1, 8}},
+      {"C inside packed", {structure("I", kC, "a:u8 b:u64"), structure("R", kPackedC, "a:u8 i:I")},
+       "R", 17, 1, {0, 1}},
+      {"transparent is its field", {structure("W", kTransparent, "u64"), structure("R", kC, "a:u8 w:W")},
+       "R", 16, 8, {0, 8}},
+      {"transparent beside a zero-sized field", {structure("R", kTransparent, "v:u32 m:[u8;0]")}, "R", 4, 4, {0, 0}},
+      {"an alias is the aliased type", {alias("Amount", "u64"), structure("R", kC, "a:u8 x:Amount")},
+       "R", 16, 8, {0, 8}},
       {"an alias of an array of structs",
-       {structure("I", kC, {{"a", R"("u32")"}, {"b", R"("u8")"}}), alias("Ticks", array(defined("I"), 2)),
-        structure("R", kC, {{"a", R"("u8")"}, {"t", defined("Ticks")}})},
-       "R",
-       20,
-       4,
-       {0, 4}},
-      {"an alias root", {alias("R", array(R"("u16")", 5))}, "R", 10, 2, {}},
-      {"a unit enum without repr is one byte",
-       {enumeration("E", "", 3), structure("R", kC, {{"e", defined("E")}, {"x", R"("u16")"}})},
-       "R",
-       4,
-       2,
-       {0, 2}},
-      {"a unit enum marked repr(Rust) is one byte",
-       {enumeration("E", kRust, 2), structure("R", kC, {{"x", R"("u16")"}, {"e", defined("E")}})},
-       "R",
-       4,
-       2,
-       {0, 2}},
+       {structure("I", kC, "a:u32 b:u8"), alias("Ticks", "[I;2]"), structure("R", kC, "a:u8 t:Ticks")},
+       "R", 20, 4, {0, 4}},
+      {"an alias root", {alias("R", "[u16;5]")}, "R", 10, 2, {}},
+      {"a unit enum without repr is one byte", {enumeration("E", "", 3), structure("R", kC, "e:E x:u16")},
+       "R", 4, 2, {0, 2}},
+      {"a unit enum marked repr(Rust) is one byte", {enumeration("E", kRust, 2), structure("R", kC, "x:u16 e:E")},
+       "R", 4, 2, {0, 2}},
       {"an enum of 256 variants is one byte", {enumeration("R", "", 256)}, "R", 1, 1, {}},
       {"a variant with an empty field list is fieldless", {enumeration("R", "", 2, "[]")}, "R", 1, 1, {}},
-      {"tuple fields by position", {tuple("R", kC, {R"("u8")", R"("u32")"})}, "R", 8, 4, {0, 4}},
-      {"a struct without fields", {structure("R", kC, {})}, "R", 0, 1, {}},
+      {"tuple fields by position", {structure("R", kC, "u8 u32")}, "R", 8, 4, {0, 4}},
+      {"a struct without fields", {structure("R", kC, "")}, "R", 0, 1, {}},
       {"a Borsh type with repr C is laid out by its repr",
-       {structure("I", kC, {{"a", R"("u16")"}, {"b", R"("u8")"}}, R"("serialization": "borsh")"),
-        structure("R", kC, {{"a", R"("u8")"}, {"i", defined("I")}}, R"("serialization": "bytemuck")")},
-       "R",
-       6,
-       2,
-       {0, 2}},
+       {structure("I", kC, "a:u16 b:u8", R"("serialization": "borsh")"),
+        structure("R", kC, "a:u8 i:I", R"("serialization": "bytemuck")")},
+       "R", 6, 2, {0, 2}},
   };
   return rows;
 }
+// clang-format on
 
 TEST(ZeroCopyLayout, HandComputedLayouts) {
   for (const LayoutRow& row : layout_rows()) {
@@ -303,121 +214,67 @@ struct RefusalRow {
   std::string message;
 };
 
+// clang-format off
 const std::vector<RefusalRow>& refusal_rows() {
   static const std::vector<RefusalRow> rows{
-      {"repr(Rust) not packed",
-       {structure("R", kRust, {{"a", R"("u8")"}})},
-       "R",
+      {"repr(Rust) not packed", {structure("R", kRust, "a:u8")}, "R",
        "zero-copy type 'R' is repr(Rust) without packed, so Rust does not define its memory layout"},
-      {"a nested type without repr",
-       {structure("Inner", "", {{"a", R"("u8")"}}), structure("R", kC, {{"inner", defined("Inner")}})},
-       "R",
-       "zero-copy type 'R': field 'inner' has type 'Inner', which has no repr, so Rust does not define its "
-       "memory "
+      {"a nested type without repr", {structure("Inner", "", "a:u8"), structure("R", kC, "inner:Inner")}, "R",
+       "zero-copy type 'R': field 'inner' has type 'Inner', which has no repr, so Rust does not define its memory "
        "layout"},
-      {"vec, with the field path",
-       {structure("Fees", kC, {{"rate", R"("u16")"}, {"base", R"({"vec": "u8"})"}}),
-        structure("Pool", kC, {{"a", R"("u8")"}, {"fees", defined("Fees")}})},
-       "Pool",
-       "zero-copy type 'Pool': field 'fees.base' has type vec, which has no fixed memory layout"},
-      {"string",
-       {structure("R", kC, {{"s", R"("string")"}})},
-       "R",
+      {"vec, with the field path", {structure("Fees", kC, "rate:u16 base:vec<u8>"), structure("Pool", kC, "a:u8 fees:Fees")},
+       "Pool", "zero-copy type 'Pool': field 'fees.base' has type vec, which has no fixed memory layout"},
+      {"string", {structure("R", kC, "s:string")}, "R",
        "zero-copy type 'R': field 's' has type string, which has no fixed memory layout"},
-      {"bytes",
-       {structure("R", kC, {{"b", R"("bytes")"}})},
-       "R",
+      {"bytes", {structure("R", kC, "b:bytes")}, "R",
        "zero-copy type 'R': field 'b' has type bytes, which has no fixed memory layout"},
-      {"option",
-       {structure("R", kC, {{"o", R"({"option": "u64"})"}})},
-       "R",
+      {"option", {structure("R", kC, "o:option<u64>")}, "R",
        "zero-copy type 'R': field 'o' has type option, which has no fixed memory layout"},
-      {"vec as an array element",
-       {structure("R", kC, {{"xs", array(R"({"vec": "u8"})", 2)}})},
-       "R",
+      {"vec as an array element", {structure("R", kC, "xs:[vec<u8>;2]")}, "R",
        "zero-copy type 'R': field 'xs[]' has type vec, which has no fixed memory layout"},
-      {"a tuple field named by position",
-       {tuple("R", kC, {R"("u8")", R"("string")"})},
-       "R",
+      {"a tuple field named by position", {structure("R", kC, "u8 string")}, "R",
        "zero-copy type 'R': field '1' has type string, which has no fixed memory layout"},
-      {"an alias of a vec as the root",
-       {alias("R", R"({"vec": "u64"})")},
-       "R",
+      {"an alias of a vec as the root", {alias("R", "vec<u64>")}, "R",
        "zero-copy type 'R' has type vec, which has no fixed memory layout"},
-      {"an enum with fields",
-       {enumeration("E", "", 2, R"([{"name": "x", "type": "u8"}])"),
-        structure("R", kC, {{"e", defined("E")}})},
-       "R",
-       "zero-copy type 'R': field 'e' has type 'E', which is an enum with fields, so it has no fixed memory "
-       "layout"},
-      {"an enum without variants",
-       {enumeration("R", "", 0)},
-       "R",
-       "zero-copy type 'R' is an enum without variants"},
-      {"an enum of more than 256 variants",
-       {enumeration("R", "", 257)},
-       "R",
+      {"an enum with fields", {enumeration("E", "", 2, R"([{"name": "x", "type": "u8"}])"), structure("R", kC, "e:E")},
+       "R", "zero-copy type 'R': field 'e' has type 'E', which is an enum with fields, so it has no fixed memory layout"},
+      {"an enum without variants", {enumeration("R", "", 0)}, "R", "zero-copy type 'R' is an enum without variants"},
+      {"an enum of more than 256 variants", {enumeration("R", "", 257)}, "R",
        "zero-copy type 'R' is an enum of more than 256 variants, more than its one byte holds"},
-      {"a type containing itself through an array",
-       {structure("R", kC, {{"a", R"("u8")"}, {"next", array(defined("R"), 2)}})},
-       "R",
-       "zero-copy type 'R': field 'next[]' has type 'R', which contains itself, so its size would be "
-       "infinite"},
-      {"two types containing each other",
-       {structure("A", kC, {{"b", defined("B")}}), structure("B", kC, {{"a", defined("A")}})},
-       "A",
+      {"a type containing itself through an array", {structure("R", kC, "a:u8 next:[R;2]")}, "R",
+       "zero-copy type 'R': field 'next[]' has type 'R', which contains itself, so its size would be infinite"},
+      {"two types containing each other", {structure("A", kC, "b:B"), structure("B", kC, "a:A")}, "A",
        "zero-copy type 'A': field 'b.a' has type 'A', which contains itself, so its size would be infinite"},
-      {"an unknown type",
-       {structure("R", kC, {{"x", defined("Nope")}})},
-       "R",
+      {"an unknown type", {structure("R", kC, "x:Nope")}, "R",
        "zero-copy type 'R': field 'x' refers to the unknown type 'Nope', which has no fixed memory layout"},
-      {"an unknown root",
-       {structure("R", kC, {})},
-       "Nope",
-       "zero-copy type 'Nope' is not defined in the IDL"},
+      {"an unknown root", {structure("R", kC, "")}, "Nope", "zero-copy type 'Nope' is not defined in the IDL"},
       {"a generic definition",
        {R"({"name": "G", "generics": [{"kind": "type", "name": "T"}], "repr": {"kind": "c"},
             "type": {"kind": "struct", "fields": [{"name": "v", "type": {"generic": "T"}}]}})",
-        structure("R", kC, {{"g", defined("G")}})},
-       "R",
-       "zero-copy type 'R': field 'g' has type 'G', which is generic, so its layout depends on its "
-       "parameters"},
+        structure("R", kC, "g:G")},
+       "R", "zero-copy type 'R': field 'g' has type 'G', which is generic, so its layout depends on its parameters"},
       {"a reference with generic arguments",
-       {structure("R", kC,
-                  {{"g", R"({"defined": {"name": "G", "generics": [{"kind": "type", "type": "u8"}]}})"}})},
-       "R",
-       "zero-copy type 'R': field 'g' has type 'G' with generic arguments, which has no fixed memory layout"},
-      {"packed and aligned",
-       {structure("R", R"({"kind": "c", "packed": true, "align": 8})", {{"a", R"("u8")"}})},
-       "R",
+       {R"({"name": "R", "repr": {"kind": "c"}, "type": {"kind": "struct", "fields": [{"name": "g",
+            "type": {"defined": {"name": "G", "generics": [{"kind": "type", "type": "u8"}]}}}]}})"},
+       "R", "zero-copy type 'R': field 'g' has type 'G' with generic arguments, which has no fixed memory layout"},
+      {"packed and aligned", {structure("R", R"({"kind": "c", "packed": true, "align": 8})", "a:u8")}, "R",
        "zero-copy type 'R' is both packed and aligned, which Rust does not allow"},
-      {"an align that is not a power of two",
-       {structure("R", R"({"kind": "c", "align": 12})", {{"a", R"("u8")"}})},
-       "R",
+      {"an align that is not a power of two", {structure("R", aligned(12), "a:u8")}, "R",
        "zero-copy type 'R' has align(12), which is not a power of two up to 2^29"},
-      {"an align of zero",
-       {structure("R", R"({"kind": "c", "align": 0})", {{"a", R"("u8")"}})},
-       "R",
+      {"an align of zero", {structure("R", aligned(0), "a:u8")}, "R",
        "zero-copy type 'R' has align(0), which is not a power of two up to 2^29"},
-      {"an align above 2^29",
-       {structure("R", R"({"kind": "c", "align": 1073741824})", {{"a", R"("u8")"}})},
-       "R",
+      {"an align above 2^29", {structure("R", aligned(std::uint64_t{1} << 30), "a:u8")}, "R",
        "zero-copy type 'R' has align(1073741824), which is not a power of two up to 2^29"},
-      {"transparent with two sized fields",
-       {structure("R", kTransparent, {{"a", R"("u8")"}, {"b", R"("u8")"}})},
-       "R",
+      {"transparent with two sized fields", {structure("R", kTransparent, "a:u8 b:u8")}, "R",
        "zero-copy type 'R' is repr(transparent) with more than one field of non-zero size"},
-      {"an array larger than 2^40 bytes",
-       {structure("R", kC, {{"a", array(array(R"("u8")", std::uint64_t{1} << 30), 2048)}})},
-       "R",
+      {"an array larger than 2^40 bytes", {structure("R", kC, "a:[[u8;1073741824];2048]")}, "R",
        "zero-copy type 'R': field 'a' is an array larger than 2^40 bytes"},
-      {"a struct larger than 2^40 bytes",
-       {structure("R", kC, {{"a", array(R"("u8")", std::uint64_t{1} << 40)}, {"b", R"("u8")"}})},
-       "R",
+      {"a struct larger than 2^40 bytes", {structure("R", kC, "a:[u8;1099511627776] b:u8")}, "R",
        "zero-copy type 'R' is larger than 2^40 bytes"},
   };
   return rows;
 }
+// clang-format on
 
 TEST(ZeroCopyLayout, RefusalsNameTheTypeTheFieldAndTheReason) {
   for (const RefusalRow& row : refusal_rows()) {
@@ -430,20 +287,15 @@ TEST(ZeroCopyLayout, RefusalsNameTheTypeTheFieldAndTheReason) {
 }
 
 TEST(ZeroCopyLayout, ArraysAtTheSizeBoundAreAccepted) {
-  // Exactly 2^40 bytes, as one array and as a struct of two halves.
-  const idl::Idl idl = load({structure(
-      "R", kC,
-      {{"a", array(R"("u8")", std::uint64_t{1} << 39)}, {"b", array(R"("u64")", std::uint64_t{1} << 36)}})});
+  // Exactly 2^40 bytes: [u8; 2^39] then [u64; 2^36].
+  const idl::Idl idl = load({structure("R", kC, "a:[u8;549755813888] b:[u64;68719476736]")});
   Result<ZeroCopyLayouts> layouts = lay_out(idl, "R");
   ASSERT_TRUE(layouts.has_value()) << layouts.error();
   EXPECT_EQ(layouts->find("R")->size, std::uint64_t{1} << 40);
 }
 
-// "T7" (built by appending: g++ 12 warns falsely on "T" + std::string).
 std::string numbered(const char* prefix, std::size_t i) {
-  std::string text(prefix);
-  text += std::to_string(i);
-  return text;
+  return cat({prefix, std::to_string(i)});
 }
 
 // A chain of `length` structs, each holding the next; the last holds a u8.
@@ -452,9 +304,9 @@ std::vector<std::string> chain(std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
     const std::string name = numbered("T", i);
     if (i + 1 == length) {
-      types.push_back(structure(name, kC, {{"v", R"("u8")"}}));
+      types.push_back(structure(name, kC, "v:u8"));
     } else {
-      types.push_back(structure(name, kC, {{"next", defined(numbered("T", i + 1))}}));
+      types.push_back(structure(name, kC, cat({"next:", numbered("T", i + 1)})));
     }
   }
   return types;
@@ -478,10 +330,10 @@ TEST(ZeroCopyLayout, EachTypeIsLaidOutOnce) {
   // L0 holds two L1, L1 two L2, ...: 2^20 paths through 21 definitions.
   std::vector<std::string> types;
   for (std::size_t i = 0; i < 20; ++i) {
-    const std::string next = defined(numbered("L", i + 1));
-    types.push_back(structure(numbered("L", i), kC, {{"a", next}, {"b", next}}));
+    const std::string next = numbered("L", i + 1);
+    types.push_back(structure(numbered("L", i), kC, cat({"a:", next, " b:", next})));
   }
-  types.push_back(structure("L20", kC, {{"v", R"("u8")"}}));
+  types.push_back(structure("L20", kC, "v:u8"));
   const idl::Idl idl = load(types);
   std::map<std::string, int> lookups;
   const TypeLookup lookup = [&](std::string_view name) -> const idl::IdlTypeDef* {
@@ -501,8 +353,7 @@ TEST(ZeroCopyLayout, EachTypeIsLaidOutOnce) {
 
 TEST(ZeroCopyLayout, OnlyReachedTypesAreLaidOutAndTheLastDefinitionWins) {
   const idl::Idl idl =
-      load({structure("R", kC, {{"a", R"("u8")"}}), structure("Other", kC, {{"a", R"("u8")"}}),
-            structure("R", kC, {{"a", R"("u8")"}, {"b", R"("u32")"}})});
+      load({structure("R", kC, "a:u8"), structure("Other", kC, "a:u8"), structure("R", kC, "a:u8 b:u32")});
   Result<ZeroCopyLayouts> layouts = lay_out(idl, "R");
   ASSERT_TRUE(layouts.has_value()) << layouts.error();
   EXPECT_EQ(layouts->find("R")->size, 8u);
@@ -511,7 +362,7 @@ TEST(ZeroCopyLayout, OnlyReachedTypesAreLaidOutAndTheLastDefinitionWins) {
 }
 
 TEST(ZeroCopyLayout, ShapesOfTypeExpressions) {
-  const idl::Idl idl = load({structure("Inner", kC, kU64U8), structure("R", kC, {{"x", defined("Inner")}})});
+  const idl::Idl idl = load({structure("Inner", kC, "a:u64 b:u8"), structure("R", kC, "x:Inner")});
   Result<ZeroCopyLayouts> layouts = lay_out(idl, "R");
   ASSERT_TRUE(layouts.has_value()) << layouts.error();
   using T = idl::IdlType;
