@@ -163,8 +163,9 @@ class ZeroCopyLayoutBuilder {
 
   Result<MemoryShape> defined_shape(const std::string& name) {
     if (const TypeLayout* done = out_.find(name)) return MemoryShape{done->size, done->align};
-    if (open_.contains(name))
+    if (open_.contains(name)) {
       return fail(type_problem(name, "contains itself, so its size would be infinite"));
+    }
     const idl::IdlTypeDef* def = lookup_(name);
     if (def == nullptr) {
       return fail(at(path_, "refers to the unknown type '" + name + "', which has no fixed memory layout"));
@@ -173,7 +174,8 @@ class ZeroCopyLayoutBuilder {
       return fail(type_problem(name, "is generic, so its layout depends on its parameters"));
     }
     if (open_.size() >= kMaxZeroCopyNesting) {
-      return fail(at(path_, "nests defined types more than 256 deep"));
+      return fail(
+          at(path_, "nests defined types more than " + std::to_string(kMaxZeroCopyNesting) + " deep"));
     }
     open_.insert(name);
     Result<TypeLayout> layout = definition_layout(name, *def);
