@@ -8,6 +8,14 @@
 // 8-byte discriminator) as the first event named `event_name`, and raises
 // ValueError with the decoder's message on a decode error.
 //
+//   zero_copy_layout(idl_json, type_name) -> dict
+//
+// lays out the defined type `type_name` of the IDL (and every type it
+// reaches) as zero-copy memory: {"size": n, "align": n, "offsets": {field:
+// offset}}, offsets in field order (tuple fields named "0", "1", ...; none
+// for enums and aliases); raises ValueError with the engine's message when
+// the type has no fixed layout.
+//
 //   throw_cpp(kind) -> never returns
 //
 // throws a C++ exception inside an entry point behind py::guarded, to show
@@ -23,12 +31,15 @@
 #include <Python.h>
 
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "decode/borsh_reader.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
+#include "decode/zero_copy.h"
 #include "idl/load.h"
 #include "objects/keys.h"
 #include "objects/values.h"
@@ -84,6 +95,62 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return value.value.release();
 }
 
+// Sets d[key] = value, stealing `value`; false with the error set on failure.
+bool set_item(PyObject* d, std::string_view key, PyObject* value) {
+  const varkel::py::PyRef owned = varkel::py::PyRef::steal(value);
+  const varkel::py::PyRef text =
+      varkel::py::PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+  return owned && text && PyDict_SetItem(d, text.get(), owned.get()) == 0;
+}
+
+PyObject* zero_copy_layout(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
+    PyErr_SetString(PyExc_TypeError, "zero_copy_layout(idl_json: str, type_name: str)");
+    return nullptr;
+  }
+  auto idl = varkel::idl::load_idl(text_of(args[0]));
+  if (!idl) {
+    PyErr_SetString(PyExc_ValueError, idl.error().message.c_str());
+    return nullptr;
+  }
+  const std::string name(text_of(args[1]));
+  const std::vector<std::string> roots{name};
+  auto layouts = varkel::decode::compute_zero_copy_layouts(idl->types, roots);
+  if (!layouts) {
+    PyErr_SetString(PyExc_ValueError, layouts.error().message.c_str());
+    return nullptr;
+  }
+  const varkel::decode::TypeLayout* layout = layouts->find(name);
+  // The field names, from the last definition of the name (the one laid out).
+  std::vector<std::string> names;
+  for (const varkel::idl::IdlTypeDef& def : idl->types) {
+    if (def.name != name) continue;
+    names.clear();
+    const auto* body = std::get_if<varkel::idl::IdlTypeDefTy::Struct>(&def.type.value);
+    if (body == nullptr || !body->fields) continue;
+    if (const auto* named = std::get_if<varkel::idl::IdlDefinedFields::Named>(&body->fields->value)) {
+      for (const varkel::idl::IdlField& field : *named) names.push_back(field.name);
+    } else {
+      const auto& tuple = std::get<varkel::idl::IdlDefinedFields::Tuple>(body->fields->value);
+      for (std::size_t i = 0; i < tuple.size(); ++i) names.push_back(std::to_string(i));
+    }
+  }
+  varkel::py::PyRef offsets = varkel::py::PyRef::steal(PyDict_New());
+  if (!offsets) return nullptr;
+  for (std::size_t i = 0; i < layout->field_offsets.size() && i < names.size(); ++i) {
+    if (!set_item(offsets.get(), names[i], PyLong_FromUnsignedLongLong(layout->field_offsets[i]))) {
+      return nullptr;
+    }
+  }
+  varkel::py::PyRef result = varkel::py::PyRef::steal(PyDict_New());
+  if (!result || !set_item(result.get(), "size", PyLong_FromUnsignedLongLong(layout->size)) ||
+      !set_item(result.get(), "align", PyLong_FromUnsignedLongLong(layout->align)) ||
+      !set_item(result.get(), "offsets", offsets.release())) {
+    return nullptr;
+  }
+  return result.release();
+}
+
 PyObject* throw_cpp(PyObject*, PyObject* kind) {
   const std::string_view name = PyUnicode_Check(kind) ? text_of(kind) : std::string_view();
   if (name == "bad_alloc") throw std::bad_alloc();
@@ -107,6 +174,11 @@ PyMethodDef methods[] = {
      METH_FASTCALL,
      "decode(idl_json, event_name, data)\n--\n\nDecodes event data; raises ValueError with the decode "
      "error."},
+    {"zero_copy_layout",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varkel::py::guarded<zero_copy_layout>)),
+     METH_FASTCALL,
+     "zero_copy_layout(idl_json, type_name)\n--\n\nThe zero-copy memory layout of a defined type: "
+     "{'size', 'align', 'offsets'}; raises ValueError when it has none."},
     {"throw_cpp", varkel::py::guarded<throw_cpp>, METH_O,
      "throw_cpp(kind)\n--\n\nThrows a C++ exception of that kind behind the entry-point guard."},
     {"interpreter_failure", varkel::py::guarded<interpreter_failure>, METH_O,
@@ -120,7 +192,7 @@ PyModuleDef_Slot slots[] = {
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
                           "_varkel_testing",
-                          "Test-only access to decode errors.",
+                          "Test-only access to decode errors and zero-copy layouts.",
                           0,
                           methods,
                           slots,
