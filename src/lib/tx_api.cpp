@@ -259,14 +259,16 @@ PyObject* module_decode_transaction_counted(PyObject*, PyObject* const* args, Py
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
   Counted counted;
-  py::PyRef pair = py::PyRef::steal(with_counts(decode_transaction_with(bound[0], *decoders, &counted), counted));
+  py::PyRef pair =
+      py::PyRef::steal(with_counts(decode_transaction_with(bound[0], *decoders, &counted), counted));
   if (!pair) return nullptr;
-  py::PyRef signature = counted.signature.empty()
-                            ? py::PyRef::borrow(Py_None)
-                            : py::PyRef::steal(PyUnicode_FromStringAndSize(
-                                  counted.signature.data(), static_cast<Py_ssize_t>(counted.signature.size())));
-  py::PyRef slot =
-      counted.slot ? py::PyRef::steal(PyLong_FromUnsignedLongLong(*counted.slot)) : py::PyRef::borrow(Py_None);
+  py::PyRef signature =
+      counted.signature.empty()
+          ? py::PyRef::borrow(Py_None)
+          : py::PyRef::steal(PyUnicode_FromStringAndSize(counted.signature.data(),
+                                                         static_cast<Py_ssize_t>(counted.signature.size())));
+  py::PyRef slot = counted.slot ? py::PyRef::steal(PyLong_FromUnsignedLongLong(*counted.slot))
+                                : py::PyRef::borrow(Py_None);
   if (!signature || !slot) return nullptr;
   return PyTuple_Pack(4, PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1), signature.get(),
                       slot.get());

@@ -22,8 +22,8 @@ constexpr int kMaxDepth = 127;  // as the JSON text parser
 // data): they keep their key, with null content.
 bool content_unread(std::string_view key) {
   static constexpr std::string_view kUnread[] = {
-      "accounts",         "parsed",     "postBalances", "postTokenBalances",
-      "preBalances",      "preTokenBalances", "returnData",   "rewards",
+      "accounts",    "parsed",           "postBalances", "postTokenBalances",
+      "preBalances", "preTokenBalances", "returnData",   "rewards",
   };
   for (std::string_view unread : kUnread) {
     if (key == unread) return true;

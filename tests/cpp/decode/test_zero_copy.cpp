@@ -323,7 +323,8 @@ TEST(ZeroCopyLayout, NestingIsBoundedAt256Types) {
   Result<ZeroCopyLayouts> refused = lay_out(too_deep, "T0");
   ASSERT_FALSE(refused.has_value());
   EXPECT_TRUE(refused.error().message.starts_with("zero-copy type 'T0': field 'next.next."));
-  EXPECT_TRUE(refused.error().message.ends_with("' nests defined types more than 256 deep")) << refused.error();
+  EXPECT_TRUE(refused.error().message.ends_with("' nests defined types more than 256 deep"))
+      << refused.error();
 }
 
 TEST(ZeroCopyLayout, EachTypeIsLaidOutOnce) {
