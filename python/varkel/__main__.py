@@ -1,7 +1,8 @@
 """Command line: decode the events of transactions and log files with programs' IDLs.
 
     python -m varkel --idl IDL.json [--idl IDL.json ...] [--input auto|logs|tx]
-                     [--event NAME ...] [--stats] [--no-progress] [FILE ...]
+                     [--event NAME ...] [--instructions] [--instruction NAME ...]
+                     [--stats] [--no-progress] [FILE ...]
     python -m varkel --version
 
 Reads the files, or standard input when none is given. A line that is a JSON
@@ -26,6 +27,20 @@ integers exactly whatever their width (tools that read numbers as doubles,
 such as JavaScript and jq before 1.7, round those beyond 2^53), and NaN and
 infinities, which JSON cannot express, as null. `--event NAME` (repeatable)
 keeps only the events of those names.
+
+With --instructions the instructions of the IDLs' programs in transactions
+are written too, in the order of execution with the events (which then carry
+"kind": "event"):
+
+    {"signature", "slot", "program", "instruction", "inner", "depth", "kind": "instruction",
+     "name", "args", "accounts", "remaining", "missing", "error", "data"}
+
+"error" says why an instruction does not decode (its raw data is then in
+"data"); a failed transaction gets one more record {"signature", "slot",
+"kind": "error", "program", "instruction", "inner", "error", "code", "name",
+"message"} after its instructions and events. `--instruction NAME`
+(repeatable, implies --instructions) keeps only the instructions of those
+names.
 
 On standard error: a one-line summary (lines read, payload lines, events,
 payloads with a known discriminator that failed to decode, unknown
@@ -59,9 +74,9 @@ from dataclasses import dataclass
 from typing import Any, TextIO
 
 import varkel
-from varkel import Event, EventDecoder, IdlError, ProgramIdError, TransactionError
+from varkel import Event, EventDecoder, IdlError, Instruction, ProgramIdError, TransactionError
 from varkel._output import to_json
-from varkel._varkel import _decode_logs_counted, _decode_transaction_counted
+from varkel._varkel import _decode_counted, _decode_logs_counted
 
 # Log lines go to the decoder in batches of about this many lines, cut only
 # before an "invoke [1]" line so that no frame is split between two batches;
@@ -105,6 +120,11 @@ def _parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
                              "the default), logs, or tx")
     parser.add_argument("--event", action="append", metavar="NAME",
                         help="write only events of this name (repeatable)")
+    parser.add_argument("--instructions", action="store_true",
+                        help="write the programs' instructions too (transactions only), and the error of a "
+                             "failed transaction")
+    parser.add_argument("--instruction", action="append", metavar="NAME",
+                        help="write only instructions of this name (repeatable; implies --instructions)")
     parser.add_argument("--stats", action="store_true",
                         help="at the end, write a summary line to standard error (lines, payload lines, events, "
                              "failures)")
@@ -143,15 +163,14 @@ def _load_decoders(paths: Sequence[str]) -> list[EventDecoder]:
     return decoders
 
 
-def _check_event_names(names: Sequence[str] | None, decoders: Sequence[EventDecoder]) -> None:
-    """--event names must be events of the IDLs: a misspelt name would write nothing."""
-    declared = [name for decoder in decoders for name in decoder.event_names]
+def _check_names(option: str, names: Sequence[str] | None, declared: Sequence[str], what: str) -> None:
+    """--event and --instruction names must be declared by the IDLs: a misspelt name would write nothing."""
     for name in names or ():
         if name in declared:
             continue
         close = difflib.get_close_matches(name, declared, n=1)
         hint = f"did you mean {close[0]}?" if close else f"declared: {', '.join(declared) or 'none'}"
-        raise UsageError(f"--event {name}: no IDL declares an event of that name ({hint})")
+        raise UsageError(f"{option} {name}: no IDL declares {what} of that name ({hint})")
 
 
 # --------------------------------------------------------------------------
@@ -168,6 +187,8 @@ class Stats:
     events: int = 0
     written: int = 0
     failed: int = 0
+    instructions: int = 0
+    undecodable_instructions: int = 0
     unknown_discriminators: int = 0
     unattributed: int = 0
     transactions: int = 0  # transaction lines read as transactions
@@ -180,6 +201,8 @@ class Stats:
         self.failed += counts["failed"]
         self.unknown_discriminators += counts["unknown_discriminators"]
         self.unattributed += counts["unattributed"]
+        self.instructions += counts.get("instructions", 0)
+        self.undecodable_instructions += counts.get("undecodable_instructions", 0)
 
     def nothing_came_out(self) -> bool:
         """Payloads were seen but no event came out."""
@@ -192,6 +215,8 @@ class Stats:
         parts.append(f"{self.events} events" + (f" ({self.written} written)" if filtered else ""))
         parts.append(f"{self.failed} payloads with a known discriminator failed to decode")
         parts.append(f"{self.unknown_discriminators} unknown discriminators")
+        if self.instructions:
+            parts.append(f"{self.instructions} instructions ({self.undecodable_instructions} did not decode)")
         if self.unattributed:
             parts.append(f"{self.unattributed} payload lines outside any invoke frame skipped")
         if self.bad_lines:
@@ -271,39 +296,82 @@ class WriteError(Exception):
 
 
 class Output:
-    """Writes the records of the kept events. A closed pipe raises
-    BrokenPipeError; any other failure to write, WriteError."""
+    """Writes the records of the kept events and instructions. A closed pipe
+    raises BrokenPipeError; any other failure to write, WriteError."""
 
-    def __init__(self, stream: TextIO, names: Sequence[str] | None) -> None:
+    def __init__(self, stream: TextIO, events: Sequence[str] | None, instructions: Sequence[str] | None,
+                 kinds: bool) -> None:
         self.stream = stream
-        self.names = set(names) if names else None
+        self.events = set(events) if events else None
+        self.instructions = set(instructions) if instructions else None
+        self.kinds = kinds  # records carry "kind" (events among instructions)
 
-    def write(self, events: Iterable[Event], signature: str | None = None, slot: int | None = None,
+    def write(self, items: Iterable[Event | Instruction], signature: str | None = None, slot: int | None = None,
               numbered: bool = True) -> int:
-        """Writes the events; returns how many were kept."""
+        """Writes the events and instructions; returns how many were kept."""
         written = 0
-        for event in events:
-            if self.names is not None and event.name not in self.names:
-                continue
-            adopted = event.depth == 0  # a line outside any invoke frame, read as the one IDL's program
-            record = {
-                "signature": signature,
-                "slot": slot,
-                "program": None if adopted else event.program_id,
-                "instruction": event.instruction if numbered else None,
-                "inner": event.inner if numbered else None,
-                "source": event.source,
-                "event": event.name,
-                "data": event.data,
-            }
-            try:
-                self.stream.write(to_json(record) + "\n")
-            except BrokenPipeError:
-                raise
-            except OSError as error:
-                raise WriteError(f"cannot write the output: {error}") from None
+        for item in items:
+            if isinstance(item, Instruction):
+                if self.instructions is not None and item.name not in self.instructions:
+                    continue
+                record = self.instruction_record(item, signature, slot)
+            else:
+                if self.events is not None and item.name not in self.events:
+                    continue
+                record = self.event_record(item, signature, slot, numbered)
+            self._line(record)
             written += 1
         return written
+
+    def event_record(self, event: Event, signature: str | None, slot: int | None, numbered: bool) -> dict[str, Any]:
+        adopted = event.depth == 0  # a line outside any invoke frame, read as the one IDL's program
+        record = {
+            "signature": signature,
+            "slot": slot,
+            "program": None if adopted else event.program_id,
+            "instruction": event.instruction if numbered else None,
+            "inner": event.inner if numbered else None,
+            "source": event.source,
+            "event": event.name,
+            "data": event.data,
+        }
+        if self.kinds:
+            record["kind"] = "event"
+        return record
+
+    @staticmethod
+    def instruction_record(ins: Instruction, signature: str | None, slot: int | None) -> dict[str, Any]:
+        return {
+            "signature": signature,
+            "slot": slot,
+            "program": ins.program_id,
+            "instruction": ins.instruction,
+            "inner": ins.inner,
+            "depth": ins.depth,
+            "kind": "instruction",
+            "name": ins.name,
+            "args": ins.args,
+            "accounts": ins.accounts,
+            "remaining": ins.remaining,
+            "missing": list(ins.missing),
+            "error": ins.error,
+            "data": ins.data,
+        }
+
+    def write_error(self, error: dict[str, Any], signature: str | None, slot: int | None) -> None:
+        """The record of why a transaction failed."""
+        record = {"signature": signature, "slot": slot, "kind": "error"}
+        record.update((key, error[key]) for key in ("program", "instruction", "inner", "error", "code", "name",
+                                                    "message"))
+        self._line(record)
+
+    def _line(self, record: dict[str, Any]) -> None:
+        try:
+            self.stream.write(to_json(record) + "\n")
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise WriteError(f"cannot write the output: {error}") from None
 
     def flush(self) -> None:
         try:
@@ -318,11 +386,12 @@ class Decoding:
     """Decodes lines into the output, counting as it goes."""
 
     def __init__(self, decoders: list[EventDecoder], output: Output, stats: Stats,
-                 progress: Progress | None) -> None:
+                 progress: Progress | None, instructions: bool = False) -> None:
         self.decoders = decoders
         self.output = output
         self.stats = stats
         self.progress = progress
+        self.instructions = instructions
         # With one IDL, lines outside any invoke frame are its program's (as
         # parse_logs reads them); with several they are nobody's.
         self.adopt = len(decoders) == 1
@@ -331,10 +400,12 @@ class Decoding:
     def transaction(self, text: str) -> None:
         """Decodes one JSON transaction line (its text goes to the decoder as it
         is); raises TransactionError with the reason."""
-        events, counts, signature, slot = _decode_transaction_counted(text, self.decoders)
+        tx, counts, items = _decode_counted(text, self.decoders, self.instructions)
         self.stats.add(counts)
         self.stats.transactions += 1
-        self.stats.written += self.output.write(events, signature, slot)
+        self.stats.written += self.output.write(items, tx.signature, tx.slot)
+        if self.instructions and tx.error is not None:
+            self.output.write_error(tx.error, tx.signature, tx.slot)
         if self.progress is not None:
             self.progress.update(self.stats)
 
@@ -428,16 +499,19 @@ def main(argv: Sequence[str] | None = None) -> int:
         return FAILED
     try:
         args = _parse_args(argv)
+        instructions = args.instructions or args.instruction is not None
         try:
             decoders = _load_decoders(args.idl)
-            _check_event_names(args.event, decoders)
+            _check_names("--event", args.event, [n for d in decoders for n in d.event_names], "an event")
+            _check_names("--instruction", args.instruction, [n for d in decoders for n in d.instruction_names],
+                         "an instruction")
         except UsageError as error:
             print(f"varkel: {error}", file=sys.stderr)
             return USAGE
-        output = Output(sys.stdout, args.event)
+        output = Output(sys.stdout, args.event, args.instruction, kinds=instructions)
         progress = Progress.open(not args.no_progress, sys.stderr, sys.stdout)
         try:
-            status = _decode_inputs(args, Decoding(decoders, output, stats, progress))
+            status = _decode_inputs(args, Decoding(decoders, output, stats, progress, instructions))
             output.flush()
         except WriteError as error:
             print(f"varkel: {error}", file=sys.stderr)
@@ -446,7 +520,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             progress.close(stats)
             progress = None
         if args.stats or stats.nothing_came_out():
-            print(stats.summary(filtered=args.event is not None), file=sys.stderr)
+            print(stats.summary(filtered=args.event is not None or args.instruction is not None), file=sys.stderr)
         return status
     except KeyboardInterrupt:
         try:

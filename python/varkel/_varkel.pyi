@@ -78,16 +78,132 @@ class Event(tuple[Any, ...]):
         """The transaction's log lines did not fit the invoke stack or its instructions
         somewhere (lines missing, or not written by the runtime)."""
 
+@final
+class Instruction(tuple[Any, ...]):
+    """One instruction of a decoder's program.
+
+    An immutable struct sequence (a tuple of its 15 fields).
+    """
+
+    n_fields: Final[int]
+    n_sequence_fields: Final[int]
+    n_unnamed_fields: Final[int]
+    __match_args__: Final = (
+        "name",
+        "args",
+        "accounts",
+        "remaining",
+        "program_id",
+        "instruction",
+        "inner",
+        "depth",
+        "log_index",
+        "trailing",
+        "missing",
+        "error",
+        "data",
+        "account_metas",
+        "failed",
+    )
+
+    def __new__(cls, sequence: Iterable[Any], dict: dict[str, Any] = ...) -> Instruction: ...
+    if sys.version_info >= (3, 13):
+        def __replace__(self, **kwargs: Any) -> Instruction: ...
+    @property
+    def name(self) -> str | None:
+        """The instruction's name; None when its discriminator is unknown."""
+    @property
+    def args(self) -> dict[str, Any] | None:
+        """Its arguments; None when they do not decode."""
+    @property
+    def accounts(self) -> dict[str, Any] | None:
+        """Its accounts named by the IDL (groups as nested dicts); None when not given or too few."""
+    @property
+    def remaining(self) -> list[str]:
+        """The keys beyond the IDL's account list."""
+    @property
+    def program_id(self) -> str | None:
+        """Base58 address of the instruction's program."""
+    @property
+    def instruction(self) -> int | None:
+        """Index of the top-level instruction; None outside a transaction."""
+    @property
+    def inner(self) -> int | None:
+        """Index in that instruction's inner instructions; None for a top-level one."""
+    @property
+    def depth(self) -> int | None:
+        """Stack height (1 = top-level); None when not known."""
+    @property
+    def log_index(self) -> int | None:
+        """Index of its invoke log line; None when not found."""
+    @property
+    def trailing(self) -> int:
+        """Bytes of data after the arguments."""
+    @property
+    def missing(self) -> tuple[str, ...]:
+        """Names of trailing arguments the data leaves out (None in args)."""
+    @property
+    def error(self) -> str | None:
+        """Why it does not decode; None when it does."""
+    @property
+    def data(self) -> bytes | None:
+        """Its raw data when it does not decode."""
+    @property
+    def account_metas(self) -> tuple[tuple[str, bool | None, bool | None], ...]:
+        """(pubkey, is_signer, is_writable) of every account key, in order."""
+    @property
+    def failed(self) -> bool:
+        """The transaction failed."""
+
+@final
+class Transaction(tuple[Any, ...]):
+    """One transaction decoded by varkel.decode."""
+
+    n_fields: Final[int]
+    n_sequence_fields: Final[int]
+    n_unnamed_fields: Final[int]
+    __match_args__: Final = ("signature", "slot", "block_time", "failed", "error", "instructions", "events")
+
+    def __new__(cls, sequence: Iterable[Any], dict: dict[str, Any] = ...) -> Transaction: ...
+    if sys.version_info >= (3, 13):
+        def __replace__(self, **kwargs: Any) -> Transaction: ...
+    @property
+    def signature(self) -> str | None:
+        """The transaction's first signature (base58)."""
+    @property
+    def slot(self) -> int | None:
+        """The slot of its block."""
+    @property
+    def block_time(self) -> int | None:
+        """The block's time (seconds since the Unix epoch)."""
+    @property
+    def failed(self) -> bool:
+        """The transaction failed."""
+    @property
+    def error(self) -> dict[str, Any] | None:
+        """Why it failed."""
+    @property
+    def instructions(self) -> list[Instruction]:
+        """The decoders' programs' instructions, in execution order."""
+    @property
+    def events(self) -> list[Event]:
+        """The decoders' programs' events, in execution order."""
+
 __all__ = [
     "EventDecoder",
     "Event",
+    "Instruction",
+    "Transaction",
     "EventTable",
     "IdlError",
     "TransactionError",
     "ProgramIdError",
+    "InstructionError",
     "InternalError",
     "decode_logs",
     "decode_transaction",
+    "decode_instructions",
+    "decode",
 ]
 
 class IdlError(ValueError):
@@ -110,6 +226,14 @@ class ProgramIdError(ValueError):
     decoder: str | None
     reason: str | None
 
+class InstructionError(ValueError):
+    """An instruction that does not decode; reason: "discriminator", "arguments",
+    "accounts" or "input"; path: the argument field or input; instruction: its name."""
+
+    reason: str | None
+    path: str | None
+    instruction: str | None
+
 class InternalError(BaseException):
     """A failure the decoder treats as impossible (a fault of the decoder itself)."""
 
@@ -128,8 +252,12 @@ class EventDecoder:
     def parse_logs_arrow(self, logs: Sequence[str]) -> dict[str, EventTable]: ...
     def decode_logs(self, logs: Sequence[str]) -> list[Event]: ...
     def decode_transaction(self, tx: _TransactionInput) -> list[Event]: ...
+    def decode_instructions(self, tx: _TransactionInput) -> list[Instruction]: ...
+    def decode_instruction(self, data: bytes | str, accounts: Sequence[str] | None = None) -> Instruction: ...
     @property
     def event_names(self) -> list[str]: ...
+    @property
+    def instruction_names(self) -> list[str]: ...
     @property
     def program_id(self) -> str: ...
 
@@ -139,6 +267,8 @@ class EventDecoder:
 
 def decode_logs(logs: Sequence[str], decoders: Iterable[EventDecoder]) -> list[Event]: ...
 def decode_transaction(tx: _TransactionInput, decoders: Iterable[EventDecoder]) -> list[Event]: ...
+def decode_instructions(tx: _TransactionInput, decoders: Iterable[EventDecoder]) -> list[Instruction]: ...
+def decode(tx: _TransactionInput, decoders: Iterable[EventDecoder]) -> Transaction: ...
 def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...
 
 # The command line's variants: the same events, and what the pass saw (keys
@@ -147,9 +277,9 @@ def _decoder_from_idl(idl_json: str, /) -> EventDecoder: ...
 def _decode_logs_counted(
     logs: Sequence[str], decoders: Iterable[EventDecoder], adopt_unattributed: bool
 ) -> tuple[list[Event], dict[str, int]]: ...
-def _decode_transaction_counted(
-    tx: _TransactionInput, decoders: Iterable[EventDecoder]
-) -> tuple[list[Event], dict[str, int], str | None, int | None]: ...
+def _decode_counted(
+    tx: _TransactionInput, decoders: Iterable[EventDecoder], instructions: bool
+) -> tuple[Transaction, dict[str, int], list[Event | Instruction]]: ...
 
 @final
 class EventTable:

@@ -1,6 +1,6 @@
 // The bounds that every decoder of event data applies, so that they all fail
 // the same events: nesting depth (with the thread's stack), and zero-width
-// elements. decode/value_decoder.cpp explains them.
+// elements. decode/walk.h explains them.
 #pragma once
 
 #include <cstdint>

@@ -118,6 +118,20 @@ class PlanBuilder {
   DecodePlan build() && {
     plan_.events.reserve(registry_.events.size());
     for (const EventEntry& event : registry_.events) plan_.events.push_back(fields(event.fields));
+    plan_.instructions.reserve(registry_.instructions.size());
+    plan_.account_names.reserve(registry_.instructions.size());
+    for (const InstructionEntry& instruction : registry_.instructions) {
+      plan_.instructions.push_back(fields(instruction.args));
+      std::vector<std::uint32_t>& names = plan_.account_names.emplace_back();
+      names.reserve(instruction.accounts.size());
+      for (const AccountItem& item : instruction.accounts) {
+        names.push_back(item.kind == AccountItem::Kind::GroupEnd ? kNoIndex : key_of(item.name));
+      }
+    }
+    plan_.accounts.reserve(registry_.accounts.size());
+    for (const AccountEntry& account : registry_.accounts) {
+      plan_.accounts.push_back(node(idl::IdlType::defined_of(account.name)));
+    }
     bound_sizes(plan_);
     return std::move(plan_);
   }

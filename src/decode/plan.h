@@ -1,5 +1,6 @@
-// The decode plan: the types that a registry's events reach, compiled once
-// when the decoder is built into flat tables that the decoders walk.
+// The decode plan: the types that a registry's events, instruction arguments
+// and accounts reach, compiled once when the decoder is built into flat
+// tables that the decoders walk.
 //
 // The plan mirrors the IDL's type expressions one for one (one node per
 // expression, one definition per named type reached), so a walk over it takes
@@ -78,12 +79,17 @@ struct DecodePlan {
   std::vector<PlanField> fields;
   std::vector<PlanVariant> variants;
   std::vector<PlanDefinition> definitions;
-  std::vector<std::string> keys;   // distinct field and variant names, in order of first use
-  std::vector<std::string> texts;  // names of `defined` references, for their messages
-  std::vector<FieldsRef> events;   // the fields of registry.events[i]
+  std::vector<std::string> keys;        // distinct field and variant names, in order of first use
+  std::vector<std::string> texts;       // names of `defined` references, for their messages
+  std::vector<FieldsRef> events;        // the fields of registry.events[i]
+  std::vector<FieldsRef> instructions;  // the arguments of registry.instructions[i]
+  // Per instruction, per item of its account list: the key of the item's
+  // name (kNoIndex for the end of a group).
+  std::vector<std::vector<std::uint32_t>> account_names;
+  std::vector<std::uint32_t> accounts;  // the type of registry.accounts[i]: a `defined` node
 };
 
-// Compiles every event of `registry`. Resolves each `defined` reference
+// Compiles every event, instruction and account of `registry`. Resolves each `defined` reference
 // through registry.find_type, as a decode of the model would, and bounds the
 // size of every type from below.
 //

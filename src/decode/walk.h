@@ -115,6 +115,11 @@ class Walk {
   // `out`. False when the data does not decode (error()) or the sink failed
   // (sink_failed()).
   bool fields(const FieldsRef& fields, Slot slot, Value& out);
+  // An instruction's arguments: the fields, where data that ends right
+  // before one of them leaves it and those after it absent (none), as
+  // programs that added trailing arguments read older callers' data.
+  // `missing`: how many are absent.
+  bool arguments(const FieldsRef& fields, Slot slot, Value& out, std::uint32_t& missing);
   // One value of the type expression `node`.
   bool type(std::uint32_t node, Slot slot, Value& out);
 
@@ -207,6 +212,28 @@ bool Walk<Sink>::fields(const FieldsRef& fields, Slot slot, Value& out) {
     Value value{};
     if (!type(field[i].type, sink_.field_slot(record, i), value)) [[unlikely]]
       return at_field(fields, i);
+    if (!sink_.set_field(record, i, field[i], std::move(value))) [[unlikely]]
+      return sink_failure();
+  }
+  return sink_.end_record(record, slot, out) || sink_failure();
+}
+
+template <class Sink>
+bool Walk<Sink>::arguments(const FieldsRef& fields, Slot slot, Value& out, std::uint32_t& missing) {
+  missing = 0;
+  typename Sink::Record record;
+  if (!sink_.begin_record(slot, fields, record)) [[unlikely]]
+    return sink_failure();
+  const PlanField* field = plan_.fields.data() + fields.first;
+  for (std::uint32_t i = 0; i < fields.count; ++i) {
+    Value value{};
+    if (missing > 0 || reader_.remaining() == 0) {
+      ++missing;
+      if (!sink_.none(sink_.field_slot(record, i), value)) [[unlikely]]
+        return sink_failure();
+    } else if (!type(field[i].type, sink_.field_slot(record, i), value)) [[unlikely]] {
+      return at_field(fields, i);
+    }
     if (!sink_.set_field(record, i, field[i], std::move(value))) [[unlikely]]
       return sink_failure();
   }

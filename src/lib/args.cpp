@@ -1,5 +1,6 @@
 #include "lib/args.h"
 
+#include <algorithm>
 #include <string>
 
 namespace varkel {
@@ -76,7 +77,8 @@ PyObject* bind_single(const Signature& sig, PyObject* args, PyObject* kwargs) {
 }
 
 bool bind_arguments(const char* function, std::span<const char* const> params, PyObject* const* args,
-                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) {
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out, std::size_t required) {
+  required = std::min(required, params.size());
   nargs = PyVectorcall_NARGS(nargs);
   const auto count = static_cast<Py_ssize_t>(params.size());
   if (nargs > count) {
@@ -108,7 +110,7 @@ bool bind_arguments(const char* function, std::span<const char* const> params, P
   }
   std::string missing;
   int missing_count = 0;
-  for (std::size_t i = 0; i < params.size(); ++i) {
+  for (std::size_t i = 0; i < required; ++i) {
     if (out[i] != nullptr) continue;
     ++missing_count;
     missing += missing.empty() ? "" : " and ";

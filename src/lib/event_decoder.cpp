@@ -181,6 +181,12 @@ PyMethodDef decoder_methods[] = {
     {"decode_transaction",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_transaction>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeTransactionDoc},
+    {"decode_instructions",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_instructions>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeInstructionsDoc},
+    {"decode_instruction",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_instruction>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeInstructionDoc},
     {"__reduce__", py::guarded<decoder_reduce>, METH_NOARGS,
      "__reduce__($self, /)\n--\n\nRebuilds the decoder from its IDL text when unpickled."},
     {"__copy__", py::guarded<decoder_copy>, METH_NOARGS,
@@ -205,6 +211,7 @@ PyGetSetDef decoder_getset[] = {
     {"event_names", py::guarded<decoder_event_names>, nullptr,
      "Names of all events declared in the IDL, in declaration order.", nullptr},
     {"program_id", py::guarded<decoder_program_id>, nullptr, kProgramIdDoc, nullptr},
+    {"instruction_names", py::guarded<decoder_instruction_names>, nullptr, kInstructionNamesDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -4,7 +4,7 @@
 
 #include "lib/event_decoder.h"
 #include "lib/event_table.h"
-#include "lib/event_type.h"
+#include "lib/record_types.h"
 #include "lib/tx_api.h"
 #include "objects/errors.h"
 #include "py/compat.h"
@@ -42,18 +42,23 @@ int add_public(PyObject* module, const char* name, PyObject* obj) {
 int module_exec(PyObject* module) {
   if (add_public(module, "EventDecoder", event_decoder_type()) < 0) return -1;
   if (add_public(module, "Event", event_type()) < 0) return -1;
+  if (add_public(module, "Instruction", instruction_type()) < 0) return -1;
+  if (add_public(module, "Transaction", transaction_type()) < 0) return -1;
   if (add_public(module, "EventTable", event_table_type()) < 0) return -1;
   if (add_public(module, "IdlError", objects::idl_error_type()) < 0) return -1;
   if (add_public(module, "TransactionError", objects::transaction_error_type()) < 0) return -1;
   if (add_public(module, "ProgramIdError", objects::program_id_error_type()) < 0) return -1;
+  if (add_public(module, "InstructionError", objects::instruction_error_type()) < 0) return -1;
   if (add_public(module, "InternalError", py::internal_error_type()) < 0) return -1;
   {
     py::PyRef rebuild = py::PyRef::steal(PyObject_GetAttrString(module, "_decoder_from_idl"));
     if (!rebuild || publish_decoder_rebuilder(rebuild.get()) < 0) return -1;
   }
   // The module functions are in the module's method table; list them too.
-  if (add_to_all(module, "decode_logs") < 0) return -1;
-  return add_to_all(module, "decode_transaction");
+  for (const char* name : {"decode_logs", "decode_transaction", "decode_instructions", "decode"}) {
+    if (add_to_all(module, name) < 0) return -1;
+  }
+  return 0;
 }
 
 // _decoder_from_idl(idl_json): EventDecoder(idl_json), the callable that a
@@ -73,13 +78,17 @@ PyMethodDef module_methods[] = {
     {"decode_transaction",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_transaction>)),
      METH_FASTCALL | METH_KEYWORDS, kModuleDecodeTransactionDoc},
+    {"decode_instructions",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_instructions>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeInstructionsDoc},
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeDoc},
     {"_decode_logs_counted",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs_counted>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeLogsCountedDoc},
-    {"_decode_transaction_counted",
-     reinterpret_cast<PyCFunction>(
-         reinterpret_cast<void (*)()>(py::guarded<module_decode_transaction_counted>)),
-     METH_FASTCALL | METH_KEYWORDS, kDecodeTransactionCountedDoc},
+    {"_decode_counted",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_counted>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeCountedDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,15 +10,18 @@
 #include "json/json.h"
 #include "lib/args.h"
 #include "lib/event_decoder.h"
-#include "lib/event_type.h"
+#include "lib/record_types.h"
 #include "objects/batch.h"
 #include "objects/errors.h"
 #include "objects/events.h"
+#include "objects/instructions.h"
 #include "objects/json_value.h"
+#include "objects/transactions.h"
 #include "py/compat.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 #include "tx/attribution.h"
+#include "tx/failure.h"
 #include "tx/program_set.h"
 #include "tx/tx_reader.h"
 
@@ -126,11 +129,34 @@ std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
   return std::move(*read);
 }
 
-PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders) {
+// The events and instructions in execution order, in a new list. `decoded`:
+// per event site, whether it is in `events` (a site whose data did not
+// decode is not).
+py::PyRef merged(const tx::Attribution& attribution, PyObject* events, PyObject* instructions,
+                 const std::vector<bool>& decoded) {
+  py::PyRef list = py::PyRef::steal(PyList_New(0));
+  if (!list) return {};
+  Py_ssize_t e = 0;
+  Py_ssize_t n = 0;
+  std::size_t site = 0;
+  for (const bool instruction : tx::merge_order(attribution)) {
+    PyObject* item = nullptr;
+    if (instruction) {
+      item = PyList_GET_ITEM(instructions, n++);
+    } else if (decoded[site++]) {
+      item = PyList_GET_ITEM(events, e++);
+    }
+    if (item != nullptr && PyList_Append(list.get(), item) < 0) return {};
+  }
+  return list;
+}
+
+PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders,
+                    std::vector<bool>* decoded = nullptr) {
   PyObject* type = event_type();
   if (type == nullptr) return nullptr;
   return objects::build_events(reinterpret_cast<PyTypeObject*>(type), attribution, decoders.programs,
-                               decoders.decodings)
+                               decoders.decodings, decoded)
       .release();
 }
 
@@ -140,8 +166,7 @@ PyObject* events_of(const tx::Attribution& attribution, const Decoders& decoders
 struct Counted {
   tx::ScanCounts counts;
   std::size_t sites = 0;
-  std::string signature;  // of a transaction: its id, empty when none
-  std::optional<std::uint64_t> slot;
+  objects::InstructionCounts instructions;
 };
 
 PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::LogOptions& options = {},
@@ -154,28 +179,58 @@ PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::L
   return events_of(attribution, decoders);
 }
 
-PyObject* decode_transaction_with(PyObject* tx_arg, const Decoders& decoders, Counted* counted = nullptr) {
+// What to make of a transaction: its events, its instructions, or the
+// Transaction record (of its events alone: its instructions left empty).
+enum class Want : std::uint8_t { Events, Instructions, Record, RecordOfEvents };
+
+// The events, the instructions, or the Transaction record of a transaction
+// argument; with `items` (a Record), a new list of its events and
+// instructions in execution order.
+PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want, Counted* counted = nullptr,
+                      py::PyRef* items = nullptr) {
   std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
   if (!read) return nullptr;
+  const tx::TransactionOptions options{want != Want::Instructions,
+                                       want == Want::Instructions || want == Want::Record};
   const tx::Attribution attribution =
-      tx::attribute_transaction(read->tx, decoders.programs, counted ? &counted->counts : nullptr);
-  if (counted != nullptr) {
-    counted->sites = attribution.events.size();
-    counted->signature = read->tx.signature;
-    counted->slot = read->tx.slot;
+      tx::attribute_transaction(read->tx, decoders.programs, counted ? &counted->counts : nullptr, options);
+  if (counted != nullptr) counted->sites = attribution.events.size();
+  if (want == Want::Events) return events_of(attribution, decoders);
+  PyObject* type = instruction_type();
+  if (type == nullptr) return nullptr;
+  py::PyRef instructions = objects::build_instructions(reinterpret_cast<PyTypeObject*>(type), read->tx,
+                                                       attribution, decoders.programs, decoders.decodings,
+                                                       counted ? &counted->instructions : nullptr);
+  if (want == Want::Instructions || !instructions) return instructions.release();
+  std::vector<bool> decoded;
+  py::PyRef events = py::PyRef::steal(events_of(attribution, decoders, &decoded));
+  if (!events) return nullptr;
+  py::PyRef error;
+  if (read->tx.failed) {
+    error = objects::failure_dict(tx::explain_failure(read->tx, attribution, decoders.programs));
+    if (!error) return nullptr;
   }
-  return events_of(attribution, decoders);
+  if (items != nullptr) {
+    *items = merged(attribution, events.get(), instructions.get(), decoded);
+    if (!*items) return nullptr;
+  }
+  PyObject* record_type = transaction_type();
+  if (record_type == nullptr) return nullptr;
+  return objects::build_transaction(reinterpret_cast<PyTypeObject*>(record_type), read->tx, std::move(error),
+                                    std::move(instructions), std::move(events))
+      .release();
 }
 
 // (events, counts) with the counts as a dict of ints: the pass's counts,
-// "events" (the list's length) and "failed" (sites whose data did not decode).
-// Steals `events`; null passes through.
-PyObject* with_counts(PyObject* events, const Counted& counted) {
-  if (events == nullptr) return nullptr;
-  py::PyRef list = py::PyRef::steal(events);
-  const auto built = static_cast<std::uint64_t>(PyList_GET_SIZE(list.get()));
+// "events" (the list's length) and "failed" (sites whose data did not decode),
+// and for a transaction record "instructions" and "undecodable_instructions".
+// Steals `result`; null passes through.
+PyObject* with_counts(PyObject* result, const Counted& counted, PyObject* events, bool instructions) {
+  if (result == nullptr) return nullptr;
+  py::PyRef owned = py::PyRef::steal(result);
+  const auto built = static_cast<std::uint64_t>(PyList_GET_SIZE(events));
   const tx::ScanCounts& counts = counted.counts;
-  const std::pair<const char*, std::uint64_t> items[] = {
+  std::vector<std::pair<const char*, std::uint64_t>> items = {
       {"payload_lines", counts.payload_lines},
       {"cpi_instructions", counts.cpi_instructions},
       {"unknown_discriminators", counts.unknown_discriminators},
@@ -183,13 +238,100 @@ PyObject* with_counts(PyObject* events, const Counted& counted) {
       {"events", built},
       {"failed", counted.sites - built},
   };
+  if (instructions) {
+    items.emplace_back("instructions", counted.instructions.instructions);
+    items.emplace_back("undecodable_instructions", counted.instructions.undecodable);
+  }
   py::PyRef dict = py::PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   for (const auto& [key, value] : items) {
     py::PyRef number = py::PyRef::steal(PyLong_FromUnsignedLongLong(value));
     if (!number || PyDict_SetItemString(dict.get(), key, number.get()) < 0) return nullptr;
   }
-  return PyTuple_Pack(2, list.get(), dict.get());
+  return PyTuple_Pack(2, owned.get(), dict.get());
+}
+
+// One decoder's instruction from raw data and keys.
+PyObject* decode_instruction_with(PyObject* self, PyObject* data_arg, PyObject* accounts_arg) {
+  const DecoderState& state = state_of(self);
+  std::vector<std::uint8_t> bytes;
+  if (PyUnicode_Check(data_arg)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(data_arg, &size);
+    if (text == nullptr) return nullptr;
+    Result<std::vector<std::uint8_t>> decoded =
+        decode::base58_decode(std::string_view(text, static_cast<std::size_t>(size)));
+    if (!decoded) {
+      Error error("argument 'data': " + decoded.error().message, "data");
+      return objects::raise_instruction_error(error, "input", "");
+    }
+    bytes = std::move(*decoded);
+  } else if (PyObject_CheckBuffer(data_arg)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(data_arg, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    const auto* start = static_cast<const std::uint8_t*>(view.buf);
+    bytes.assign(start, start + view.len);
+    PyBuffer_Release(&view);
+  } else {
+    return py::raise_not_instance("data", data_arg, "bytes | str");
+  }
+  std::optional<std::vector<decode::Pubkey>> keys;
+  if (accounts_arg != nullptr && accounts_arg != Py_None) {
+    if (PyUnicode_Check(accounts_arg))
+      return py::raise_not_instance("accounts", accounts_arg, "Sequence[str]");
+    py::PyRef iter = py::PyRef::steal(PyObject_GetIter(accounts_arg));
+    if (!iter) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return nullptr;
+      PyErr_Clear();
+      return py::raise_not_instance("accounts", accounts_arg, "Sequence[str]");
+    }
+    keys.emplace();
+    for (std::size_t i = 0;; ++i) {
+      PyObject* raw = nullptr;
+      const int status = py::iter_next_item(iter.get(), &raw);
+      if (status < 0) return nullptr;
+      if (status == 0) break;
+      py::PyRef item = py::PyRef::steal(raw);
+      const std::string param = "accounts[" + std::to_string(i) + "]";
+      if (!PyUnicode_Check(item.get())) return py::raise_not_instance(param.c_str(), item.get(), "str");
+      Py_ssize_t size = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(item.get(), &size);
+      if (text == nullptr) return nullptr;
+      Result<decode::Pubkey> key =
+          decode::base58_decode_key(std::string_view(text, static_cast<std::size_t>(size)));
+      if (!key)
+        return objects::raise_instruction_error(
+            Error("argument '" + param + "': " + key.error().message, param), "input", "");
+      keys->push_back(*key);
+    }
+  }
+  py::PyRef program_id =
+      state.registry.address.empty()
+          ? py::PyRef::borrow(Py_None)
+          : py::PyRef::steal(PyUnicode_FromStringAndSize(
+                state.registry.address.data(), static_cast<Py_ssize_t>(state.registry.address.size())));
+  if (!program_id) return nullptr;
+  PyObject* type = instruction_type();
+  if (type == nullptr) return nullptr;
+  const objects::InstructionInput input{bytes,
+                                        keys ? &*keys : nullptr,
+                                        {},
+                                        state.registry.program_id ? &*state.registry.program_id : nullptr,
+                                        program_id.get()};
+  objects::InstructionFault fault = objects::InstructionFault::None;
+  Error error;
+  py::PyRef record = objects::build_instruction(reinterpret_cast<PyTypeObject*>(type),
+                                                objects::Decoding{state.registry, state.plan, state.keys},
+                                                input, objects::InstructionPlace{}, fault, error);
+  if (!record) return py::fail_as_internal();
+  static constexpr const char* kReasons[] = {"", "discriminator", "arguments", "accounts"};
+  if (fault != objects::InstructionFault::None) {
+    const decode::InstructionEntry* entry = state.registry.find_instruction(bytes);
+    return objects::raise_instruction_error(
+        error, kReasons[static_cast<int>(fault)],
+        entry != nullptr ? std::string_view(entry->name) : std::string_view());
+  }
+  return record.release();
 }
 
 }  // namespace
@@ -210,7 +352,26 @@ PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_s
   if (tx_arg == nullptr) return nullptr;
   std::unique_ptr<Decoders> decoders = single_decoder(self);
   if (!decoders) return nullptr;
-  return decode_transaction_with(tx_arg, *decoders);
+  return decode_with(tx_arg, *decoders, Want::Events);
+}
+
+PyObject* decoder_decode_instructions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.decode_instructions()", "tx"};
+  PyObject* tx_arg = bind_single(kSig, args, nargs, kwnames);
+  if (tx_arg == nullptr) return nullptr;
+  std::unique_ptr<Decoders> decoders = single_decoder(self);
+  if (!decoders) return nullptr;
+  return decode_with(tx_arg, *decoders, Want::Instructions);
+}
+
+PyObject* decoder_decode_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"data", "accounts"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("EventDecoder.decode_instruction()", kParams, args, nargs, kwnames, bound, 1))
+    return nullptr;
+  return decode_instruction_with(self, bound[0], bound[1]);
 }
 
 PyObject* decoder_program_id(PyObject* self, void*) {
@@ -219,6 +380,34 @@ PyObject* decoder_program_id(PyObject* self, void*) {
   if (text == nullptr) return py::fail_as_internal();
   return text;
 }
+
+PyObject* decoder_instruction_names(PyObject* self, void*) {
+  const auto& instructions = state_of(self).registry.instructions;
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(instructions.size())));
+  if (!list) return py::fail_as_internal();
+  for (std::size_t i = 0; i < instructions.size(); ++i) {
+    const std::string& name = instructions[i].name;
+    PyObject* item = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (item == nullptr) return py::fail_as_internal();
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+  }
+  return list.release();
+}
+
+namespace {
+
+// A module function of (tx, decoders).
+PyObject* module_tx_call(const char* name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                         Want want) {
+  static constexpr const char* kParams[] = {"tx", "decoders"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments(name, kParams, args, nargs, kwnames, bound)) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  return decode_with(bound[0], *decoders, want);
+}
+
+}  // namespace
 
 PyObject* module_decode_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr const char* kParams[] = {"logs", "decoders"};
@@ -230,12 +419,15 @@ PyObject* module_decode_logs(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyObject* module_decode_transaction(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static constexpr const char* kParams[] = {"tx", "decoders"};
-  PyObject* bound[2] = {nullptr, nullptr};
-  if (!bind_arguments("decode_transaction()", kParams, args, nargs, kwnames, bound)) return nullptr;
-  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
-  if (!decoders) return nullptr;
-  return decode_transaction_with(bound[0], *decoders);
+  return module_tx_call("decode_transaction()", args, nargs, kwnames, Want::Events);
+}
+
+PyObject* module_decode_instructions(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return module_tx_call("decode_instructions()", args, nargs, kwnames, Want::Instructions);
+}
+
+PyObject* module_decode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return module_tx_call("decode()", args, nargs, kwnames, Want::Record);
 }
 
 PyObject* module_decode_logs_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -248,30 +440,27 @@ PyObject* module_decode_logs_counted(PyObject*, PyObject* const* args, Py_ssize_
   if (!decoders) return nullptr;
   Counted counted;
   PyObject* events = decode_logs_with(bound[0], *decoders, tx::LogOptions{adopt == 1}, &counted);
-  return with_counts(events, counted);
+  return with_counts(events, counted, events, false);
 }
 
-PyObject* module_decode_transaction_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                            PyObject* kwnames) {
-  static constexpr const char* kParams[] = {"tx", "decoders"};
-  PyObject* bound[2] = {nullptr, nullptr};
-  if (!bind_arguments("_decode_transaction_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
+PyObject* module_decode_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"tx", "decoders", "instructions"};
+  PyObject* bound[3] = {nullptr, nullptr, nullptr};
+  if (!bind_arguments("_decode_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  const int instructions = PyObject_IsTrue(bound[2]);
+  if (instructions < 0) return nullptr;
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
   Counted counted;
-  py::PyRef pair =
-      py::PyRef::steal(with_counts(decode_transaction_with(bound[0], *decoders, &counted), counted));
+  py::PyRef items;
+  py::PyRef record = py::PyRef::steal(
+      decode_with(bound[0], *decoders, instructions ? Want::Record : Want::RecordOfEvents, &counted, &items));
+  if (!record) return nullptr;
+  py::PyRef pair = py::PyRef::steal(
+      with_counts(Py_NewRef(record.get()), counted,
+                  PyStructSequence_GetItem(record.get(), objects::kTransactionEvents), true));
   if (!pair) return nullptr;
-  py::PyRef signature =
-      counted.signature.empty()
-          ? py::PyRef::borrow(Py_None)
-          : py::PyRef::steal(PyUnicode_FromStringAndSize(counted.signature.data(),
-                                                         static_cast<Py_ssize_t>(counted.signature.size())));
-  py::PyRef slot = counted.slot ? py::PyRef::steal(PyLong_FromUnsignedLongLong(*counted.slot))
-                                : py::PyRef::borrow(Py_None);
-  if (!signature || !slot) return nullptr;
-  return PyTuple_Pack(4, PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1), signature.get(),
-                      slot.get());
+  return PyTuple_Pack(3, record.get(), PyTuple_GET_ITEM(pair.get(), 1), items.get());
 }
 
 }  // namespace varkel

@@ -1,7 +1,8 @@
-// The transaction entry points: EventDecoder.decode_logs,
-// EventDecoder.decode_transaction and EventDecoder.program_id, and the module
-// functions decode_logs and decode_transaction over many decoders. Each goes
-// into its table behind py::guarded.
+// The transaction and instruction entry points: EventDecoder.decode_logs,
+// .decode_transaction, .decode_instructions, .decode_instruction,
+// .program_id and .instruction_names, and the module functions decode_logs,
+// decode_transaction, decode_instructions and decode over many decoders.
+// Each goes into its table behind py::guarded.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -12,18 +13,25 @@ namespace varkel {
 PyObject* decoder_decode_logs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* decoder_decode_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames);
+PyObject* decoder_decode_instructions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames);
+PyObject* decoder_decode_instruction(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
 PyObject* decoder_program_id(PyObject* self, void*);
+PyObject* decoder_instruction_names(PyObject* self, void*);
 
 PyObject* module_decode_logs(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* module_decode_transaction(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames);
+PyObject* module_decode_instructions(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
+PyObject* module_decode(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// The command line's private variants: the same events, with what the pass
-// saw (kCountedDoc).
+// The command line's private variants: the same results, with what the pass
+// saw.
 PyObject* module_decode_logs_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames);
-PyObject* module_decode_transaction_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                            PyObject* kwnames);
+PyObject* module_decode_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // Docstrings (with the signatures the interpreter shows).
 inline constexpr const char* kDecodeLogsDoc =
@@ -41,6 +49,38 @@ inline constexpr const char* kDecodeTransactionDoc =
     "json, jsonParsed, base64 and base58), logged and CPI-emitted, as a list of\n"
     "varkel.Event in the order of execution. Raises TypeError or ValueError on\n"
     "input that is not such a transaction.";
+
+inline constexpr const char* kDecodeInstructionsDoc =
+    "decode_instructions($self, tx)\n--\n\n"
+    "Instructions of this decoder's program in a transaction (the inputs of\n"
+    "decode_transaction), top-level and inner at any depth, as a list of\n"
+    "varkel.Instruction in the order of execution. An instruction that does not\n"
+    "decode is listed with its reason and raw data.";
+
+inline constexpr const char* kDecodeInstructionDoc =
+    "decode_instruction($self, data, accounts=None)\n--\n\n"
+    "One instruction of this decoder's program: data as bytes or base58 text,\n"
+    "accounts the base58 keys it names, in order (None: the arguments only).\n"
+    "Returns a varkel.Instruction; raises varkel.InstructionError when it does\n"
+    "not decode (unknown discriminator, arguments that do not fit, too few\n"
+    "accounts).";
+
+inline constexpr const char* kInstructionNamesDoc =
+    "Names of all instructions declared in the IDL, in declaration order.";
+
+inline constexpr const char* kModuleDecodeInstructionsDoc =
+    "decode_instructions(tx, decoders)\n--\n\n"
+    "Instructions of several programs in one transaction, in one pass, in the\n"
+    "order of execution: decoders is an iterable of EventDecoder with distinct\n"
+    "program ids.";
+
+inline constexpr const char* kModuleDecodeDoc =
+    "decode(tx, decoders)\n--\n\n"
+    "Everything the decoders' programs did in one transaction, from one read of\n"
+    "the input: a varkel.Transaction with its signature, slot, block time,\n"
+    "whether it failed and why (a dict), its instructions and its events, in\n"
+    "the order of execution. decode_transaction and decode_instructions give\n"
+    "its events and its instructions alone.";
 
 inline constexpr const char* kModuleDecodeLogsDoc =
     "decode_logs(logs, decoders)\n--\n\n"
@@ -62,12 +102,13 @@ inline constexpr const char* kDecodeLogsCountedDoc =
     "one decoder, lines outside any invoke frame are read as that decoder's, as\n"
     "parse_logs reads them: their events have depth 0 and no instruction.";
 
-inline constexpr const char* kDecodeTransactionCountedDoc =
-    "_decode_transaction_counted($module, tx, decoders)\n--\n\n"
-    "decode_transaction(tx, decoders), and what the pass saw, for the command\n"
-    "line: (events, counts, signature, slot), counts as _decode_logs_counted\n"
-    "gives them; signature (the first, base58) and slot are None where the\n"
-    "transaction does not tell.";
+inline constexpr const char* kDecodeCountedDoc =
+    "_decode_counted($module, tx, decoders, instructions)\n--\n\n"
+    "decode(tx, decoders) (its instructions only when instructions is true),\n"
+    "and what the pass saw, for the command line:\n"
+    "(transaction, counts, items): counts as _decode_logs_counted gives them,\n"
+    "with instructions and undecodable_instructions; items the transaction's\n"
+    "events and instructions merged in the order of execution.";
 
 inline constexpr const char* kProgramIdDoc =
     "The program address from the IDL (current `address`, legacy `metadata.address`), as written there.";

@@ -62,6 +62,7 @@ std::nullptr_t raise(PyObject* type, const std::string& message,
 std::atomic<PyObject*> g_idl_error{nullptr};
 std::atomic<PyObject*> g_transaction_error{nullptr};
 std::atomic<PyObject*> g_program_id_error{nullptr};
+std::atomic<PyObject*> g_instruction_error{nullptr};
 
 }  // namespace
 
@@ -94,6 +95,18 @@ PyObject* program_id_error_type() {
   });
 }
 
+PyObject* instruction_error_type() {
+  return py::publish_once(g_instruction_error, [] {
+    return make_class(
+        "varkel.InstructionError",
+        "An instruction that does not decode. reason: \"discriminator\" (none of the IDL's), "
+        "\"arguments\" (they do not fit the data), \"accounts\" (too few) or \"input\" (the call's "
+        "arguments are not data or keys); path: the argument field (\"amount\", \"routes[2].pool\") "
+        "or the input that failed, or None; instruction: its name, or None.",
+        {"reason", "path", "instruction"});
+  });
+}
+
 std::nullptr_t raise_idl_error(std::string_view prefix, const Error& error) {
   const bool located = error.line > 0;
   return raise(idl_error_type(), std::string(prefix) + error.message,
@@ -115,6 +128,13 @@ std::nullptr_t raise_program_id_error(const Error& error) {
     reason.remove_prefix(error.path.size() + 2);
   return raise(program_id_error_type(), error.message,
                {{"decoder", text_or_none(error.path)}, {"reason", text_or_none(reason)}});
+}
+
+std::nullptr_t raise_instruction_error(const Error& error, const char* reason, std::string_view instruction) {
+  return raise(instruction_error_type(), error.message,
+               {{"reason", py::PyRef::steal(PyUnicode_FromString(reason))},
+                {"path", text_or_none(error.path)},
+                {"instruction", text_or_none(instruction)}});
 }
 
 }  // namespace varkel::objects

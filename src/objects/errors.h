@@ -11,6 +11,11 @@
 //                     program address, or two decoders of one program;
 //                     decoder: which ("decoder", "decoders[2]"); reason: the
 //                     text without it
+//   InstructionError  an instruction that does not decode; reason:
+//                     "discriminator", "arguments", "accounts" or "input" (the
+//                     arguments of the call); path: the argument field or the
+//                     input that failed, or None; instruction: its name, or
+//                     None
 //
 // The classes are created once per process and live in the module "varkel".
 #pragma once
@@ -29,6 +34,7 @@ namespace varkel::objects {
 PyObject* idl_error_type();
 PyObject* transaction_error_type();
 PyObject* program_id_error_type();
+PyObject* instruction_error_type();
 
 // Raise the class with `prefix` + error.message and the error's place as
 // attributes. Return null.
@@ -36,5 +42,7 @@ std::nullptr_t raise_idl_error(std::string_view prefix, const Error& error);
 std::nullptr_t raise_transaction_error(std::string_view prefix, const Error& error);
 // `error.path` names the decoder; the message is "{decoder}: {reason}".
 std::nullptr_t raise_program_id_error(const Error& error);
+// `reason` as InstructionError.reason; `instruction` empty: None.
+std::nullptr_t raise_instruction_error(const Error& error, const char* reason, std::string_view instruction);
 
 }  // namespace varkel::objects

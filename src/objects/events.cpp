@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "decode/borsh_reader.h"
+#include "objects/program_ids.h"
 #include "objects/values.h"
 #include "py/errors.h"
 
@@ -21,16 +22,9 @@ namespace {
 // source names, created on first use.
 class SharedObjects {
  public:
-  explicit SharedObjects(const ProgramSet& programs) : programs_(programs), program_ids_(programs.size()) {}
+  explicit SharedObjects(const ProgramSet& programs) : program_ids_(programs) {}
 
-  PyObject* program_id(std::uint32_t entry) {
-    py::PyRef& slot = program_ids_[static_cast<std::size_t>(entry)];
-    if (!slot) {
-      const std::string& text = programs_.registry(entry).address;
-      slot = py::PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-    }
-    return slot.get();
-  }
+  PyObject* program_id(std::uint32_t entry) { return program_ids_.of(entry); }
 
   PyObject* source(Source source) {
     static constexpr const char* kNames[] = {"log", "cpi", "log+cpi"};
@@ -40,8 +34,7 @@ class SharedObjects {
   }
 
  private:
-  const ProgramSet& programs_;
-  std::vector<py::PyRef> program_ids_;
+  ProgramIds program_ids_;
   std::array<py::PyRef, 3> sources_;
 };
 
@@ -84,11 +77,13 @@ py::PyRef make_event(PyTypeObject* type, const EventSite& site, py::PyRef data,
 }  // namespace
 
 py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution, const ProgramSet& programs,
-                       std::span<const Decoding> decodings) {
+                       std::span<const Decoding> decodings, std::vector<bool>* decoded) {
   py::PyRef list = py::PyRef::steal(PyList_New(0));
   if (!list) return {};
   SharedObjects shared(programs);
-  for (const EventSite& site : attribution.events) {
+  if (decoded != nullptr) decoded->assign(attribution.events.size(), false);
+  for (std::size_t k = 0; k < attribution.events.size(); ++k) {
+    const EventSite& site = attribution.events[k];
     const Decoding& decoding = decodings[site.program];
     const auto event_index = static_cast<std::size_t>(site.event - decoding.registry.events.data());
     decode::BorshReader reader(site.data.data(), site.data.size());
@@ -100,6 +95,7 @@ py::PyRef build_events(PyTypeObject* event_type, const Attribution& attribution,
     py::PyRef event = make_event(event_type, site, std::move(value.value), attribution, shared);
     if (!event) return py::fail_as_internal();
     if (PyList_Append(list.get(), event.get()) < 0) return {};
+    if (decoded != nullptr) (*decoded)[k] = true;
   }
   return list;
 }

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <span>
+#include <vector>
 
 #include "objects/batch.h"
 #include "py/pyref.h"
@@ -37,7 +38,9 @@ enum EventField : int {
 // programs.registry(i)). A site whose data does
 // not decode as its event is skipped, as parse_logs skips such a line. Null
 // with an exception set when the interpreter fails.
+// `decoded`, when given, gets per site whether it became an event.
 py::PyRef build_events(PyTypeObject* event_type, const tx::Attribution& attribution,
-                       const tx::ProgramSet& programs, std::span<const Decoding> decodings);
+                       const tx::ProgramSet& programs, std::span<const Decoding> decodings,
+                       std::vector<bool>* decoded = nullptr);
 
 }  // namespace varkel::objects

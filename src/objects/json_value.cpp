@@ -18,12 +18,12 @@ namespace {
 constexpr int kMaxDepth = 127;  // as the JSON text parser
 
 // Members whose content the transaction reader never reads (balances, token
-// balances, rewards, account lists, the node's parsed instructions, return
-// data): they keep their key, with null content.
+// balances, rewards, the node's parsed instructions, return data): they keep
+// their key, with null content.
 bool content_unread(std::string_view key) {
   static constexpr std::string_view kUnread[] = {
-      "accounts",    "parsed",           "postBalances", "postTokenBalances",
-      "preBalances", "preTokenBalances", "returnData",   "rewards",
+      "parsed",           "postBalances", "postTokenBalances", "preBalances",
+      "preTokenBalances", "returnData",   "rewards",
   };
   for (std::string_view unread : kUnread) {
     if (key == unread) return true;

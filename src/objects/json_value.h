@@ -9,7 +9,7 @@
 // Each dict and list is read from a snapshot of its items taken under its
 // lock, so a concurrent change from another thread cannot tear the walk.
 //
-// Members that the transaction reader never reads ("accounts", "parsed",
+// Members that the transaction reader never reads ("parsed",
 // "preBalances", "postBalances", "preTokenBalances", "postTokenBalances",
 // "rewards", "returnData") keep their key with null content:
 // their content, a good half of a typical transaction, costs nothing.

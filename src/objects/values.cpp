@@ -231,6 +231,13 @@ Decoded decode_fields(const decode::DecodePlan& plan, const KeyTable& keys, deco
   });
 }
 
+Decoded decode_arguments(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
+                         const FieldsRef& fields, std::uint32_t& missing) {
+  return run_walk(plan, keys, reader, [&fields, &missing](decode::Walk<ObjectSink>& walk, py::PyRef& out) {
+    return walk.arguments(fields, {}, out, missing);
+  });
+}
+
 Decoded decode_type(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
                     std::uint32_t node) {
   return run_walk(plan, keys, reader, [node](decode::Walk<ObjectSink>& walk, py::PyRef& out) {

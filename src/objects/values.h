@@ -52,6 +52,11 @@ struct Decoded {
 Decoded decode_fields(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
                       const decode::FieldsRef& fields);
 
+// An instruction's arguments (decode/walk.h, Walk::arguments): `missing`
+// gets how many trailing ones the data leaves out (they are None).
+Decoded decode_arguments(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
+                         const decode::FieldsRef& fields, std::uint32_t& missing);
+
 // One value of the plan's type expression `node`.
 Decoded decode_type(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
                     std::uint32_t node);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -214,11 +215,12 @@ Alignment align(const LogWalk& walk, const Transaction& tx) {
 
 class Joiner {
  public:
-  Joiner(const ProgramSet& programs, Attribution& out, ScanCounts* counts)
-      : programs_(programs), out_(out), counts_(counts) {}
+  Joiner(const ProgramSet& programs, Attribution& out, ScanCounts* counts, TransactionOptions options = {})
+      : programs_(programs), out_(out), counts_(counts), options_(options) {}
 
   void add_log_sites(const LogWalk& walk, const std::vector<Placement>& places, bool adopt);
-  void add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment);
+  // CPI events and, on request, instructions.
+  void add_instruction_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment);
   void merge_duplicates();
   void finish(bool sort);
 
@@ -228,6 +230,7 @@ class Joiner {
   const ProgramSet& programs_;
   Attribution& out_;
   ScanCounts* counts_;  // null: nothing is counted
+  TransactionOptions options_;
   std::vector<Site> sites_;
   std::size_t log_sites_ = 0;  // sites_[0, log_sites_) are logged events
 };
@@ -302,14 +305,44 @@ std::span<const std::uint8_t> instruction_bytes(const InstructionData& data,
   return {};
 }
 
-void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment) {
+void Joiner::add_instruction_sites(const Transaction& tx, const LogWalk* walk, const Alignment* alignment) {
   constexpr std::int64_t kUnset = -2;
   constexpr std::int64_t kTop = -1;  // the top-level instruction as a parent
   std::array<std::int64_t, kMaxHeight + 1> last_at{};
   std::int64_t running = -1;  // the latest log line known to come before
+  // An instruction of the set's programs (its data decoded): an instruction
+  // site unless it is the program's event instruction.
+  auto add_instruction = [&](const Instruction& ins, std::uint32_t program,
+                             std::span<const std::uint8_t> bytes, std::size_t i, std::uint32_t inner,
+                             std::uint32_t depth, std::int64_t line) {
+    InstructionSite site;
+    site.program = program;
+    site.instruction = &ins;
+    site.data = bytes;
+    site.index = static_cast<std::uint32_t>(i);
+    site.inner = inner;
+    site.depth = depth;
+    site.log_index = line >= 0 ? static_cast<std::uint32_t>(line) : kNoIndex;
+    site.place = Place{line >= 0 ? line : running, line < 0};
+    out_.instructions.push_back(site);
+  };
+  auto tagged = [](std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= kEventTag.size() &&
+           std::memcmp(bytes.data(), kEventTag.data(), kEventTag.size()) == 0;
+  };
   for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
+    std::int64_t top_line = -1;
     if (alignment != nullptr && alignment->top_frame[i] != kNoIndex) {
-      running = std::max<std::int64_t>(running, walk->frames[alignment->top_frame[i]].line);
+      top_line = walk->frames[alignment->top_frame[i]].line;
+      running = std::max(running, top_line);
+    }
+    if (options_.instructions) {
+      const Instruction& top = tx.instructions[i];
+      const std::uint32_t program = programs_.find(top.program);
+      if (program != kNoIndex && top.data.form != InstructionData::Form::None) {
+        const std::span<const std::uint8_t> bytes = instruction_bytes(top.data, out_.cpi_payloads);
+        if (!tagged(bytes)) add_instruction(top, program, bytes, i, kNoIndex, 1, top_line);
+      }
     }
     const std::vector<Instruction>& list = inner_of(tx, i);
     last_at.fill(kUnset);
@@ -334,14 +367,21 @@ void Joiner::add_cpi_sites(const Transaction& tx, const LogWalk* walk, const Ali
       if (line >= 0) running = std::max(running, line);
 
       const std::uint32_t program = programs_.find(ins.program);
-      if (program == kNoIndex || parent == kUnset) continue;
-      const Pubkey& parent_program = parent == kTop ? tx.instructions[i].program : list[parent].program;
-      if (parent_program != ins.program) continue;  // not a self-invoke
+      if (program == kNoIndex || ins.data.form == InstructionData::Form::None) continue;
+      // An event needs a self-invoke: the parent frame is the same program.
+      const bool self_invoked = parent != kUnset && (parent == kTop ? tx.instructions[i].program
+                                                                    : list[parent].program) == ins.program;
       const decode::EventRegistry& registry = programs_.registry(program);
-      if ((registry.events.empty() && counts_ == nullptr) || ins.data.form == InstructionData::Form::None)
-        continue;
+      const bool may_be_event =
+          options_.events && self_invoked && (!registry.events.empty() || counts_ != nullptr);
+      if (!options_.instructions && !may_be_event) continue;
       const std::span<const std::uint8_t> bytes = instruction_bytes(ins.data, out_.cpi_payloads);
-      if (bytes.size() < 16 || std::memcmp(bytes.data(), kEventTag.data(), kEventTag.size()) != 0) continue;
+      if (!tagged(bytes)) {
+        if (options_.instructions)
+          add_instruction(ins, program, bytes, i, static_cast<std::uint32_t>(j), height, line);
+        continue;
+      }
+      if (!may_be_event || bytes.size() < 16) continue;
       const decode::EventEntry* entry = registry.find_event(bytes.data() + 8);
       if (counts_ != nullptr) {
         ++counts_->cpi_instructions;
@@ -429,7 +469,20 @@ void Joiner::finish(bool sort) {
     });
   }
   out_.events.reserve(sites_.size());
-  for (const Site& s : sites_) out_.events.push_back(s.event);
+  out_.event_places.reserve(sites_.size());
+  for (const Site& s : sites_) {
+    out_.events.push_back(s.event);
+    out_.event_places.push_back(Place{s.position, s.after});
+  }
+}
+
+// The frame that failed first, placed among the instructions.
+std::optional<FailureSite> failure_site(const LogWalk& walk, const std::vector<Placement>& places) {
+  if (walk.failed_frame == kNoIndex) return std::nullopt;
+  const Frame& frame = walk.frames[walk.failed_frame];
+  const Placement& place = places[walk.failed_frame];
+  return FailureSite{frame.program, place.instruction, place.inner,
+                     frame.depth,   walk.failed_line,  walk.failed_text};
 }
 
 }  // namespace
@@ -450,27 +503,57 @@ Attribution attribute_logs(std::span<const std::string_view> lines, const Progra
   out.failed = walk.top_level_failed;
   out.truncated_at = walk.truncated_at;
   Joiner joiner(programs, out, counts);
-  joiner.add_log_sites(walk, count_places(walk), options.adopt_unattributed && programs.size() == 1);
+  const std::vector<Placement> places = count_places(walk);
+  joiner.add_log_sites(walk, places, options.adopt_unattributed && programs.size() == 1);
   joiner.finish(false);  // already in line order
+  out.failure = failure_site(walk, places);
   return out;
 }
 
-Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs, ScanCounts* counts) {
+Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs, ScanCounts* counts,
+                                  const TransactionOptions& options) {
   Attribution out;
   out.failed = tx.failed;
-  Joiner joiner(programs, out, counts);
+  Joiner joiner(programs, out, counts, options);
   if (tx.logs) {
     const LogWalk walk = walk_logs(*tx.logs);
     const Alignment alignment = align(walk, tx);
     out.out_of_step = walk.out_of_step || alignment.out_of_step;
     out.truncated_at = walk.truncated_at;
-    joiner.add_log_sites(walk, alignment.places, false);
-    joiner.add_cpi_sites(tx, &walk, &alignment);
+    if (options.events) joiner.add_log_sites(walk, alignment.places, false);
+    joiner.add_instruction_sites(tx, &walk, &alignment);
+    if (tx.failed) out.failure = failure_site(walk, alignment.places);
   } else {
-    joiner.add_cpi_sites(tx, nullptr, nullptr);
+    joiner.add_instruction_sites(tx, nullptr, nullptr);
   }
   joiner.merge_duplicates();
   joiner.finish(true);
+  return out;
+}
+
+std::vector<bool> merge_order(const Attribution& attribution) {
+  std::vector<bool> out;
+  out.reserve(attribution.events.size() + attribution.instructions.size());
+  std::size_t e = 0;
+  std::size_t n = 0;
+  // At the same place (no line of their own, as without logs): by
+  // instruction, then the top-level one before its inner ones, then an
+  // instruction before an event, whose CPI it may have made.
+  auto key = [](const Place& place, std::uint32_t instruction, std::uint32_t inner, int kind) {
+    return std::tuple(place.position, place.after, instruction, inner == kNoIndex ? -1 : std::int64_t{inner},
+                      kind);
+  };
+  while (e < attribution.events.size() || n < attribution.instructions.size()) {
+    bool take_instruction = n < attribution.instructions.size();
+    if (take_instruction && e < attribution.events.size()) {
+      const InstructionSite& ins = attribution.instructions[n];
+      const EventSite& event = attribution.events[e];
+      take_instruction = key(ins.place, ins.index, ins.inner, 0) <
+                         key(attribution.event_places[e], event.instruction, event.inner, 1);
+    }
+    out.push_back(take_instruction);
+    ++(take_instruction ? n : e);
+  }
   return out;
 }
 

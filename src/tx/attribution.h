@@ -34,11 +34,26 @@
 // source LogAndCpi, with the log line's index and the CPI's inner index. Pairs
 // are made in order, each logged event at most once.
 //
+// Instructions (on request: TransactionOptions). Every instruction, top-level
+// and inner at any depth, whose program is in the set, except those whose
+// data begins with kEventTag (the program's event instruction, which carries
+// events, not an instruction of the IDL). An inner instruction's depth is its
+// stack height, or where the transaction predates stack heights, the depth of
+// its matched log frame; 0 when neither tells. A program's instruction
+// invoked by another program is the program's all the same (unlike events,
+// whose CPI must be a self-invoke).
+//
+// The failure. In a failed transaction the first "Program <id> failed: ..."
+// line of the logs closes the innermost frame that failed, which raised the
+// error; its frame's place is given, and the reason the line gives.
+//
 // Order: the order of execution. Events are sorted by their place in the log
 // (the line of a logged event, the invoke line of a CPI event's instruction);
 // a CPI event without a matched invoke line comes right after the last line
 // known to precede it, and without logs the CPI events follow the
-// instructions.
+// instructions. Instructions are in message order, each top-level instruction
+// followed by its inner ones, and carry the same kind of place (their invoke
+// line), so that both lists merge in execution order (merge_order).
 #pragma once
 
 #include <array>
@@ -80,10 +95,41 @@ struct EventSite {
   bool truncated = false;              // a "Log truncated" line came before it
 };
 
+// Where a site sits in the order of execution: after log line `position`
+// (-1: before any), on it (`after` false: its own line) or right after it.
+struct Place {
+  std::int64_t position = -1;
+  bool after = false;
+};
+
+struct InstructionSite {
+  std::uint32_t program = 0;                 // entry of the ProgramSet
+  const Instruction* instruction = nullptr;  // in the transaction (its data and accounts)
+  std::span<const std::uint8_t> data;        // its data, decoded
+  std::uint32_t index = 0;                   // top-level instruction
+  std::uint32_t inner = kNoIndex;            // in that instruction's inner list; kNoIndex: top-level
+  std::uint32_t depth = 0;                   // stack height (1 = top-level); 0: not known
+  std::uint32_t log_index = kNoIndex;        // its invoke line; kNoIndex: none matched
+  Place place;
+};
+
+// The frame that raised a failed transaction's error, as its logs tell.
+struct FailureSite {
+  std::string_view program;  // base58 text of the failed line
+  std::uint32_t instruction = kNoIndex;
+  std::uint32_t inner = kNoIndex;  // kNoIndex: the top-level instruction itself, or not known
+  std::uint32_t depth = 0;
+  std::uint32_t log_index = 0;  // the failed line
+  std::string_view reason;      // what follows "failed: "
+};
+
 struct Attribution {
-  std::vector<EventSite> events;  // in the order of execution
-  bool out_of_step = false;       // the logs did not fit the stack or the instructions somewhere
-  bool failed = false;            // the transaction failed (for logs alone: a top-level frame failed)
+  std::vector<EventSite> events;              // in the order of execution
+  std::vector<Place> event_places;            // of each event
+  std::vector<InstructionSite> instructions;  // in the order of execution (on request)
+  std::optional<FailureSite> failure;
+  bool out_of_step = false;  // the logs did not fit the stack or the instructions somewhere
+  bool failed = false;       // the transaction failed (for logs alone: a top-level frame failed)
   std::optional<std::uint32_t> truncated_at;
   // The decoded bytes that the sites view.
   std::vector<scan::ByteBuffer> log_payloads;
@@ -114,6 +160,11 @@ struct ScanCounts {
   bool operator==(const ScanCounts&) const = default;
 };
 
+struct TransactionOptions {
+  bool events = true;
+  bool instructions = false;
+};
+
 struct LogOptions {
   // When the set holds exactly one program, a line outside any invoke frame
   // is read as that program's, as parse_logs reads lines: its event comes
@@ -127,9 +178,14 @@ struct LogOptions {
 Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs,
                            const LogOptions& options = {}, ScanCounts* counts = nullptr);
 
-// Events of a transaction (logs, instructions and inner instructions).
-// `counts`, when given, is added to.
+// Events (and on request instructions) of a transaction (logs, instructions
+// and inner instructions). `counts`, when given, is added to.
 Attribution attribute_transaction(const Transaction& tx, const ProgramSet& programs,
-                                  ScanCounts* counts = nullptr);
+                                  ScanCounts* counts = nullptr, const TransactionOptions& options = {});
+
+// The events and instructions of `attribution` in the order of execution:
+// true for an instruction, false for an event, each list's items in their
+// order.
+std::vector<bool> merge_order(const Attribution& attribution);
 
 }  // namespace varkel::tx

@@ -37,9 +37,17 @@ void LogWalker::push(std::string_view program, std::uint32_t depth, std::uint32_
   walk_.frames.push_back(frame);
 }
 
+void LogWalker::note_failure(std::uint32_t frame, std::uint32_t line) {
+  if (walk_.frames[frame].depth == 1) walk_.top_level_failed = true;
+  if (walk_.failed_frame != kNoIndex) return;
+  walk_.failed_frame = frame;
+  walk_.failed_line = line;
+  walk_.failed_text = failed_text_;
+}
+
 void LogWalker::close(std::string_view program, bool failed, std::uint32_t line) {
   if (!stack_.empty() && walk_.frames[stack_.back()].program == program) {
-    if (failed && walk_.frames[stack_.back()].depth == 1) walk_.top_level_failed = true;
+    if (failed) note_failure(stack_.back(), line);
     stack_.pop_back();
     return;
   }
@@ -48,7 +56,7 @@ void LogWalker::close(std::string_view program, bool failed, std::uint32_t line)
   for (std::size_t k = 1; k <= reach; ++k) {
     const std::size_t at = stack_.size() - k;
     if (walk_.frames[stack_[at]].program == program) {
-      if (failed && walk_.frames[stack_[at]].depth == 1) walk_.top_level_failed = true;
+      if (failed) note_failure(stack_[at], line);
       stack_.resize(at);
       return;
     }
@@ -64,6 +72,7 @@ void LogWalker::feed(std::string_view text) {
       return;
     case LineKind::Success:
     case LineKind::Failed:
+      failed_text_ = parsed.text;
       close(parsed.program, parsed.kind == LineKind::Failed, line);
       return;
     case LineKind::Consumed:

@@ -62,6 +62,11 @@ struct LogWalk {
   std::optional<std::uint32_t> first_out_of_step;
   std::optional<std::uint32_t> truncated_at;  // the first "Log truncated" line
   bool top_level_failed = false;              // a depth-1 frame closed with "failed"
+  // The first frame closed with "failed" (the innermost: a failure makes the
+  // frames around it fail after it), its line and its reason.
+  std::uint32_t failed_frame = kNoIndex;
+  std::uint32_t failed_line = 0;
+  std::string_view failed_text;
 };
 
 class LogWalker {
@@ -77,6 +82,9 @@ class LogWalker {
   void mark_out_of_step(std::uint32_t line);
   void push(std::string_view program, std::uint32_t depth, std::uint32_t line);
   void close(std::string_view program, bool failed, std::uint32_t line);
+  void note_failure(std::uint32_t frame, std::uint32_t line);
+
+  std::string_view failed_text_;  // of the line being closed
 
   LogWalk walk_;
   std::vector<std::uint32_t> stack_;  // indexes into walk_.frames

@@ -29,6 +29,9 @@ class ProgramSet {
   std::uint32_t find_text(std::string_view program) const;
 
   const decode::EventRegistry& registry(std::uint32_t entry) const { return *entries_[entry].registry; }
+  // The program's id: its base58 text and its bytes.
+  std::string_view text(std::uint32_t entry) const { return entries_[entry].registry->address; }
+  const decode::Pubkey& key(std::uint32_t entry) const { return *entries_[entry].registry->program_id; }
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
 

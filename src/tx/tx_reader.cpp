@@ -1,10 +1,13 @@
 #include "tx/tx_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "base/index.h"
 #include "json/path.h"
 #include "scan/base64.h"
 #include "tx/wire.h"
@@ -128,27 +131,88 @@ Result<InstructionData> read_data(const Value& object, const Path& path) {
   return InstructionData{InstructionData::Form::Base58, text, {}};
 }
 
+// The transaction being read, with its keys looked up by value on demand
+// ("jsonParsed" names an instruction's accounts by key).
+class Keys {
+ public:
+  explicit Keys(Transaction& tx) : tx_(tx) {}
+
+  const std::vector<Pubkey>& list() const noexcept { return tx_.keys; }
+  Transaction& tx() noexcept { return tx_; }
+
+  // The index of `key` among the keys, or kNoIndex.
+  std::uint32_t index_of(const Pubkey& key) {
+    if (index_.empty()) {
+      for (std::size_t i = 0; i < tx_.keys.size(); ++i) {
+        index_.try_emplace(tx_.keys[i], static_cast<std::uint32_t>(i));
+      }
+    }
+    const auto it = index_.find(key);
+    return it == index_.end() ? kNoIndex : it->second;
+  }
+
+ private:
+  struct Hash {
+    std::size_t operator()(const Pubkey& key) const noexcept {
+      std::uint64_t head = 0;
+      std::memcpy(&head, key.data(), sizeof head);
+      return static_cast<std::size_t>(head);
+    }
+  };
+  Transaction& tx_;
+  std::unordered_map<Pubkey, std::uint32_t, Hash> index_;
+};
+
+[[gnu::cold]] std::unexpected<Error> out_of_range(const Path& path, std::uint64_t index, std::size_t keys) {
+  return fail_at(path, "account index " + std::to_string(index) + " is out of range of the " +
+                           std::to_string(keys) + " account keys");
+}
+
+// An instruction's "accounts": indexes into the keys ("json"), or keys
+// ("jsonParsed"); absent (a hand-made document) as none.
+Result<void> read_accounts(const Value& object, const Path& path, Keys& keys, Instruction& out) {
+  const Value* accounts = object.get("accounts");
+  std::vector<std::uint32_t>& all = keys.tx().accounts;
+  out.accounts_first = static_cast<std::uint32_t>(all.size());
+  if (!present(accounts)) return {};
+  const Path at = path.member("accounts");
+  VARKEL_TRY_AS(const json::Array* items, read_array(*accounts, at, "a list of accounts"));
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const Value& item = (*items)[i];
+    if (item.is_string()) {
+      VARKEL_TRY_AS(const Pubkey key, read_key(item, at.at(i)));
+      const std::uint32_t index = keys.index_of(key);
+      if (index == kNoIndex) return fail_at(at.at(i), "not one of the transaction's account keys");
+      all.push_back(index);
+    } else {
+      VARKEL_TRY_AS(const std::uint64_t index, read_u64(item, at.at(i)));
+      if (index >= keys.list().size()) return out_of_range(at.at(i), index, keys.list().size());
+      all.push_back(static_cast<std::uint32_t>(index));
+    }
+  }
+  out.accounts_count = static_cast<std::uint32_t>(items->size());
+  return {};
+}
+
 // The program of an instruction: "programIdIndex" into the account list, or
 // "programId" ("jsonParsed").
 Result<Pubkey> read_program(const Value& object, const Path& path, const std::vector<Pubkey>& keys) {
   if (const Value* index = object.get("programIdIndex")) {
     const Path at = path.member("programIdIndex");
     VARKEL_TRY_AS(const std::uint64_t n, read_u64(*index, at));
-    if (n >= keys.size()) {
-      return fail_at(at, "account index " + std::to_string(n) + " is out of range of the " +
-                             std::to_string(keys.size()) + " account keys");
-    }
+    if (n >= keys.size()) return out_of_range(at, n, keys.size());
     return keys[n];
   }
   if (const Value* id = object.get("programId")) return read_key(*id, path.member("programId"));
   return fail_at(path.member("programIdIndex"), "missing (and no `programId`)");
 }
 
-Result<Instruction> read_instruction(const Value& value, const Path& path, const std::vector<Pubkey>& keys) {
+Result<Instruction> read_instruction(const Value& value, const Path& path, Keys& keys) {
   if (!value.is_object()) return expected(path, "an instruction object", value);
   Instruction out;
-  VARKEL_TRY_AS(out.program, read_program(value, path, keys));
+  VARKEL_TRY_AS(out.program, read_program(value, path, keys.list()));
   VARKEL_TRY_AS(out.data, read_data(value, path));
+  VARKEL_TRY(read_accounts(value, path, keys, out));
   const Value* height = value.get("stackHeight");
   if (present(height)) {
     const Path at = path.member("stackHeight");
@@ -159,8 +223,7 @@ Result<Instruction> read_instruction(const Value& value, const Path& path, const
   return out;
 }
 
-Result<std::vector<Instruction>> read_instructions(const Value& value, const Path& path,
-                                                   const std::vector<Pubkey>& keys) {
+Result<std::vector<Instruction>> read_instructions(const Value& value, const Path& path, Keys& keys) {
   VARKEL_TRY_AS(const json::Array* items, read_array(value, path, "a list of instructions"));
   std::vector<Instruction> out;
   out.reserve(items->size());
@@ -178,7 +241,9 @@ struct Loaded {
   bool given = false;
 };
 
-Result<std::vector<Pubkey>> read_keys(const Value& value, const Path& path) {
+// "jsonParsed" key objects: their flags go to `flags` when given.
+Result<std::vector<Pubkey>> read_keys(const Value& value, const Path& path,
+                                      std::vector<std::uint8_t>* flags = nullptr) {
   VARKEL_TRY_AS(const json::Array* items, read_array(value, path, "a list of public keys"));
   std::vector<Pubkey> out;
   out.reserve(items->size());
@@ -189,6 +254,15 @@ Result<std::vector<Pubkey>> read_keys(const Value& value, const Path& path) {
       VARKEL_TRY_AS(const Value* pubkey, required(item, "pubkey", at));
       VARKEL_TRY_AS(const Pubkey key, read_key(*pubkey, at.member("pubkey")));
       out.push_back(key);
+      if (flags != nullptr) {
+        const Value* signer = item.get("signer");
+        const Value* writable = item.get("writable");
+        const auto yes = [](const Value* v) {
+          return v != nullptr && v->kind() == Value::Kind::Bool && v->as_bool();
+        };
+        flags->push_back(
+            static_cast<std::uint8_t>((yes(signer) ? kSigner : 0) | (yes(writable) ? kWritable : 0)));
+      }
     } else {
       VARKEL_TRY_AS(const Pubkey key, read_key(item, at));
       out.push_back(key);
@@ -236,6 +310,40 @@ Result<void> check_loaded(const Loaded& loaded, std::size_t writable, std::size_
 void append_loaded(std::vector<Pubkey>& keys, const Loaded& loaded) {
   keys.insert(keys.end(), loaded.writable.begin(), loaded.writable.end());
   keys.insert(keys.end(), loaded.readonly.begin(), loaded.readonly.end());
+}
+
+// The flags of the keys by the message header: the first `signers` keys
+// sign, the last `readonly_signed` of those and the last `readonly_unsigned`
+// static keys are read-only; loaded keys are writable or read-only as they
+// were loaded. Headers that do not fit the keys tell nothing.
+void flags_from_header(Transaction& tx, std::size_t static_keys, std::uint64_t signers,
+                       std::uint64_t readonly_signed, std::uint64_t readonly_unsigned,
+                       std::size_t loaded_writable) {
+  if (signers > static_keys || readonly_signed > signers || readonly_unsigned > static_keys - signers) return;
+  tx.key_flags.assign(tx.keys.size(), 0);
+  for (std::size_t k = 0; k < static_keys; ++k) {
+    const bool signer = k < signers;
+    const bool writable = signer ? k < signers - readonly_signed : k < static_keys - readonly_unsigned;
+    tx.key_flags[k] = static_cast<std::uint8_t>((signer ? kSigner : 0) | (writable ? kWritable : 0));
+  }
+  for (std::size_t k = static_keys; k < static_keys + loaded_writable && k < tx.keys.size(); ++k) {
+    tx.key_flags[k] = kWritable;
+  }
+}
+
+// The header of a JSON message; nothing when absent or not numbers.
+void read_header(const Value& message, Transaction& tx, std::size_t static_keys,
+                 std::size_t loaded_writable) {
+  const Value* header = message.get("header");
+  if (header == nullptr || !header->is_object()) return;
+  std::uint64_t counts[3];
+  const char* names[] = {"numRequiredSignatures", "numReadonlySignedAccounts", "numReadonlyUnsignedAccounts"};
+  for (int i = 0; i < 3; ++i) {
+    const Value* count = header->get(names[i]);
+    if (count == nullptr || count->kind() != Value::Kind::UInt) return;
+    counts[i] = count->as_uint();
+  }
+  flags_from_header(tx, static_keys, counts[0], counts[1], counts[2], loaded_writable);
 }
 
 // The counts of writableIndexes and readonlyIndexes over the lookups of a
@@ -298,47 +406,62 @@ Result<std::vector<std::uint8_t>> wire_bytes(const Value& value, const Path& pat
 }
 
 Result<void> read_wire(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
-                       Transaction& tx, std::vector<Pubkey>& keys) {
+                       Transaction& tx) {
   VARKEL_TRY_AS(tx.wire, wire_bytes(value, path, tx.encoding));
   const Path at = value.is_string() ? path : path.at(0);
   Result<WireTransaction> wire = parse_wire_transaction(tx.wire);
   if (!wire) return fail_at(at, wire.error().message);
   VARKEL_TRY(check_loaded(loaded, wire->loaded_writable(), wire->loaded_readonly(), meta_path));
   if (!wire->signatures.empty()) tx.signature = decode::base58_encode(wire->signatures.front());
+  const std::size_t static_keys = wire->keys.size();
+  std::vector<Pubkey>& keys = tx.keys;
   keys = std::move(wire->keys);
   append_loaded(keys, loaded);
+  flags_from_header(tx, static_keys, wire->header[0], wire->header[1], wire->header[2],
+                    loaded.writable.size());
   tx.instructions.reserve(wire->instructions.size());
   for (std::size_t i = 0; i < wire->instructions.size(); ++i) {
     const WireInstruction& ins = wire->instructions[i];
-    if (ins.program_index >= keys.size()) {
-      return fail_at(at, "instruction " + std::to_string(i) + ": account index " +
-                             std::to_string(ins.program_index) + " is out of range of the " +
-                             std::to_string(keys.size()) + " account keys");
-    }
+    const auto out_of_keys = [&](std::size_t index) {
+      return fail_at(at, "instruction " + std::to_string(i) + ": account index " + std::to_string(index) +
+                             " is out of range of the " + std::to_string(keys.size()) + " account keys");
+    };
+    if (ins.program_index >= keys.size()) return out_of_keys(ins.program_index);
     Instruction out;
     out.program = keys[ins.program_index];
     out.data = InstructionData{InstructionData::Form::Bytes, {}, ins.data};
     out.stack_height = 1;
+    out.accounts_first = static_cast<std::uint32_t>(tx.accounts.size());
+    out.accounts_count = static_cast<std::uint32_t>(ins.accounts.size());
+    for (const std::uint8_t index : ins.accounts) {
+      if (index >= keys.size()) return out_of_keys(index);
+      tx.accounts.push_back(index);
+    }
     tx.instructions.push_back(out);
   }
   return {};
 }
 
 Result<void> read_message(const Value& value, const Path& path, const Loaded& loaded, const Path& meta_path,
-                          Transaction& tx, std::vector<Pubkey>& keys) {
+                          Keys& keys) {
+  Transaction& tx = keys.tx();
   VARKEL_TRY_AS(const Value* message, required(value, "message", path));
   const Path at = path.member("message");
   if (!message->is_object()) return expected(at, "a message object", *message);
   VARKEL_TRY_AS(const Value* account_keys, required(*message, "accountKeys", at));
-  VARKEL_TRY_AS(keys, read_keys(*account_keys, at.member("accountKeys")));
-  const json::Array& key_items = account_keys->as_array();
-  const bool parsed = !key_items.empty() && key_items.front().is_object();
+  const json::Array* key_items = account_keys->is_array() ? &account_keys->as_array() : nullptr;
+  const bool parsed = key_items != nullptr && !key_items->empty() && key_items->front().is_object();
+  VARKEL_TRY_AS(tx.keys,
+                read_keys(*account_keys, at.member("accountKeys"), parsed ? &tx.key_flags : nullptr));
   if (parsed) {
     tx.encoding = Transaction::Encoding::JsonParsed;  // the keys already include the loaded ones
+    if (tx.key_flags.size() != tx.keys.size()) tx.key_flags.clear();
   } else {
     VARKEL_TRY_AS(const auto counts, lookup_counts(*message, at));
     VARKEL_TRY(check_loaded(loaded, counts.first, counts.second, meta_path));
-    append_loaded(keys, loaded);
+    const std::size_t static_keys = tx.keys.size();
+    append_loaded(tx.keys, loaded);
+    read_header(*message, tx, static_keys, loaded.writable.size());
   }
   VARKEL_TRY_AS(const Value* instructions, required(*message, "instructions", at));
   VARKEL_TRY_AS(tx.instructions, read_instructions(*instructions, at.member("instructions"), keys));
@@ -351,8 +474,8 @@ Result<void> read_message(const Value& value, const Path& path, const Loaded& lo
   return {};
 }
 
-Result<void> read_inner(const Value& meta, const Path& path, const std::vector<Pubkey>& keys,
-                        Transaction& tx) {
+Result<void> read_inner(const Value& meta, const Path& path, Keys& keys) {
+  Transaction& tx = keys.tx();
   tx.inner.assign(tx.instructions.size(), {});
   const Value* groups = meta.get("innerInstructions");
   if (!present(groups)) return {};
@@ -397,11 +520,12 @@ Result<void> read_logs(const Value& meta, const Path& path, Transaction& tx) {
   return {};
 }
 
-// meta.err, or meta.status.Err when err is absent.
-bool read_failed(const Value& meta) {
-  if (const Value* err = meta.get("err")) return !err->is_null();
+// meta.err, or meta.status.Err when err is absent; null when it succeeded.
+const Value* read_error(const Value& meta) {
+  if (const Value* err = meta.get("err")) return err->is_null() ? nullptr : err;
   const Value* status = meta.get("status");
-  return status != nullptr && present(status->get("Err"));
+  const Value* error = status != nullptr ? status->get("Err") : nullptr;
+  return present(error) ? error : nullptr;
 }
 
 Result<Transaction> read_document(const Value& doc, const Path& base) {
@@ -424,18 +548,19 @@ Result<Transaction> read_document(const Value& doc, const Path& base) {
 
   VARKEL_TRY_AS(const Value* transaction, required(doc, "transaction", base));
   const Path tx_path = base.member("transaction");
-  std::vector<Pubkey> keys;
+  Keys keys(tx);
   if (transaction->is_object()) {
-    VARKEL_TRY(read_message(*transaction, tx_path, loaded, meta_path, tx, keys));
+    VARKEL_TRY(read_message(*transaction, tx_path, loaded, meta_path, keys));
   } else if (transaction->is_array() || transaction->is_string()) {
-    VARKEL_TRY(read_wire(*transaction, tx_path, loaded, meta_path, tx, keys));
+    VARKEL_TRY(read_wire(*transaction, tx_path, loaded, meta_path, tx));
   } else {
     return expected(tx_path, "a transaction object or [\"<encoded transaction>\", \"<encoding>\"]",
                     *transaction);
   }
-  VARKEL_TRY(read_inner(*meta, meta_path, keys, tx));
+  VARKEL_TRY(read_inner(*meta, meta_path, keys));
   VARKEL_TRY(read_logs(*meta, meta_path, tx));
-  tx.failed = read_failed(*meta);
+  tx.error = read_error(*meta);
+  tx.failed = tx.error != nullptr;
   return tx;
 }
 

@@ -34,8 +34,9 @@ def test_instances_only_through_the_constructor():
         object.__new__(EventDecoder)
 
 
-PUBLIC = ["EventDecoder", "Event", "EventTable", "IdlError", "TransactionError", "ProgramIdError", "InternalError",
-          "decode_logs", "decode_transaction"]
+PUBLIC = ["EventDecoder", "Event", "Instruction", "Transaction", "EventTable", "IdlError", "TransactionError",
+          "ProgramIdError", "InstructionError", "InternalError", "decode_logs", "decode_transaction",
+          "decode_instructions", "decode"]
 
 
 def test_module_surface():
@@ -47,7 +48,7 @@ def test_module_surface():
     # Private names: the function that unpickling calls to rebuild a decoder,
     # and the command line's counted variants of the module functions.
     private = {n for n in dir(varkel._varkel) if n.startswith("_") and not n.startswith("__")}
-    assert private == {"_decoder_from_idl", "_decode_logs_counted", "_decode_transaction_counted"}
+    assert private == {"_decoder_from_idl", "_decode_logs_counted", "_decode_counted"}
     assert all(getattr(varkel, name) is getattr(varkel._varkel, name) for name in PUBLIC)
 
 

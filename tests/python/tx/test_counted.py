@@ -1,5 +1,5 @@
 """The command line's counted variants (_decode_logs_counted,
-_decode_transaction_counted): the same events as the public functions, and
+_decode_counted): the same events as the public functions, and
 counts of what the pass saw that add up, against an independent count of the
 real transactions' lines."""
 
@@ -53,10 +53,12 @@ def balanced(counts, events):
 def test_real_transactions(name, keys, expected):
     decoders = [decoder(k) for k in keys]
     doc = load(name)
-    events, counts, signature, slot = _varkel._decode_transaction_counted(doc, decoders)
+    tx, counts, items = _varkel._decode_counted(doc, decoders, False)
+    events = tx.events
+    assert items == events and tx.instructions == []
     assert attribution(events) == attribution(varkel.decode_transaction(doc, decoders)) == expected
-    assert (signature, slot) == transaction_id(result_of(doc))  # the wire forms' signature read in Python
-    assert set(counts) == KEYS
+    assert (tx.signature, tx.slot) == transaction_id(result_of(doc))  # the wire forms' signature read in Python
+    assert set(counts) == KEYS | {"instructions", "undecodable_instructions"}
     assert (counts["events"], counts["failed"], counts["unattributed"]) == (len(expected), 0, 0)
     lines = result_of(doc)["meta"]["logMessages"]
     assert counts["payload_lines"] == payload_lines(lines, decoders)
@@ -126,8 +128,8 @@ def test_arguments_are_checked_as_the_public_functions_check_them():
     with pytest.raises(TypeError, match=r"missing 1 required positional argument: 'adopt_unattributed'"):
         _varkel._decode_logs_counted([], [one])
     with pytest.raises(TypeError, match=r"decoders\[0\]"):
-        _varkel._decode_transaction_counted("{}", [object()])
+        _varkel._decode_counted("{}", [object()], False)
     with pytest.raises(ValueError, match="invalid transaction"):
-        _varkel._decode_transaction_counted("{}", [one])
+        _varkel._decode_counted("{}", [one], False)
     with pytest.raises(TypeError):
         _varkel._decode_logs_counted("not a list", [one], False)
