@@ -101,6 +101,31 @@ def test_bundled_transactions():
     ]
 
 
+def test_instructions_with_the_events_in_execution_order(tmp_path):
+    lines = (EXAMPLES / "pump-legacy" / "transactions.jsonl").read_text().splitlines()
+    failed = json.loads(lines[1])
+    failed["result"]["meta"]["err"] = {"InstructionError": [3, {"Custom": 6003}]}
+    path = tmp_path / "txs.jsonl"
+    path.write_text(lines[0] + "\n" + json.dumps(failed) + "\n")
+    idl = EXAMPLES / "pump-legacy" / "idl.json"
+    got = [(r["kind"], r.get("name") or r.get("event"), r["instruction"], r["inner"])
+           for r in records(run("--idl", idl, "--instructions", path))]
+    assert got == [
+        ("instruction", "create", 3, None), ("event", "CreateEvent", 3, 14),
+        ("instruction", "buy", 5, None), ("event", "TradeEvent", 5, 3),
+        ("instruction", "buy", 2, None), ("event", "TradeEvent", 2, 3),
+        ("instruction", "sell", 3, None), ("event", "TradeEvent", 3, 1),
+        ("error", "TooLittleSolReceived", 3, None),
+    ]
+    kept = records(run("--idl", idl, "--instruction", "sell", "--event", "CreateEvent", path))
+    assert [r["kind"] for r in kept] == ["event", "instruction", "error"]
+    sell = kept[1]
+    assert (sell["name"], sell["accounts"]["user"], sell["args"]) == (
+        "sell", "2vr538qDgHCPYmr2mjt5LSjQ3kBYjtw3SDSveUKBVkef", {"amount": 605426095720, "min_sol_output": 12032})
+    result = run("--idl", idl, "--instruction", "sel", path)
+    assert result.returncode == 2 and "did you mean sell?" in result.stderr
+
+
 def test_several_programs_mixed_input_and_a_filter():
     args = ["--idl", EXAMPLES / "okx-dex" / "idl.json", "--idl", EXAMPLES / "pump-legacy" / "idl.json",
             EXAMPLES / "okx-dex" / "swap.log", EXAMPLES / "pump-legacy" / "transactions.jsonl"]

@@ -25,16 +25,19 @@ def test_threads_share_the_decoders():
             continue
         for form in (doc, with_encoding(doc, "base64"), with_encoding(doc, "jsonParsed")):
             jobs.append(("tx", form, decoders))
+        jobs.append(("all", doc, decoders))  # instructions and events in one pass
         jobs.append(("logs", doc["meta"]["logMessages"], decoders))
 
     def run(job):
         kind, arg, decoders = job
         if kind == "tx":
             return varkel.decode_transaction(arg, decoders)
+        if kind == "all":
+            return varkel.decode(arg, decoders)
         return varkel.decode_logs(arg, decoders)
 
     serial = [run(job) for job in jobs]
-    assert serial and all(serial)  # every job gives events
+    assert serial and all(r.instructions and r.events if isinstance(r, varkel.Transaction) else r for r in serial)
     for mine in results_in_threads(run, jobs, threads=6, rounds=4):
         assert mine == serial
     assert gil_enabled() is not FREE_THREADED  # importing varkel keeps a free-threaded build GIL-free
