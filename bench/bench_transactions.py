@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""Throughput of decode_transaction and decode_logs on real transactions.
+"""Throughput of decode_transaction, decode_instructions, decode and decode_logs on real transactions.
 
 Builds a block of real getTransaction results (the fixtures in
 ../shared/fixtures/logs/, or without them the bundled examples) that carry
 events of several programs (the OKX router, pump_amm, the Raydium CLMM, pump),
 and measures in this process, over the same transactions:
 
-* varkel.decode_transaction with all decoders in one pass, from JSON text and
-  from the dict that json.loads gives;
+* varkel.decode_transaction (events only), varkel.decode_instructions
+  (instructions only) and varkel.decode (both, and why a transaction failed,
+  in one pass) with all decoders, from JSON text and from the dict that
+  json.loads gives;
 * the same once per program (one decoder per call), as an indexer that cannot
   pass several programs does;
 * varkel.decode_logs over each transaction's log lines, one pass;
@@ -133,11 +135,20 @@ def main(argv=None) -> int:
     parse_found = sum(len(d.parse_logs(lines)) for lines in block_logs for d in decoders)
     gc.collect()
 
+    n_instructions = sum(len(varkel.decode_instructions(t, decoders)) for t in block_texts)
     cases = [
         ("decode_transaction text", "1 pass", n_events,
          lambda: [varkel.decode_transaction(t, decoders) for t in block_texts]),
         ("decode_transaction dict", "1 pass", n_events,
          lambda: [varkel.decode_transaction(d, decoders) for d in block_dicts]),
+        ("decode_instructions text", "1 pass", n_instructions,
+         lambda: [varkel.decode_instructions(t, decoders) for t in block_texts]),
+        ("decode_instructions dict", "1 pass", n_instructions,
+         lambda: [varkel.decode_instructions(d, decoders) for d in block_dicts]),
+        ("decode text", "1 pass", n_events + n_instructions,
+         lambda: [varkel.decode(t, decoders) for t in block_texts]),
+        ("decode dict", "1 pass", n_events + n_instructions,
+         lambda: [varkel.decode(d, decoders) for d in block_dicts]),
         ("decode_transaction text", "per program", n_events,
          lambda: [d.decode_transaction(t) for t in block_texts for d in decoders]),
         ("json.loads", "-", 0, lambda: [json.loads(t) for t in block_texts]),
@@ -157,7 +168,7 @@ def main(argv=None) -> int:
 
     gil = getattr(sys, "_is_gil_enabled", None)
     print(f"varkel transaction benchmark: {n_tx} transactions, {n_lines} log lines, {n_events} events "
-          f"({n_logged} of them logged), {len(decoders)} programs")
+          f"({n_logged} of them logged), {n_instructions} instructions, {len(decoders)} programs")
     print(f"  {origin}")
     print(f"  Python {platform.python_version()} {sys.implementation.name}, "
           f"GIL disabled: {gil() is False if gil else 'no'}, cores: {os.cpu_count()} "
@@ -167,10 +178,11 @@ def main(argv=None) -> int:
     for label, passes, events, fn in cases:
         times[(label, passes)] = (best_time(fn, args.repeat), events)
     parse_time = times[("parse_logs", "per program")][0]
-    head = ("case", "passes", "tx/s", "events/s", "ms", "note")
+    loads_time = times[("json.loads", "-")][0]
+    head = ("case", "passes", "tx/s", "items/s", "ms", "note")
     print(f"{head[0]:<25} {head[1]:>11} {head[2]:>10} {head[3]:>11} {head[4]:>8}  {head[5]}")
     for (label, passes), (t, events) in times.items():
-        note = f"{t / parse_time:.2f}x parse_logs time"
+        note = f"{t / parse_time:.2f}x parse_logs time, {t / loads_time:.2f}x json.loads time"
         print(f"{label:<25} {passes:>11} {n_tx / t:>10,.0f} {(events / t if events else 0):>11,.0f} "
               f"{t * 1e3:>8.1f}  {note}")
     decode_logs_time = times[("decode_logs", "1 pass")][0]

@@ -82,7 +82,7 @@ class Event(tuple[Any, ...]):
 class Instruction(tuple[Any, ...]):
     """One instruction of a decoder's program.
 
-    An immutable struct sequence (a tuple of its 15 fields).
+    An immutable struct sequence (a tuple of its 16 fields).
     """
 
     n_fields: Final[int]
@@ -102,7 +102,8 @@ class Instruction(tuple[Any, ...]):
         "missing",
         "error",
         "data",
-        "account_metas",
+        "signers",
+        "writable",
         "failed",
     )
 
@@ -149,8 +150,11 @@ class Instruction(tuple[Any, ...]):
     def data(self) -> bytes | None:
         """Its raw data when it does not decode."""
     @property
-    def account_metas(self) -> tuple[tuple[str, bool | None, bool | None], ...]:
-        """(pubkey, is_signer, is_writable) of every account key, in order."""
+    def signers(self) -> tuple[str, ...] | None:
+        """Its account keys that sign the transaction; None when not known."""
+    @property
+    def writable(self) -> tuple[str, ...] | None:
+        """Its account keys that the message marks writable; None when not known."""
     @property
     def failed(self) -> bool:
         """The transaction failed."""

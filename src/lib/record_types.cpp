@@ -69,10 +69,10 @@ PyStructSequence_Field instruction_fields[] = {
      "Why the instruction does not decode: 'unknown discriminator', 'arguments do not fit: ...' or 'too few "
      "accounts: ...'; None when it decodes."},
     {"data", "The instruction's raw data when it does not decode; None when it does."},
-    {"account_metas",
-     "Every account key of the instruction in order, as (pubkey, is_signer, is_writable): the flags of that "
-     "key "
-     "in the transaction's message (None when not known)."},
+    {"signers",
+     "The instruction's account keys that sign the transaction, in order: the flags of the transaction's "
+     "message (for an inner instruction too); None when the transaction does not tell."},
+    {"writable", "Its account keys that the transaction's message marks writable, in order; None likewise."},
     {"failed", "True when the transaction failed (meta.err is not null): its effects were rolled back."},
     {nullptr, nullptr},
 };
@@ -83,7 +83,7 @@ PyStructSequence_Desc instruction_desc = {
     "varkel.Instruction",
     "Instruction(name, args, accounts, remaining, program_id, instruction, inner, depth, log_index, "
     "trailing, "
-    "missing, error, data, account_metas, failed)\n\nOne instruction of a decoder's program.",
+    "missing, error, data, signers, writable, failed)\n\nOne instruction of a decoder's program.",
     instruction_fields,
     objects::kInstructionFieldCount,
 };

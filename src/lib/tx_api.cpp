@@ -89,10 +89,10 @@ std::unique_ptr<Decoders> collect_decoders(PyObject* decoders) {
 
 // The transaction argument: a dict (read through the same JSON value as
 // text), or JSON text as str or a bytes-like object.
-std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
+std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj, bool events_only) {
   Result<tx::OwnedTransaction> read = fail("");
   if (PyDict_Check(obj)) {
-    std::optional<json::Value> value = objects::to_json_value(obj, "tx");
+    std::optional<json::Value> value = objects::to_json_value(obj, "tx", events_only);
     if (!value) return std::nullopt;
     auto document = std::make_unique<json::Value>(std::move(*value));
     Result<tx::Transaction> transaction = tx::read_transaction(*document);
@@ -188,7 +188,7 @@ enum class Want : std::uint8_t { Events, Instructions, Record, RecordOfEvents };
 // instructions in execution order.
 PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want, Counted* counted = nullptr,
                       py::PyRef* items = nullptr) {
-  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
+  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg, want == Want::Events);
   if (!read) return nullptr;
   const tx::TransactionOptions options{want != Want::Instructions,
                                        want == Want::Instructions || want == Want::Record};

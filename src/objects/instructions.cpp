@@ -81,26 +81,26 @@ py::PyRef key_list(std::size_t from, std::size_t to, KeyTexts& texts) {
   return list;
 }
 
-PyObject* flag(std::span<const std::uint8_t> flags, std::size_t k, std::uint8_t bit) {
-  if (flags.empty()) return Py_NewRef(Py_None);
-  return PyBool_FromLong((flags[k] & bit) != 0);
-}
-
-// (pubkey, is_signer, is_writable) of every key in order.
-py::PyRef account_metas(const InstructionInput& input, KeyTexts& texts) {
-  const std::size_t n = input.keys->size();
-  py::PyRef tuple = py::PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(n)));
-  if (!tuple) return {};
-  for (std::size_t k = 0; k < n; ++k) {
+// The keys of the instruction that carry `bit`, in order, each once; None
+// when the flags are not known.
+py::PyRef keys_with(const InstructionInput& input, std::uint8_t bit, KeyTexts& texts) {
+  if (input.keys == nullptr) return py::PyRef::steal(PyTuple_New(0));
+  if (input.flags.empty()) return py::PyRef::borrow(Py_None);
+  std::vector<PyObject*> chosen;  // borrowed from `texts`
+  for (std::size_t k = 0; k < input.keys->size(); ++k) {
+    if ((input.flags[k] & bit) == 0) continue;
+    bool seen = false;
+    for (std::size_t e = 0; e < k && !seen; ++e)
+      seen = (input.flags[e] & bit) != 0 && (*input.keys)[e] == (*input.keys)[k];
+    if (seen) continue;
     PyObject* text = texts.at(k);
     if (text == nullptr) return {};
-    py::PyRef signer = py::PyRef::steal(flag(input.flags, k, tx::kSigner));
-    py::PyRef writable = py::PyRef::steal(flag(input.flags, k, tx::kWritable));
-    if (!signer || !writable) return {};
-    PyObject* meta = PyTuple_Pack(3, text, signer.get(), writable.get());
-    if (meta == nullptr) return {};
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(k), meta);
+    chosen.push_back(text);
   }
+  py::PyRef tuple = py::PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(chosen.size())));
+  if (!tuple) return {};
+  for (std::size_t i = 0; i < chosen.size(); ++i)
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), Py_NewRef(chosen[i]));
   return tuple;
 }
 
@@ -176,8 +176,9 @@ py::PyRef build_instruction(PyTypeObject* type, const Decoding& decoding, const 
   if (!remaining) return {};
   if (!missing_names) missing_names = py::PyRef::steal(PyTuple_New(0));
   if (!missing_names) return {};
-  py::PyRef metas = input.keys != nullptr ? account_metas(input, texts) : py::PyRef::steal(PyTuple_New(0));
-  if (!metas) return {};
+  py::PyRef signers = keys_with(input, tx::kSigner, texts);
+  py::PyRef writable = keys_with(input, tx::kWritable, texts);
+  if (!signers || !writable) return {};
   py::PyRef reason =
       fault == InstructionFault::None ? py::PyRef::borrow(Py_None) : py::PyRef::steal(text_of(error.message));
   py::PyRef raw =
@@ -195,7 +196,7 @@ py::PyRef build_instruction(PyTypeObject* type, const Decoding& decoding, const 
     PyStructSequence_SetItem(record.get(), field++, item);
     return true;
   };
-  static_assert(kInstructionFieldCount == 15, "one put per field, in InstructionField order");
+  static_assert(kInstructionFieldCount == 16, "one put per field, in InstructionField order");
   PyObject* program_id = input.program_id != nullptr ? input.program_id : Py_None;
   const bool complete = put(name.release()) && put(args.release()) && put(accounts.release()) &&
                         put(remaining.release()) && put(Py_NewRef(program_id)) &&
@@ -203,7 +204,8 @@ py::PyRef build_instruction(PyTypeObject* type, const Decoding& decoding, const 
                         put(place.depth == 0 ? Py_NewRef(Py_None) : PyLong_FromUnsignedLong(place.depth)) &&
                         put(index_or_none(place.log_index)) && put(PyLong_FromUnsignedLongLong(trailing)) &&
                         put(missing_names.release()) && put(reason.release()) && put(raw.release()) &&
-                        put(metas.release()) && put(PyBool_FromLong(place.failed));
+                        put(signers.release()) && put(writable.release()) &&
+                        put(PyBool_FromLong(place.failed));
   if (!complete) return {};
   return record;
 }

@@ -48,7 +48,8 @@ enum InstructionField : int {
   kInstructionMissing,
   kInstructionError,
   kInstructionData,
-  kInstructionAccountMetas,
+  kInstructionSigners,
+  kInstructionWritable,
   kInstructionFailed,
   kInstructionFieldCount,
 };

@@ -56,7 +56,7 @@ def test_decode_instruction(data, accounts, expected):
     assert {k: getattr(ins, k) for k in expected} == expected
     assert (ins.program_id, ins.instruction, ins.inner, ins.depth, ins.error, ins.data) == (PROGRAM, None, None,
                                                                                            None, None, None)
-    assert ins.account_metas == tuple((key, None, None) for key in accounts or [])
+    assert (ins.signers, ins.writable) == ((None, None) if accounts is not None else ((), ()))
 
 
 @pytest.mark.parametrize("data, accounts, reason, path, instruction, message", [
