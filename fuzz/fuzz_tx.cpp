@@ -30,6 +30,7 @@
 #include "scan/base64.h"
 #include "scan/payload.h"
 #include "tx/attribution.h"
+#include "tx/failure.h"
 #include "tx/log_line.h"
 #include "tx/log_walk.h"
 #include "tx/program_set.h"
@@ -105,9 +106,7 @@ void check_site(const tx::Attribution& a, const tx::EventSite& site, std::span<c
   const tx::Frame& frame = walk.frames[static_cast<std::size_t>(candidate->frame)];
   VARKEL_FUZZ_CHECK(set.find_text(frame.program) == site.program && frame.depth == site.depth);
   if (t != nullptr) {
-    VARKEL_FUZZ_CHECK(
-        site.instruction == kNoIndex ||
-        (site.instruction >= 0 && static_cast<std::size_t>(site.instruction) < t->instructions.size()));
+    VARKEL_FUZZ_CHECK(site.instruction == kNoIndex || site.instruction < t->instructions.size());
   }
 }
 
@@ -118,7 +117,7 @@ void check_attribution(const tx::Attribution& a, std::span<const std::string_vie
   std::int64_t last_line = -1;
   for (const tx::EventSite& site : a.events) {
     check_site(a, site, lines, walk, t);
-    if (site.log_index >= 0) {
+    if (site.log_index != kNoIndex) {
       VARKEL_FUZZ_CHECK(site.log_index > last_line);
       last_line = site.log_index;
     }
@@ -180,6 +179,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   } else {
     for (const tx::EventSite& site : whole.events) VARKEL_FUZZ_CHECK(site.source == tx::Source::Cpi);
+  }
+
+  // With the instructions: the same events, and every instruction of the
+  // set's programs where the transaction has it, none an event instruction.
+  const tx::Attribution both = tx::attribute_transaction(t, set, nullptr, {true, true});
+  VARKEL_FUZZ_CHECK(std::ranges::equal(both.events, whole.events, same_site));
+  for (const tx::InstructionSite& site : both.instructions) {
+    VARKEL_FUZZ_CHECK(site.index < t.instructions.size());
+    const tx::Instruction& ins =
+        site.inner == kNoIndex ? t.instructions[site.index] : t.inner[site.index].at(site.inner);
+    VARKEL_FUZZ_CHECK(&ins == site.instruction && set.find(ins.program) == site.program);
+    VARKEL_FUZZ_CHECK(!(site.data.size() >= 8 && std::memcmp(site.data.data(), tx::kEventTag.data(), 8) == 0));
+    VARKEL_FUZZ_CHECK(ins.accounts_first + ins.accounts_count <= t.accounts.size());
+  }
+  VARKEL_FUZZ_CHECK(tx::merge_order(both).size() == both.events.size() + both.instructions.size());
+  if (t.failed) {
+    const tx::Failure failure = tx::explain_failure(t, both, set);
+    VARKEL_FUZZ_CHECK(failure.instruction == kNoIndex || failure.instruction < t.instructions.size());
   }
 
   // The same document as compact text: the same transaction, the same events.
