@@ -14,7 +14,7 @@ import re
 import sys
 from pathlib import Path
 
-ORDER = ["base", "json", "idl", "decode", "scan", "tx", "columnar", "objects", "lib"]
+ORDER = ["base", "json", "idl", "decode", "scan", "tx", "accounts", "columnar", "objects", "lib"]
 PYTHON_FACING = {"objects", "lib"}  # the rest is pure: never touches Python
 GLUE = "py"
 

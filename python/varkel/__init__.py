@@ -23,6 +23,8 @@ fault of the decoder itself.
 """
 
 from varkel._varkel import (
+    Account,
+    AccountError,
     Event,
     EventDecoder,
     EventTable,
@@ -47,11 +49,13 @@ __all__ = [
     "Event",
     "Instruction",
     "Transaction",
+    "Account",
     "EventTable",
     "IdlError",
     "TransactionError",
     "ProgramIdError",
     "InstructionError",
+    "AccountError",
     "InternalError",
     "decode_logs",
     "decode_transaction",

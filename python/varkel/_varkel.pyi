@@ -2,7 +2,7 @@
 # the built module by `python -m mypy.stubtest varkel._varkel` (the test
 # command runs it): everything the module defines is declared here.
 import sys
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, Final, Literal, TypeAlias, final
 
 from typing_extensions import Buffer
@@ -193,16 +193,55 @@ class Transaction(tuple[Any, ...]):
     def events(self) -> list[Event]:
         """The decoders' programs' events, in execution order."""
 
+@final
+class Account(tuple[Any, ...]):
+    """One account of a decoder's program."""
+
+    n_fields: Final[int]
+    n_sequence_fields: Final[int]
+    n_unnamed_fields: Final[int]
+    __match_args__: Final = ("pubkey", "name", "value", "owner", "lamports", "slot", "unread", "error")
+
+    def __new__(cls, sequence: Iterable[Any], dict: dict[str, Any] = ...) -> Account: ...
+    if sys.version_info >= (3, 13):
+        def __replace__(self, **kwargs: Any) -> Account: ...
+    @property
+    def pubkey(self) -> str | None:
+        """The account's address (base58); None when the input does not give it."""
+    @property
+    def name(self) -> str | None:
+        """The name of its account type in the IDL; None when its discriminator is unknown."""
+    @property
+    def value(self) -> dict[str, Any] | None:
+        """Its data as plain Python values; None when it does not decode."""
+    @property
+    def owner(self) -> str | None:
+        """The program that owns it (base58), as the input gives it."""
+    @property
+    def lamports(self) -> int | None:
+        """Its balance in lamports, as the input gives it."""
+    @property
+    def slot(self) -> int | None:
+        """The slot of the RPC response's context."""
+    @property
+    def unread(self) -> int | None:
+        """Bytes of data after the value; None when it does not decode."""
+    @property
+    def error(self) -> str | None:
+        """Why it does not decode; None when it does."""
+
 __all__ = [
     "EventDecoder",
     "Event",
     "Instruction",
     "Transaction",
+    "Account",
     "EventTable",
     "IdlError",
     "TransactionError",
     "ProgramIdError",
     "InstructionError",
+    "AccountError",
     "InternalError",
     "decode_logs",
     "decode_transaction",
@@ -238,6 +277,14 @@ class InstructionError(ValueError):
     path: str | None
     instruction: str | None
 
+class AccountError(ValueError):
+    """Account data that does not decode; reason: "missing", "input", "owner",
+    "discriminator" or "data"; path: the field that did not fit; account: the type's name."""
+
+    reason: str | None
+    path: str | None
+    account: str | None
+
 class InternalError(BaseException):
     """A failure the decoder treats as impossible (a fault of the decoder itself)."""
 
@@ -258,10 +305,14 @@ class EventDecoder:
     def decode_transaction(self, tx: _TransactionInput) -> list[Event]: ...
     def decode_instructions(self, tx: _TransactionInput) -> list[Instruction]: ...
     def decode_instruction(self, data: bytes | str, accounts: Sequence[str] | None = None) -> Instruction: ...
+    def decode_account(self, data: bytes | str | Mapping[str, Any]) -> tuple[str, dict[str, Any]]: ...
+    def decode_accounts(self, items: Any) -> list[Account]: ...
     @property
     def event_names(self) -> list[str]: ...
     @property
     def instruction_names(self) -> list[str]: ...
+    @property
+    def account_names(self) -> list[str]: ...
     @property
     def program_id(self) -> str: ...
 

@@ -39,6 +39,13 @@ class BorshReader {
 
   std::uint64_t position() const noexcept { return position_; }
   std::uint64_t remaining() const noexcept { return length_ - position_; }
+  // Moves to `position` (a zero-copy field's offset); false, staying put,
+  // past the end.
+  bool seek(std::uint64_t position) noexcept {
+    if (position > length_) return false;
+    position_ = position;
+    return true;
+  }
   std::uint64_t length() const noexcept { return length_; }
   const std::uint8_t* data() const noexcept { return data_; }
 

@@ -6,6 +6,8 @@
 #include <utility>
 #include <variant>
 
+#include "decode/zero_copy.h"
+
 namespace varkel::decode {
 
 namespace {
@@ -217,6 +219,7 @@ class PlanBuilder {
     // that reaches itself refers to this one.
     const std::uint32_t at = index_of(plan_.definitions.size());
     plan_.definitions.emplace_back();
+    plan_.definitions[at].name = name;
     definitions_.emplace(name, at);
     if (const auto* record = std::get_if<idl::IdlTypeDefTy::Struct>(&def->type.value)) {
       const FieldsRef ref = fields(record->fields);
@@ -255,10 +258,47 @@ class PlanBuilder {
   std::unordered_map<std::string, std::uint32_t> definitions_;
 };
 
+bool is_zero_copy(const idl::IdlTypeDef& def) {
+  return std::holds_alternative<idl::IdlSerialization::Bytemuck>(def.serialization.value) ||
+         std::holds_alternative<idl::IdlSerialization::BytemuckUnsafe>(def.serialization.value);
+}
+
 }  // namespace
 
 DecodePlan build_plan(const EventRegistry& registry) {
   return PlanBuilder(registry).build();
+}
+
+Result<void> lay_out_zero_copy(DecodePlan& plan, const EventRegistry& registry) {
+  plan.zero_copy_accounts.assign(registry.accounts.size(), false);
+  std::vector<std::string> roots;
+  for (std::size_t i = 0; i < registry.accounts.size(); ++i) {
+    const idl::IdlTypeDef* def = registry.find_type(registry.accounts[i].name);
+    if (def == nullptr || !is_zero_copy(*def)) continue;
+    plan.zero_copy_accounts[i] = true;
+    roots.push_back(registry.accounts[i].name);
+  }
+  plan.layouts.assign(plan.definitions.size(), {});
+  if (roots.empty()) return {};
+  const TypeLookup lookup = [&registry](std::string_view name) { return registry.find_type(name); };
+  Result<ZeroCopyLayouts> layouts = compute_zero_copy_layouts(lookup, roots);
+  if (!layouts) {
+    for (const std::string& root : roots) {  // which account: its type alone fails the same way
+      Result<ZeroCopyLayouts> one = compute_zero_copy_layouts(lookup, std::span<const std::string>(&root, 1));
+      if (!one) return fail("account '" + root + "': " + one.error().message);
+    }
+    return fail(std::move(layouts.error()));
+  }
+  for (std::size_t d = 0; d < plan.definitions.size(); ++d) {
+    const TypeLayout* layout = layouts->find(plan.definitions[d].name);
+    if (layout == nullptr) continue;
+    plan.layouts[d].size = layout->size;
+    if (!layout->field_offsets.empty()) {
+      plan.layouts[d].first_offset = index_of(plan.offsets.size());
+      plan.offsets.insert(plan.offsets.end(), layout->field_offsets.begin(), layout->field_offsets.end());
+    }
+  }
+  return {};
 }
 
 }  // namespace varkel::decode

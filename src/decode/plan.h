@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/index.h"
+#include "base/result.h"
 #include "decode/registry.h"
 #include "idl/model.h"
 
@@ -63,9 +64,10 @@ struct PlanVariant {
   FieldsRef fields;              // Absent: a unit variant
 };
 
-// One named type definition that some event reaches.
+// One named type definition that some event, instruction or account reaches.
 struct PlanDefinition {
   enum class Form : std::uint8_t { Struct, Enum, Alias };
+  std::string name;
   Form form = Form::Struct;
   FieldsRef fields;                 // Struct
   std::uint32_t first_variant = 0;  // Enum: the run of DecodePlan::variants
@@ -87,6 +89,18 @@ struct DecodePlan {
   // name (kNoIndex for the end of a group).
   std::vector<std::vector<std::uint32_t>> account_names;
   std::vector<std::uint32_t> accounts;  // the type of registry.accounts[i]: a `defined` node
+
+  // Zero-copy accounts (lay_out_zero_copy): whether registry.accounts[i]'s
+  // data is a memory image, and the memory layout of every definition such
+  // an account reaches (size 0: none). A struct's field offsets are the run
+  // [first_offset, first_offset + its field count) of `offsets`.
+  struct MemoryLayout {
+    std::uint64_t size = 0;
+    std::uint32_t first_offset = kNoIndex;
+  };
+  std::vector<bool> zero_copy_accounts;
+  std::vector<MemoryLayout> layouts;
+  std::vector<std::uint64_t> offsets;
 };
 
 // Compiles every event, instruction and account of `registry`. Resolves each `defined` reference
@@ -102,5 +116,11 @@ struct DecodePlan {
 inline constexpr std::uint64_t kSizeCap = std::uint64_t{1} << 62;
 inline constexpr int kSizeRounds = 128;
 DecodePlan build_plan(const EventRegistry& registry);
+
+// Lays out the accounts whose type is zero-copy ("bytemuck" or
+// "bytemuckunsafe": a memory image, not Borsh) and the types they reach, by
+// decode/zero_copy.h. Fails, naming the type and the field, when one has no
+// fixed layout: "account 'Pool': {message}".
+Result<void> lay_out_zero_copy(DecodePlan& plan, const EventRegistry& registry);
 
 }  // namespace varkel::decode

@@ -102,7 +102,11 @@ namespace walk_failure {
 [[gnu::cold, gnu::noinline]] void prepend_index(Error& error, std::uint64_t index);
 }  // namespace walk_failure
 
-template <class Sink>
+// Zero-copy: the data is a memory image laid out by lay_out_zero_copy (see
+// decode/plan.h): a struct's fields are read at their offsets, and the struct
+// takes its whole size (tail padding included). Everything else reads as in
+// Borsh: the layout admits only fixed-size values.
+template <class Sink, bool kZeroCopy = false>
 class Walk {
  public:
   using Value = typename Sink::Value;
@@ -130,6 +134,7 @@ class Walk {
  private:
   bool sequence(std::uint32_t element, std::uint64_t count, Slot slot, Value& out);
   bool defined(std::uint32_t definition, Slot slot, Value& out);
+  bool laid_out(std::uint32_t definition, Slot slot, Value& out);
   bool enumeration(const PlanDefinition& def, Slot slot, Value& out);
   // The compound kinds: one nesting level each.
   bool option_value(const PlanNode& node, Slot slot, Value& out);
@@ -202,8 +207,8 @@ class Walk {
   bool sink_failed_ = false;
 };
 
-template <class Sink>
-bool Walk<Sink>::fields(const FieldsRef& fields, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::fields(const FieldsRef& fields, Slot slot, Value& out) {
   typename Sink::Record record;
   if (!sink_.begin_record(slot, fields, record)) [[unlikely]]
     return sink_failure();
@@ -218,8 +223,9 @@ bool Walk<Sink>::fields(const FieldsRef& fields, Slot slot, Value& out) {
   return sink_.end_record(record, slot, out) || sink_failure();
 }
 
-template <class Sink>
-bool Walk<Sink>::arguments(const FieldsRef& fields, Slot slot, Value& out, std::uint32_t& missing) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::arguments(const FieldsRef& fields, Slot slot, Value& out,
+                                      std::uint32_t& missing) {
   missing = 0;
   typename Sink::Record record;
   if (!sink_.begin_record(slot, fields, record)) [[unlikely]]
@@ -240,8 +246,8 @@ bool Walk<Sink>::arguments(const FieldsRef& fields, Slot slot, Value& out, std::
   return sink_.end_record(record, slot, out) || sink_failure();
 }
 
-template <class Sink>
-bool Walk<Sink>::type(std::uint32_t index, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::type(std::uint32_t index, Slot slot, Value& out) {
   const PlanNode& node = plan_.nodes[index];
   switch (node.kind) {
     case Kind::Option:
@@ -292,8 +298,8 @@ bool Walk<Sink>::type(std::uint32_t index, Slot slot, Value& out) {
 }
 
 // The wider and variable-size leaves.
-template <class Sink>
-bool Walk<Sink>::scalar(Kind kind, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::scalar(Kind kind, Slot slot, Value& out) {
   switch (kind) {
     case Kind::U128:
     case Kind::I128: {
@@ -315,8 +321,8 @@ bool Walk<Sink>::scalar(Kind kind, Slot slot, Value& out) {
 }
 
 // bytes, string (a u32 length, then the bytes) and pubkey.
-template <class Sink>
-bool Walk<Sink>::variable(Kind kind, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::variable(Kind kind, Slot slot, Value& out) {
   if (kind == Kind::Pubkey) {
     const std::uint8_t* key = reader_.take(32);
     if (key == nullptr) [[unlikely]]
@@ -338,8 +344,8 @@ bool Walk<Sink>::variable(Kind kind, Slot slot, Value& out) {
   return sink_.string(slot, data, out) || sink_failure();
 }
 
-template <class Sink>
-int Walk<Sink>::next_u8() {
+template <class Sink, bool kZeroCopy>
+int Walk<Sink, kZeroCopy>::next_u8() {
   const std::uint8_t* byte = reader_.take(1);
   if (byte == nullptr) [[unlikely]] {
     end_of_data(1);
@@ -348,8 +354,8 @@ int Walk<Sink>::next_u8() {
   return *byte;
 }
 
-template <class Sink>
-std::int64_t Walk<Sink>::next_u32() {
+template <class Sink, bool kZeroCopy>
+std::int64_t Walk<Sink, kZeroCopy>::next_u32() {
   const std::uint8_t* bytes = reader_.take(4);
   if (bytes == nullptr) [[unlikely]] {
     end_of_data(4);
@@ -358,8 +364,8 @@ std::int64_t Walk<Sink>::next_u32() {
   return load_le<std::uint32_t>(bytes);
 }
 
-template <class Sink>
-bool Walk<Sink>::option_value(const PlanNode& node, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::option_value(const PlanNode& node, Slot slot, Value& out) {
   const int tag = next_u8();
   if (tag < 0) [[unlikely]]
     return false;
@@ -370,8 +376,8 @@ bool Walk<Sink>::option_value(const PlanNode& node, Slot slot, Value& out) {
   return type(node.child, slot, out);
 }
 
-template <class Sink>
-bool Walk<Sink>::vec_value(const PlanNode& node, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::vec_value(const PlanNode& node, Slot slot, Value& out) {
   const std::int64_t count = next_u32();
   if (count < 0) [[unlikely]]
     return false;
@@ -381,8 +387,8 @@ bool Walk<Sink>::vec_value(const PlanNode& node, Slot slot, Value& out) {
   return sequence(node.child, static_cast<std::uint64_t>(count), slot, out);
 }
 
-template <class Sink>
-bool Walk<Sink>::array_value(const PlanNode& node, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::array_value(const PlanNode& node, Slot slot, Value& out) {
   if (node.generic_length) [[unlikely]]
     return failure(walk_failure::generic_length());
   if (!may_descend()) [[unlikely]]
@@ -391,8 +397,8 @@ bool Walk<Sink>::array_value(const PlanNode& node, Slot slot, Value& out) {
   return sequence(node.child, node.length, slot, out);
 }
 
-template <class Sink>
-bool Walk<Sink>::defined_value(const PlanNode& node, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::defined_value(const PlanNode& node, Slot slot, Value& out) {
   if (node.generic_args) [[unlikely]]
     return failure(walk_failure::generic_defined(plan_.texts[node.text]));
   if (!may_descend()) [[unlikely]]
@@ -407,8 +413,8 @@ bool Walk<Sink>::defined_value(const PlanNode& node, Slot slot, Value& out) {
 // bytes that remain it is plausible: the sink may size its list up front, and
 // no element can be zero-width. Otherwise the elements are read as long as
 // the data holds them.
-template <class Sink>
-bool Walk<Sink>::sequence(std::uint32_t element, std::uint64_t count, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::sequence(std::uint32_t element, std::uint64_t count, Slot slot, Value& out) {
   const std::uint64_t min_size = plan_.nodes[element].min_size;
   const bool sized = min_size > 0 && count <= reader_.remaining() / min_size;
   typename Sink::List list;
@@ -441,11 +447,12 @@ bool Walk<Sink>::sequence(std::uint32_t element, std::uint64_t count, Slot slot,
   return sink_.end_list(list, slot, out) || sink_failure();
 }
 
-template <class Sink>
-bool Walk<Sink>::defined(std::uint32_t index, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::defined(std::uint32_t index, Slot slot, Value& out) {
   const PlanDefinition& def = plan_.definitions[index];
   switch (def.form) {
     case PlanDefinition::Form::Struct:
+      if constexpr (kZeroCopy) return laid_out(index, slot, out);
       return fields(def.fields, slot, out);
     case PlanDefinition::Form::Enum:
       return enumeration(def, slot, out);
@@ -455,8 +462,8 @@ bool Walk<Sink>::defined(std::uint32_t index, Slot slot, Value& out) {
   return type(def.alias, slot, out);
 }
 
-template <class Sink>
-bool Walk<Sink>::enumeration(const PlanDefinition& def, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::enumeration(const PlanDefinition& def, Slot slot, Value& out) {
   const int discriminant = next_u8();
   if (discriminant < 0) [[unlikely]]
     return false;
@@ -475,10 +482,33 @@ bool Walk<Sink>::enumeration(const PlanDefinition& def, Slot slot, Value& out) {
   return sink_.variant(slot, index, variant, std::move(fields_value), out) || sink_failure();
 }
 
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::laid_out(std::uint32_t index, Slot slot, Value& out) {
+  const PlanDefinition& def = plan_.definitions[index];
+  const DecodePlan::MemoryLayout& layout = plan_.layouts[index];
+  const std::uint64_t base = reader_.position();
+  typename Sink::Record record;
+  if (!sink_.begin_record(slot, def.fields, record)) [[unlikely]]
+    return sink_failure();
+  const PlanField* field = plan_.fields.data() + def.fields.first;
+  for (std::uint32_t i = 0; i < def.fields.count; ++i) {
+    if (!reader_.seek(base + plan_.offsets[layout.first_offset + i])) [[unlikely]]
+      return end_of_data(base + plan_.offsets[layout.first_offset + i] - reader_.position());
+    Value value{};
+    if (!type(field[i].type, sink_.field_slot(record, i), value)) [[unlikely]]
+      return at_field(def.fields, i);
+    if (!sink_.set_field(record, i, field[i], std::move(value))) [[unlikely]]
+      return sink_failure();
+  }
+  if (!reader_.seek(base + layout.size)) [[unlikely]]
+    return end_of_data(base + layout.size - reader_.position());
+  return sink_.end_record(record, slot, out) || sink_failure();
+}
+
 // A value wanted as its bytes: read (and checked) without storing, then the
 // bytes it took are given.
-template <class Sink>
-bool Walk<Sink>::opaque(std::uint32_t node, Slot slot, Value& out) {
+template <class Sink, bool kZeroCopy>
+bool Walk<Sink, kZeroCopy>::opaque(std::uint32_t node, Slot slot, Value& out) {
   const std::uint64_t start = reader_.position();
   Value ignored{};
   if (!type(node, Sink::kSkip, ignored)) return false;

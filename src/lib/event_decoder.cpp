@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "idl/load.h"
+#include "lib/account_api.h"
 #include "lib/args.h"
 #include "lib/event_table.h"
 #include "lib/tx_api.h"
@@ -54,6 +55,9 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     registry = std::move(*built);
   }  // the model is released here
   decode::DecodePlan plan = decode::build_plan(registry);
+  if (Result<void> laid_out = decode::lay_out_zero_copy(plan, registry); !laid_out) {
+    return objects::raise_idl_error("", laid_out.error());
+  }
   std::optional<objects::KeyTable> keys = objects::KeyTable::make(plan);
   if (!keys) return nullptr;
 
@@ -187,6 +191,12 @@ PyMethodDef decoder_methods[] = {
     {"decode_instruction",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_instruction>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeInstructionDoc},
+    {"decode_account",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_account>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeAccountDoc},
+    {"decode_accounts",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_accounts>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeAccountsDoc},
     {"__reduce__", py::guarded<decoder_reduce>, METH_NOARGS,
      "__reduce__($self, /)\n--\n\nRebuilds the decoder from its IDL text when unpickled."},
     {"__copy__", py::guarded<decoder_copy>, METH_NOARGS,
@@ -212,6 +222,7 @@ PyGetSetDef decoder_getset[] = {
      "Names of all events declared in the IDL, in declaration order.", nullptr},
     {"program_id", py::guarded<decoder_program_id>, nullptr, kProgramIdDoc, nullptr},
     {"instruction_names", py::guarded<decoder_instruction_names>, nullptr, kInstructionNamesDoc, nullptr},
+    {"account_names", py::guarded<decoder_account_names>, nullptr, kAccountNamesDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

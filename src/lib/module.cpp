@@ -44,11 +44,13 @@ int module_exec(PyObject* module) {
   if (add_public(module, "Event", event_type()) < 0) return -1;
   if (add_public(module, "Instruction", instruction_type()) < 0) return -1;
   if (add_public(module, "Transaction", transaction_type()) < 0) return -1;
+  if (add_public(module, "Account", account_type()) < 0) return -1;
   if (add_public(module, "EventTable", event_table_type()) < 0) return -1;
   if (add_public(module, "IdlError", objects::idl_error_type()) < 0) return -1;
   if (add_public(module, "TransactionError", objects::transaction_error_type()) < 0) return -1;
   if (add_public(module, "ProgramIdError", objects::program_id_error_type()) < 0) return -1;
   if (add_public(module, "InstructionError", objects::instruction_error_type()) < 0) return -1;
+  if (add_public(module, "AccountError", objects::account_error_type()) < 0) return -1;
   if (add_public(module, "InternalError", py::internal_error_type()) < 0) return -1;
   {
     py::PyRef rebuild = py::PyRef::steal(PyObject_GetAttrString(module, "_decoder_from_idl"));

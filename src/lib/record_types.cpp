@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "objects/accounts.h"
 #include "objects/events.h"
 #include "objects/instructions.h"
 #include "objects/transactions.h"
@@ -110,7 +111,31 @@ PyStructSequence_Desc transaction_desc = {
     objects::kTransactionFieldCount,
 };
 
+// In the order of objects::AccountField.
+PyStructSequence_Field account_fields[] = {
+    {"pubkey", "The account's address (base58); None when the input does not give it."},
+    {"name", "The name of its account type in the IDL; None when its discriminator is unknown."},
+    {"value", "Its data as plain Python values (the same values as events); None when it does not decode."},
+    {"owner", "The program that owns it (base58), as the input gives it; None when not given."},
+    {"lamports", "Its balance in lamports, as the input gives it; None when not given."},
+    {"slot", "The slot of the RPC response's context; None when not given."},
+    {"unread",
+     "Bytes of data after the value (accounts are often allocated larger); None when it does not decode."},
+    {"error", "Why it does not decode; None when it does."},
+    {nullptr, nullptr},
+};
+static_assert(sizeof(account_fields) / sizeof(account_fields[0]) == objects::kAccountFieldCount + 1);
+
+PyStructSequence_Desc account_desc = {
+    "varkel.Account",
+    "Account(pubkey, name, value, owner, lamports, slot, unread, error)\n\nOne account of a decoder's "
+    "program.",
+    account_fields,
+    objects::kAccountFieldCount,
+};
+
 std::atomic<PyObject*> g_event_type{nullptr};
+std::atomic<PyObject*> g_account_type{nullptr};
 std::atomic<PyObject*> g_instruction_type{nullptr};
 std::atomic<PyObject*> g_transaction_type{nullptr};
 
@@ -131,6 +156,10 @@ PyObject* instruction_type() {
 
 PyObject* transaction_type() {
   return record_type(g_transaction_type, transaction_desc);
+}
+
+PyObject* account_type() {
+  return record_type(g_account_type, account_desc);
 }
 
 }  // namespace varkel

@@ -4,6 +4,7 @@
 //   varkel.Event        one attributed event
 //   varkel.Instruction  one instruction of a decoder's program
 //   varkel.Transaction  one transaction's decoded contents
+//   varkel.Account      one account of a decoder's program
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -16,5 +17,6 @@ namespace varkel {
 PyObject* event_type();
 PyObject* instruction_type();
 PyObject* transaction_type();
+PyObject* account_type();
 
 }  // namespace varkel

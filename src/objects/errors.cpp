@@ -63,6 +63,7 @@ std::atomic<PyObject*> g_idl_error{nullptr};
 std::atomic<PyObject*> g_transaction_error{nullptr};
 std::atomic<PyObject*> g_program_id_error{nullptr};
 std::atomic<PyObject*> g_instruction_error{nullptr};
+std::atomic<PyObject*> g_account_error{nullptr};
 
 }  // namespace
 
@@ -107,6 +108,18 @@ PyObject* instruction_error_type() {
   });
 }
 
+PyObject* account_error_type() {
+  return py::publish_once(g_account_error, [] {
+    return make_class(
+        "varkel.AccountError",
+        "Account data that does not decode. reason: \"missing\" (no such account), \"input\" (its "
+        "data cannot be read), \"owner\" (another program's), \"discriminator\" (none of the IDL's) "
+        "or \"data\" (it does not fit the type); path: the field that did not fit, or None; "
+        "account: the account type's name, or None.",
+        {"reason", "path", "account"});
+  });
+}
+
 std::nullptr_t raise_idl_error(std::string_view prefix, const Error& error) {
   const bool located = error.line > 0;
   return raise(idl_error_type(), std::string(prefix) + error.message,
@@ -135,6 +148,13 @@ std::nullptr_t raise_instruction_error(const Error& error, const char* reason, s
                {{"reason", py::PyRef::steal(PyUnicode_FromString(reason))},
                 {"path", text_or_none(error.path)},
                 {"instruction", text_or_none(instruction)}});
+}
+
+std::nullptr_t raise_account_error(const Error& error, const char* reason, std::string_view account) {
+  return raise(account_error_type(), error.message,
+               {{"reason", py::PyRef::steal(PyUnicode_FromString(reason))},
+                {"path", text_or_none(error.path)},
+                {"account", text_or_none(account)}});
 }
 
 }  // namespace varkel::objects

@@ -16,6 +16,10 @@
 //                     arguments of the call); path: the argument field or the
 //                     input that failed, or None; instruction: its name, or
 //                     None
+//   AccountError      account data that does not decode; reason: "missing",
+//                     "input", "owner", "discriminator" or "data"; path: the
+//                     field that did not fit, or None; account: the account
+//                     type's name, or None
 //
 // The classes are created once per process and live in the module "varkel".
 #pragma once
@@ -35,6 +39,7 @@ PyObject* idl_error_type();
 PyObject* transaction_error_type();
 PyObject* program_id_error_type();
 PyObject* instruction_error_type();
+PyObject* account_error_type();
 
 // Raise the class with `prefix` + error.message and the error's place as
 // attributes. Return null.
@@ -44,5 +49,7 @@ std::nullptr_t raise_transaction_error(std::string_view prefix, const Error& err
 std::nullptr_t raise_program_id_error(const Error& error);
 // `reason` as InstructionError.reason; `instruction` empty: None.
 std::nullptr_t raise_instruction_error(const Error& error, const char* reason, std::string_view instruction);
+// `account` empty: None.
+std::nullptr_t raise_account_error(const Error& error, const char* reason, std::string_view account);
 
 }  // namespace varkel::objects

@@ -207,10 +207,10 @@ class ObjectSink {
   std::optional<Error> failure_;
 };
 
-template <class Run>
+template <bool kZeroCopy = false, class Run>
 Decoded run_walk(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader, Run run) {
   ObjectSink sink(plan, keys);
-  decode::Walk<ObjectSink> walk(plan, sink, reader);
+  decode::Walk<ObjectSink, kZeroCopy> walk(plan, sink, reader);
   Decoded out;
   if (run(walk, out.value)) return out;
   out.value = py::PyRef();
@@ -236,6 +236,13 @@ Decoded decode_arguments(const decode::DecodePlan& plan, const KeyTable& keys, d
   return run_walk(plan, keys, reader, [&fields, &missing](decode::Walk<ObjectSink>& walk, py::PyRef& out) {
     return walk.arguments(fields, {}, out, missing);
   });
+}
+
+Decoded decode_account_value(const decode::DecodePlan& plan, const KeyTable& keys,
+                             decode::BorshReader& reader, std::uint32_t node, bool zero_copy) {
+  auto run = [node](auto& walk, py::PyRef& out) { return walk.type(node, {}, out); };
+  if (zero_copy) return run_walk<true>(plan, keys, reader, run);
+  return run_walk(plan, keys, reader, run);
 }
 
 Decoded decode_type(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,

@@ -57,6 +57,11 @@ Decoded decode_fields(const decode::DecodePlan& plan, const KeyTable& keys, deco
 Decoded decode_arguments(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
                          const decode::FieldsRef& fields, std::uint32_t& missing);
 
+// An account's value: the plan's node of its type, read as a memory image
+// when `zero_copy` (decode/walk.h), else as Borsh.
+Decoded decode_account_value(const decode::DecodePlan& plan, const KeyTable& keys,
+                             decode::BorshReader& reader, std::uint32_t node, bool zero_copy);
+
 // One value of the plan's type expression `node`.
 Decoded decode_type(const decode::DecodePlan& plan, const KeyTable& keys, decode::BorshReader& reader,
                     std::uint32_t node);

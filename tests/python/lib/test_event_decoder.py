@@ -34,9 +34,9 @@ def test_instances_only_through_the_constructor():
         object.__new__(EventDecoder)
 
 
-PUBLIC = ["EventDecoder", "Event", "Instruction", "Transaction", "EventTable", "IdlError", "TransactionError",
-          "ProgramIdError", "InstructionError", "InternalError", "decode_logs", "decode_transaction",
-          "decode_instructions", "decode"]
+PUBLIC = ["EventDecoder", "Event", "Instruction", "Transaction", "Account", "EventTable", "IdlError",
+          "TransactionError", "ProgramIdError", "InstructionError", "AccountError", "InternalError", "decode_logs",
+          "decode_transaction", "decode_instructions", "decode"]
 
 
 def test_module_surface():
