@@ -95,8 +95,7 @@ std::size_t fixed_width(std::string_view format) {
   if (format == "s" || format == "S") return 2;
   if (format == "i" || format == "I" || format == "f") return 4;
   if (format == "l" || format == "L" || format == "g") return 8;
-  if (format == "d:38,0") return 16;
-  if (format == "d:76,0,256") return 32;
+  if (format == "w:32") return 32;
   return 0;
 }
 

@@ -36,8 +36,10 @@ from varkel._varkel import (
     Transaction,
     TransactionError,
     decode,
+    decode_block,
     decode_instructions,
     decode_logs,
+    decode_tables,
     decode_transaction,
 )
 
@@ -61,4 +63,6 @@ __all__ = [
     "decode_transaction",
     "decode_instructions",
     "decode",
+    "decode_block",
+    "decode_tables",
 ]

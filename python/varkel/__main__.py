@@ -113,8 +113,9 @@ def _parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
                     "into JSON lines.",
     )
     parser.add_argument("--version", action="version", version=version_text())
-    parser.add_argument("--idl", required=True, action="append", metavar="IDL.json",
-                        help="a program's IDL (current or legacy format); repeat for several programs")
+    parser.add_argument("--idl", required=True, action="append", metavar="IDL.json[=PROGRAM_ID]",
+                        help="a program's IDL (current or legacy format); repeat for several programs. "
+                             "=PROGRAM_ID: the program is deployed at that address instead of the IDL's")
     parser.add_argument("--input", choices=("auto", "logs", "tx"), default="auto",
                         help="what the lines are: auto (JSON objects are transactions, other lines log lines; "
                              "the default), logs, or tx")
@@ -128,6 +129,8 @@ def _parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     parser.add_argument("--stats", action="store_true",
                         help="at the end, write a summary line to standard error (lines, payload lines, events, "
                              "failures)")
+    parser.add_argument("--strict", action="store_true",
+                        help="exit with status 1 when no event or instruction came out")
     parser.add_argument("--no-progress", action="store_true",
                         help="no progress line on standard error (shown only when it is a terminal and tqdm "
                              "is installed)")
@@ -140,10 +143,19 @@ class UsageError(Exception):
     """An IDL or option that cannot be used: reported, exit status 2."""
 
 
-def _load_decoders(paths: Sequence[str]) -> list[EventDecoder]:
+def _idl_argument(argument: str) -> tuple[str, str | None]:
+    """IDL.json or IDL.json=<program id>: a file of that very name wins."""
+    path, sep, program_id = argument.rpartition("=")
+    if not sep or not path or os.path.exists(argument):
+        return argument, None
+    return path, program_id
+
+
+def _load_decoders(arguments: Sequence[str]) -> list[EventDecoder]:
     decoders: list[EventDecoder] = []
     owners: dict[str, str] = {}
-    for path in paths:
+    for argument in arguments:
+        path, program_id = _idl_argument(argument)
         try:
             with open(path, encoding="utf-8") as handle:
                 text = handle.read()
@@ -151,14 +163,20 @@ def _load_decoders(paths: Sequence[str]) -> list[EventDecoder]:
             raise UsageError(f"cannot read IDL {path}: {error}") from None
         try:
             decoder = EventDecoder(text)
+            if program_id is not None:
+                decoder = decoder.with_program_id(program_id)
             decoder.decode_logs([])  # the IDL names its program
         except IdlError as error:
             raise UsageError(f"{path}: {error}") from None
         except ProgramIdError as error:
-            raise UsageError(f"{path}: {error.reason}") from None
+            reason = error.reason or str(error)
+            if program_id is None and "no program address" in reason:
+                reason += f" (give it as --idl {path}=<program id>)"
+            raise UsageError(f"{argument}: {reason}") from None
         if decoder.program_id in owners:
-            raise UsageError(f"{path}: program {decoder.program_id} already has an IDL ({owners[decoder.program_id]})")
-        owners[decoder.program_id] = path
+            raise UsageError(f"{argument}: program {decoder.program_id} already has an IDL "
+                             f"({owners[decoder.program_id]})")
+        owners[decoder.program_id] = argument
         decoders.append(decoder)
     return decoders
 
@@ -191,7 +209,9 @@ class Stats:
     undecodable_instructions: int = 0
     unknown_discriminators: int = 0
     unattributed: int = 0
-    transactions: int = 0  # transaction lines read as transactions
+    other_programs: int = 0
+    invocations: int = 0
+    transactions: int = 0  # transactions read (of transaction lines and blocks)
     bad_lines: int = 0
 
     def add(self, counts: dict[str, int]) -> None:
@@ -201,16 +221,20 @@ class Stats:
         self.failed += counts["failed"]
         self.unknown_discriminators += counts["unknown_discriminators"]
         self.unattributed += counts["unattributed"]
+        self.other_programs += counts["other_programs"]
+        self.invocations += counts["invocations"]
         self.instructions += counts.get("instructions", 0)
         self.undecodable_instructions += counts.get("undecodable_instructions", 0)
+        self.transactions += counts.get("transactions", 0)
 
     def nothing_came_out(self) -> bool:
-        """Payloads were seen but no event came out."""
-        return self.events == 0 and self.payload_lines + self.cpi_instructions + self.unattributed > 0
+        """Lines were read but no event or instruction came out."""
+        return self.lines > 0 and self.events == 0 and self.instructions == 0
 
     def summary(self, filtered: bool) -> str:
         parts = [f"{self.lines} lines", f"{self.payload_lines} payload lines"]
         if self.transactions:
+            parts.append(f"{self.transactions} transactions")
             parts.append(f"{self.cpi_instructions} CPI event instructions")
         parts.append(f"{self.events} events" + (f" ({self.written} written)" if filtered else ""))
         parts.append(f"{self.failed} payloads with a known discriminator failed to decode")
@@ -227,6 +251,7 @@ class Stats:
         return text
 
     def diagnosis(self) -> list[str]:
+        """Why nothing came out, as far as the counts tell."""
         reasons = []
         if self.failed:
             reasons.append("the IDL probably does not match the program's current event layout (is it outdated?)")
@@ -235,6 +260,13 @@ class Stats:
         if self.unattributed:
             reasons.append("with several --idl, a line outside any invoke frame cannot be attributed to a program "
                            "(keep the invoke lines, or give one --idl)")
+        if self.invocations == 0 and (self.other_programs or self.transactions):
+            reasons.append("the IDL's program is never invoked in the input (is the program deployed at "
+                           "another address? give it as --idl IDL.json=<program id>)")
+        if self.other_programs:
+            reasons.append(f"{self.other_programs} payload lines came from other programs' frames")
+        if not reasons:
+            reasons.append("the input holds no event or instruction of the IDL's program")
         return reasons
 
 
@@ -398,14 +430,14 @@ class Decoding:
         self.lines: list[str] = []  # log lines waiting for their batch
 
     def transaction(self, text: str) -> None:
-        """Decodes one JSON transaction line (its text goes to the decoder as it
-        is); raises TransactionError with the reason."""
-        tx, counts, items = _decode_counted(text, self.decoders, self.instructions)
+        """Decodes one JSON line, a transaction or a block (its text goes to the
+        decoder as it is); raises TransactionError with the reason."""
+        transactions, counts = _decode_counted(text, self.decoders, self.instructions)
         self.stats.add(counts)
-        self.stats.transactions += 1
-        self.stats.written += self.output.write(items, tx.signature, tx.slot)
-        if self.instructions and tx.error is not None:
-            self.output.write_error(tx.error, tx.signature, tx.slot)
+        for tx, items in transactions:
+            self.stats.written += self.output.write(items, tx.signature, tx.slot)
+            if self.instructions and tx.error is not None:
+                self.output.write_error(tx.error, tx.signature, tx.slot)
         if self.progress is not None:
             self.progress.update(self.stats)
 
@@ -521,6 +553,8 @@ def main(argv: Sequence[str] | None = None) -> int:
             progress = None
         if args.stats or stats.nothing_came_out():
             print(stats.summary(filtered=args.event is not None or args.instruction is not None), file=sys.stderr)
+        if args.strict and status == 0 and stats.events == 0 and stats.instructions == 0:
+            status = FAILED
         return status
     except KeyboardInterrupt:
         try:

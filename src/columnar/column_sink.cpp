@@ -48,9 +48,10 @@ class ColumnSink {
   bool wide(Slot slot, Kind kind, const std::uint8_t* bytes, Value&) {
     if (slot == kNoIndex) return true;
     const bool narrow = kind == Kind::U128 || kind == Kind::I128;
-    const bool is_signed = kind == Kind::I128 || kind == Kind::I256;
-    const bool fits = narrow ? fits_decimal128(bytes, is_signed) : fits_decimal256(bytes, is_signed);
-    TableBuilder::append_wide(table_.column(slot), bytes, narrow ? 16 : 32, fits);
+    char text[kDecimalTextMax];
+    const std::size_t length =
+        decimal_text(bytes, narrow ? 16 : 32, kind == Kind::I128 || kind == Kind::I256, text);
+    TableBuilder::append_bytes(table_.column(slot), text, length);
     return true;
   }
 
@@ -62,10 +63,7 @@ class ColumnSink {
   bool string(Slot slot, std::span<const std::uint8_t> data, Value& out) { return bytes(slot, data, out); }
 
   bool pubkey(Slot slot, const std::uint8_t* key, Value&) {
-    if (slot != kNoIndex) {
-      const std::string_view text = keys_.text(key);
-      TableBuilder::append_bytes(table_.column(slot), text.data(), text.size());
-    }
+    if (slot != kNoIndex) table_.append_key(slot, key, keys_);
     return true;
   }
 
@@ -184,6 +182,27 @@ bool decode_row(const decode::DecodePlan& plan, TableBuilder& table, decode::Bor
   decode::Walk<ColumnSink> walk(plan, sink, reader);
   Unit out;
   return walk.fields(fields, 0, out);
+}
+
+bool decode_arguments_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
+                          const FieldsRef& fields, KeyTextCache& keys) {
+  ColumnSink sink(table, keys);
+  decode::Walk<ColumnSink> walk(plan, sink, reader);
+  Unit out;
+  std::uint32_t missing = 0;
+  return walk.arguments(fields, 0, out, missing);
+}
+
+bool decode_account_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
+                        std::uint32_t definition, bool zero_copy, KeyTextCache& keys) {
+  ColumnSink sink(table, keys);
+  Unit out;
+  if (zero_copy) {
+    decode::Walk<ColumnSink, true> walk(plan, sink, reader);
+    return walk.definition(definition, 0, out);
+  }
+  decode::Walk<ColumnSink> walk(plan, sink, reader);
+  return walk.definition(definition, 0, out);
 }
 
 }  // namespace varkel::columnar

@@ -20,4 +20,14 @@ namespace varkel::columnar {
 bool decode_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
                 const decode::FieldsRef& fields, KeyTextCache& keys);
 
+// The same for an instruction's arguments: data that ends before a trailing
+// argument leaves it and those after it null (decode::Walk::arguments).
+bool decode_arguments_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
+                          const decode::FieldsRef& fields, KeyTextCache& keys);
+
+// The same for the struct definition `definition` of an account type, laid
+// out in memory when `zero_copy`.
+bool decode_account_row(const decode::DecodePlan& plan, TableBuilder& table, decode::BorshReader& reader,
+                        std::uint32_t definition, bool zero_copy, KeyTextCache& keys);
+
 }  // namespace varkel::columnar

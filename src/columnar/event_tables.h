@@ -1,5 +1,7 @@
-// Events into Arrow tables: one table per event name, one row per event that
-// decodes, every value in its column (columnar/layout.h gives the mapping).
+// Decoded rows into Arrow tables: for parse_logs_arrow one table per event
+// name, one row per event that decodes, every value in its column
+// (columnar/layout.h gives the mapping); the tables of transactions and
+// accounts (columnar/schemas.h) fill the same builders.
 //
 // The values are read by the one walk of the decode plan (decode/walk.h), as
 // parse_logs reads them, so an event decodes here exactly when parse_logs
@@ -31,12 +33,18 @@ namespace varkel::columnar {
 // call on every thread.
 struct TableSchema {
   Layouts layouts;
-  // For each table, the finished table of no events: what finish() gives for
-  // a table that no event reached.
+  // For each table, the finished table of no rows: what finish() gives for
+  // a table that no row reached.
   std::vector<std::shared_ptr<const Table>> empty;
 };
 
+// One table per event name: the columns `before`, then the events' fields.
+Layouts event_layouts(const decode::EventRegistry& registry, const decode::DecodePlan& plan,
+                      std::span<const ColumnSpec> before = {});
+// The tables of parse_logs_arrow: event_layouts without columns before.
 TableSchema build_table_schema(const decode::EventRegistry& registry, const decode::DecodePlan& plan);
+// Any tables: the empty ones made for `layouts`.
+TableSchema table_schema(Layouts layouts, const decode::DecodePlan& plan);
 
 // The tables of one batch, being filled. Not shared between threads.
 class EventTables {
@@ -44,10 +52,20 @@ class EventTables {
   EventTables(const decode::DecodePlan& plan, const TableSchema& schema);
 
   // Decodes `size` bytes of event data (what follows the discriminator) as
-  // registry event `event`. True when it decoded and its row was added;
-  // false when it fails, leaving the tables as they were.
+  // registry event `event`, with no columns of the table's own. True when it
+  // decoded and its row was added; false when it fails, leaving the tables
+  // as they were.
   bool add(std::size_t event, const std::uint8_t* data, std::size_t size);
 
+  // Any row: begin() gives the table's builder with its state saved; the
+  // caller appends the row's columns (the table's own, and the fields by
+  // decode_row and its kin) and ends it, or calls drop() to undo it all.
+  TableBuilder& begin(std::uint32_t table);
+  void drop(std::uint32_t table) { builders_[table]->rollback(); }
+
+  const TableSchema& schema() const noexcept { return schema_; }
+  const decode::DecodePlan& plan() const noexcept { return plan_; }
+  KeyTextCache& keys() noexcept { return keys_; }
   std::int64_t rows(std::size_t table) const noexcept;
 
   // Every table, in the order of the layouts.
@@ -56,7 +74,7 @@ class EventTables {
  private:
   const decode::DecodePlan& plan_;
   const TableSchema& schema_;
-  std::vector<std::unique_ptr<TableBuilder>> builders_;  // made at a table's first event
+  std::vector<std::unique_ptr<TableBuilder>> builders_;  // made at a table's first row
   KeyTextCache& keys_;                                   // the thread's
 };
 

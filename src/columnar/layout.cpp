@@ -42,13 +42,10 @@ SlotKind scalar_slot(Kind kind) {
     case Kind::F64:
       return SlotKind::F64;
     case Kind::U128:
-      return SlotKind::U128;
     case Kind::I128:
-      return SlotKind::I128;
     case Kind::U256:
-      return SlotKind::U256;
     case Kind::I256:
-      return SlotKind::I256;
+      return SlotKind::Utf8;  // the decimal text
     case Kind::Bytes:
       return SlotKind::Binary;
     case Kind::String:
@@ -66,14 +63,24 @@ class LayoutBuilder {
  public:
   LayoutBuilder(const DecodePlan& plan, Layout& out) : plan_(plan), out_(out) {}
 
-  void root(const FieldsRef& fields) {
+  void root(const FieldsRef* fields, std::span<const ColumnSpec> before, std::span<const ColumnSpec> after,
+            bool nullable) {
     out_.slots.emplace_back().kind = SlotKind::Struct;
-    struct_children(0, fields, false, 0);
+    out_.before = static_cast<std::uint32_t>(before.size());
+    out_.after = static_cast<std::uint32_t>(after.size());
+    std::vector<std::string> taken;
+    for (const ColumnSpec& spec : before) taken.push_back(spec.name);
+    for (const ColumnSpec& spec : after) taken.push_back(spec.name);
+    static const FieldsRef kNone{};
+    struct_children(0, fields != nullptr ? *fields : kNone, nullable, 0, before, after, taken);
   }
 
  private:
-  // Fills in the children of the struct slot `at` from `fields`.
-  void struct_children(std::uint32_t at, const FieldsRef& fields, bool nullable, unsigned depth) {
+  // Fills in the children of the struct slot `at` from `fields`, between
+  // the columns `before` and `after`; a field's name in `taken` is renamed.
+  void struct_children(std::uint32_t at, const FieldsRef& fields, bool nullable, unsigned depth,
+                       std::span<const ColumnSpec> before = {}, std::span<const ColumnSpec> after = {},
+                       const std::vector<std::string>& taken = {}) {
     // The columns: distinct names in the order of first use; each is stored
     // by the last field of its name.
     std::vector<std::uint32_t> stored(fields.count, kNoIndex);
@@ -97,7 +104,20 @@ class LayoutBuilder {
         names.push_back(std::to_string(i));
       }
     }
-    const std::uint32_t first = reserve_children(at, columns.size());
+    auto holds = [](const std::vector<std::string>& list, const std::string& name) {
+      return std::find(list.begin(), list.end(), name) != list.end();
+    };
+    for (std::string& name : names) {
+      if (!holds(taken, name)) continue;
+      std::string renamed = name + "_";
+      while (holds(taken, renamed) || holds(names, renamed)) renamed.push_back('_');
+      name = std::move(renamed);
+    }
+    const std::uint32_t all = reserve_children(at, before.size() + columns.size() + after.size());
+    for (std::size_t c = 0; c < before.size(); ++c) own(all + static_cast<std::uint32_t>(c), before[c]);
+    const std::uint32_t first = all + static_cast<std::uint32_t>(before.size());
+    const std::uint32_t last = first + static_cast<std::uint32_t>(columns.size());
+    for (std::size_t c = 0; c < after.size(); ++c) own(last + static_cast<std::uint32_t>(c), after[c]);
     for (std::size_t c = 0; c < columns.size(); ++c)
       stored[columns[c]] = first + static_cast<std::uint32_t>(c);
     out_.slots[at].first_target = static_cast<std::uint32_t>(out_.targets.size());
@@ -106,6 +126,17 @@ class LayoutBuilder {
       const std::uint32_t node = plan_.fields[fields.first + columns[c]].type;
       fill(first + static_cast<std::uint32_t>(c), std::move(names[c]), node, nullable, depth);
     }
+  }
+
+  // A column of the table's own, and the slots below it.
+  void own(std::uint32_t at, const ColumnSpec& spec) {
+    out_.slots[at].name = spec.name;
+    out_.slots[at].kind = spec.kind;
+    out_.slots[at].nullable = spec.nullable;
+    if (spec.children.empty()) return;
+    const std::uint32_t first = reserve_children(at, spec.children.size());
+    for (std::size_t c = 0; c < spec.children.size(); ++c)
+      own(first + static_cast<std::uint32_t>(c), spec.children[c]);
   }
 
   // Appends `count` placeholder slots as the children of `at`.
@@ -264,21 +295,19 @@ class LayoutBuilder {
 
 }  // namespace
 
-Layouts build_layouts(const decode::EventRegistry& registry, const decode::DecodePlan& plan) {
-  Layouts layouts;
-  std::unordered_map<std::string_view, std::uint32_t> table_of_name;
-  layouts.table_of.reserve(registry.events.size());
-  for (std::size_t i = 0; i < registry.events.size(); ++i) {
-    const std::string& name = registry.events[i].name;
-    auto [it, inserted] = table_of_name.try_emplace(name, static_cast<std::uint32_t>(layouts.tables.size()));
-    if (inserted) {
-      Layout& layout = layouts.tables.emplace_back();
-      layout.name = name;
-      LayoutBuilder(plan, layout).root(plan.events[i]);
-    }
-    layouts.table_of.push_back(it->second);
+Layout lay_out(const DecodePlan& plan, std::string name, const FieldsRef* fields,
+               std::span<const ColumnSpec> before, std::span<const ColumnSpec> after, bool nullable) {
+  Layout layout;
+  layout.name = std::move(name);
+  LayoutBuilder(plan, layout).root(fields, before, after, nullable);
+  return layout;
+}
+
+Layout with_binary_keys(Layout layout) {
+  for (Slot& slot : layout.slots) {
+    if (slot.kind == SlotKind::Pubkey) slot.kind = SlotKind::KeyBytes;
   }
-  return layouts;
+  return layout;
 }
 
 }  // namespace varkel::columnar

@@ -9,10 +9,13 @@
 //   bool                 boolean
 //   string               utf8 (large_utf8 past 2 GiB in one table)
 //   bytes                binary (large_binary likewise)
-//   pubkey               utf8: the base58 text
-//   u128, i128           decimal128(38, 0) when every value of the table fits,
-//                        else utf8: the decimal text
-//   u256, i256           decimal256(76, 0) likewise, else the decimal text
+//   pubkey               utf8: the base58 text; or fixed_size_binary(32), the
+//                        key's bytes, in layouts made by with_binary_keys
+//   u128, i128,          utf8: the exact decimal text ("-170141183...728").
+//     u256, i256         No decimal type holds every value and is read by
+//                        the common readers without loss: decimal128(38)
+//                        stops short of 2^128 - 1, and decimal256(39) is read
+//                        as a double by DuckDB and refused by polars.
 //   option<T>            T's array, null where the option is empty
 //   vec<T>               list<T> (large_list past 2^31 elements)
 //   [T; N]               fixed_size_list<T>[N] (list<T> when a null one would
@@ -31,9 +34,19 @@
 // type. A type that contains itself is expanded once; where it would repeat,
 // the value is given as its Borsh bytes (binary). So is a value whose type
 // would take the table past kMaxSlots arrays.
+//
+// Every type above is a function of the IDL alone: tables of the same layout
+// from any batches have one schema (only a table past 2 GiB of text, bytes
+// or list elements in one column takes the large variants).
+//
+// A table may have columns of its own around the fields (ColumnSpec): the
+// context of a transaction's rows before them, an instruction's accounts
+// after them. A field whose name one of those columns takes is renamed with
+// a trailing "_" (repeated until the name is free).
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,13 +67,10 @@ enum class SlotKind : std::uint8_t {
   U64,
   F32,
   F64,
-  I128,
-  U128,
-  I256,
-  U256,
   Binary,
   Utf8,
-  Pubkey,
+  Pubkey,      // utf8: the base58 text
+  KeyBytes,    // fixed_size_binary(32)
   Opaque,      // binary: the value's Borsh bytes
   List,        // children: the element
   FixedList,   // children: the element; list_size elements per value
@@ -83,11 +93,29 @@ struct Slot {
   std::uint32_t names = kNoIndex;  // Dictionary and Enum: the enum's definition in the plan
 };
 
-// One table: the slots in order, the root (the event's fields) first.
+// One table: the slots in order, the root (the row) first. The root's
+// children are the columns: `before` columns of the table's own, the
+// fields, then `after` columns of its own.
 struct Layout {
-  std::string name;  // the event's name
+  std::string name;  // the event's, instruction's or account type's name
   std::vector<Slot> slots;
   std::vector<std::uint32_t> targets;
+  std::uint32_t before = 0;  // the first column's slot is slots[0].first_child
+  std::uint32_t after = 0;   // the last `after` columns
+
+  // The slot of column `i` of the table's own before the fields, or after them.
+  std::uint32_t before_slot(std::uint32_t i) const noexcept { return slots[0].first_child + i; }
+  std::uint32_t after_slot(std::uint32_t i) const noexcept {
+    return slots[0].first_child + slots[0].child_count - after + i;
+  }
+};
+
+// A column of a table's own: a scalar, or a struct or list of them.
+struct ColumnSpec {
+  std::string name;
+  SlotKind kind = SlotKind::Null;
+  bool nullable = true;
+  std::vector<ColumnSpec> children;  // Struct: its fields; List: the element
 };
 
 // A table may hold at most this many arrays (columns and nested arrays).
@@ -96,13 +124,21 @@ inline constexpr std::size_t kMaxSlots = 4096;
 // array, recursively; beyond this many an array is laid out as a list.
 inline constexpr std::uint64_t kMaxNullExpansion = 1 << 16;
 
-// One layout per distinct event name, in the order of the names' first
-// events; `table_of[i]` is the layout of registry event i.
+// The layout of one table: `before`, then the values of `fields` (none when
+// null), then `after`. `nullable`: the fields may be null (an instruction's
+// trailing arguments that the data leaves out).
+Layout lay_out(const decode::DecodePlan& plan, std::string name, const decode::FieldsRef* fields,
+               std::span<const ColumnSpec> before = {}, std::span<const ColumnSpec> after = {},
+               bool nullable = false);
+
+// Tables, and the table of each item of a registry list (events: several
+// events of one name share a table; kNoIndex: an item without one).
 struct Layouts {
   std::vector<Layout> tables;
   std::vector<std::uint32_t> table_of;
 };
 
-Layouts build_layouts(const decode::EventRegistry& registry, const decode::DecodePlan& plan);
+// The same layout with every public key as its 32 bytes (KeyBytes).
+Layout with_binary_keys(Layout layout);
 
 }  // namespace varkel::columnar

@@ -43,11 +43,7 @@ std::size_t value_width(SlotKind kind) {
     case SlotKind::U64:
     case SlotKind::F64:
       return 8;
-    case SlotKind::I128:
-    case SlotKind::U128:
-      return 16;
-    case SlotKind::I256:
-    case SlotKind::U256:
+    case SlotKind::KeyBytes:
       return 32;
     default:
       return 0;
@@ -103,30 +99,6 @@ Limbs magnitude(const std::uint8_t* bytes, std::size_t size, bool is_signed, boo
   return limbs;
 }
 
-// 10^digits - 1 as limbs.
-Limbs all_nines(unsigned digits) {
-  Limbs value{1, 0, 0, 0};
-  for (unsigned d = 0; d < digits; ++d) {
-    Wide carry = 0;
-    for (std::uint64_t& limb : value) {
-      const Wide product = static_cast<Wide>(limb) * 10 + carry;
-      limb = static_cast<std::uint64_t>(product);
-      carry = product >> 64;
-    }
-  }
-  for (std::uint64_t& limb : value) {  // subtract one
-    if (limb-- != 0) break;
-  }
-  return value;
-}
-
-bool at_most(const Limbs& a, const Limbs& b) {
-  for (std::size_t i = 4; i-- > 0;) {
-    if (a[i] != b[i]) return a[i] < b[i];
-  }
-  return true;
-}
-
 // Divides `limbs` by `divisor` in place; returns the remainder.
 std::uint64_t divide(Limbs& limbs, std::uint64_t divisor) {
   Wide remainder = 0;
@@ -140,37 +112,25 @@ std::uint64_t divide(Limbs& limbs, std::uint64_t divisor) {
 
 }  // namespace
 
-bool fits_decimal128(const std::uint8_t* bytes, bool is_signed) {
-  static const Limbs kMax = all_nines(38);
-  bool negative = false;
-  return at_most(magnitude(bytes, 16, is_signed, negative), kMax);
-}
-
-bool fits_decimal256(const std::uint8_t* bytes, bool is_signed) {
-  static const Limbs kMax = all_nines(76);
-  bool negative = false;
-  Limbs value = magnitude(bytes, 32, is_signed, negative);
-  // The magnitude of the most negative i256 is 2^255: it does not fit either.
-  return at_most(value, kMax);
-}
-
-std::string decimal_text(const std::uint8_t* bytes, std::size_t size, bool is_signed) {
+std::size_t decimal_text(const std::uint8_t* bytes, std::size_t size, bool is_signed, char* out) {
   bool negative = false;
   Limbs value = magnitude(bytes, size, is_signed, negative);
   constexpr std::uint64_t kChunk = 10'000'000'000'000'000'000ull;  // 10^19
-  std::string digits;
+  char digits[kDecimalTextMax];
+  std::size_t n = 0;  // digits[0, n): the lowest digit first
   do {
     std::uint64_t chunk = divide(value, kChunk);
     const bool last = value == Limbs{};
     for (int i = 0; i < 19 && (!last || chunk != 0); ++i) {
-      digits.push_back(static_cast<char>('0' + chunk % 10));
+      digits[n++] = static_cast<char>('0' + chunk % 10);
       chunk /= 10;
     }
   } while (value != Limbs{});
-  if (digits.empty()) digits.push_back('0');
-  if (negative) digits.push_back('-');
-  std::reverse(digits.begin(), digits.end());
-  return digits;
+  if (n == 0) digits[n++] = '0';
+  std::size_t length = 0;
+  if (negative) out[length++] = '-';
+  while (n > 0) out[length++] = digits[--n];
+  return length;
 }
 
 // --------------------------------------------------------------------------
@@ -225,7 +185,7 @@ void TableBuilder::append_null(std::uint32_t slot) {
 
 void TableBuilder::checkpoint() {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    saved_[i] = Saved{columns_[i].length, columns_[i].null_count, columns_[i].fits};
+    saved_[i] = Saved{columns_[i].length, columns_[i].null_count};
   }
 }
 
@@ -236,7 +196,6 @@ void TableBuilder::rollback() {
     if (c.length == saved.length) continue;
     c.length = saved.length;
     c.null_count = saved.null_count;
-    c.fits = saved.fits;
     const SlotKind kind = layout_->slots[i].kind;
     const auto n = static_cast<std::size_t>(c.length);
     if (const std::size_t width = value_width(kind); width > 0) c.values.truncate(n * width);
@@ -282,11 +241,9 @@ class Finisher {
         set_format(out, "b");
         out.buffers.push_back(std::move(c.values));
         break;
-      case SlotKind::I128:
-      case SlotKind::U128:
-      case SlotKind::I256:
-      case SlotKind::U256:
-        wide(s.kind, c, out);
+      case SlotKind::KeyBytes:
+        set_format(out, "w:32");
+        out.buffers.push_back(std::move(c.values));
         break;
       case SlotKind::Binary:
       case SlotKind::Opaque:
@@ -350,33 +307,6 @@ class Finisher {
     set_format(out, large ? large_format : format);
     out.buffers.push_back(offsets(c, large));
     out.buffers.push_back(std::move(c.data));
-  }
-
-  static void wide(SlotKind kind, Column& c, ArrayData& out) {
-    const bool narrow = kind == SlotKind::I128 || kind == SlotKind::U128;
-    const std::size_t size = narrow ? 16 : 32;
-    if (c.fits) {
-      set_format(out, narrow ? "d:38,0" : "d:76,0,256");
-      out.buffers.push_back(std::move(c.values));
-      return;
-    }
-    // The decimal text of every value (nulls: empty).
-    const bool is_signed = kind == SlotKind::I128 || kind == SlotKind::I256;
-    Column text;
-    text.offsets.push<std::int64_t>(0);
-    const bool has_nulls = c.null_count > 0;
-    const std::uint8_t* bits = out.buffers[0].data();
-    for (std::int64_t i = 0; i < c.length; ++i) {
-      const bool valid = !has_nulls || ((bits[i >> 3] >> (i & 7)) & 1) != 0;
-      if (valid) {
-        const std::string digits =
-            decimal_text(c.values.data() + static_cast<std::size_t>(i) * size, size, is_signed);
-        text.data.append(digits.data(), digits.size());
-      }
-      text.offsets.push<std::int64_t>(static_cast<std::int64_t>(text.data.size()));
-    }
-    text.length = c.length;
-    variable(text, out, "u", "U");
   }
 
   ArrayData variant_names(std::uint32_t definition) const {

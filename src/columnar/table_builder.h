@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "columnar/array_data.h"
+#include "columnar/key_text.h"
 #include "columnar/layout.h"
 #include "decode/plan.h"
 
@@ -22,7 +24,6 @@ struct Column {
   std::int64_t length = 0;
   std::int64_t null_count = 0;
   bool has_validity = false;  // the bitmap exists (made at the first null)
-  bool fits = true;           // wide integers: every value so far fits the decimal type
   Buffer validity;            // one bit per value, 1 = valid
   Buffer values;              // fixed-width values, boolean bits, dictionary indices
   Buffer offsets;             // variable-size values and lists: int64, length + 1 of them
@@ -55,12 +56,22 @@ class TableBuilder {
     set_bit(column.values, column.length, bit);
     end_value(column);
   }
-  // Wide integers: the little-endian bytes (16 or 32), and whether the value
-  // fits the decimal type.
-  static void append_wide(Column& column, const std::uint8_t* bytes, std::size_t size, bool fits) {
-    column.values.append(bytes, size);
-    column.fits = column.fits && fits;
+  // A fixed-width value.
+  template <class T>
+  static void append_value(Column& column, T value) {
+    column.values.push<T>(value);
     end_value(column);
+  }
+  // A public key into a Pubkey slot (its base58 text) or a KeyBytes slot.
+  void append_key(std::uint32_t slot, const std::uint8_t* key, KeyTextCache& keys) {
+    Column& c = columns_[slot];
+    if (layout_->slots[slot].kind == SlotKind::KeyBytes) {
+      c.values.append(key, 32);
+      end_value(c);
+    } else {
+      const std::string_view text = keys.text(key);
+      append_bytes(c, text.data(), text.size());
+    }
   }
 
   void checkpoint();
@@ -81,7 +92,6 @@ class TableBuilder {
   struct Saved {
     std::int64_t length;
     std::int64_t null_count;
-    bool fits;
   };
 
   const Layout* layout_;
@@ -89,13 +99,10 @@ class TableBuilder {
   std::vector<Saved> saved_;
 };
 
-// Whether a two's complement little-endian integer of 16 or 32 bytes (or an
-// unsigned one) fits decimal128(38) or decimal256(76): |v| <= 10^38 - 1 or
-// 10^76 - 1.
-bool fits_decimal128(const std::uint8_t* bytes, bool is_signed);
-bool fits_decimal256(const std::uint8_t* bytes, bool is_signed);
-
-// The decimal text of such an integer.
-std::string decimal_text(const std::uint8_t* bytes, std::size_t size, bool is_signed);
+// The decimal text of a little-endian integer of 16 or 32 bytes (two's
+// complement when signed), written to `out` (kDecimalTextMax bytes of room);
+// returns its length.
+inline constexpr std::size_t kDecimalTextMax = 80;
+std::size_t decimal_text(const std::uint8_t* bytes, std::size_t size, bool is_signed, char* out);
 
 }  // namespace varkel::columnar

@@ -126,6 +126,8 @@ class Walk {
   bool arguments(const FieldsRef& fields, Slot slot, Value& out, std::uint32_t& missing);
   // One value of the type expression `node`.
   bool type(std::uint32_t node, Slot slot, Value& out);
+  // The value of definition `index` itself (a struct's fields into `slot`).
+  bool definition(std::uint32_t index, Slot slot, Value& out) { return defined(index, slot, out); }
 
   // The failure of the data, after a walk that failed without sink_failed().
   Error& error() noexcept { return *error_; }

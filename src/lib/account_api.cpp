@@ -5,10 +5,14 @@
 #include <utility>
 #include <vector>
 
+#include "accounts/account_data.h"
 #include "accounts/rpc_accounts.h"
+#include "columnar/rows.h"
 #include "json/json.h"
 #include "lib/args.h"
+#include "lib/decoders.h"
 #include "lib/event_decoder.h"
+#include "lib/event_table.h"
 #include "lib/record_types.h"
 #include "objects/accounts.h"
 #include "objects/errors.h"
@@ -19,10 +23,6 @@
 namespace varkel {
 
 namespace {
-
-const DecoderState& state_of(PyObject* decoder) {
-  return *reinterpret_cast<EventDecoderObject*>(decoder)->state;
-}
 
 objects::Decoding decoding_of(const DecoderState& state) {
   return objects::Decoding{state.registry, state.plan, state.keys};
@@ -156,6 +156,53 @@ PyObject* decoder_decode_accounts(PyObject* self, PyObject* const* args, Py_ssiz
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), record.release());  // steals
   }
   return list.release();
+}
+
+PyObject* decoder_decode_accounts_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"items", "pubkey"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("EventDecoder.decode_accounts_arrow()", kParams, args, nargs, kwnames, bound, 1))
+    return nullptr;
+  const std::optional<columnar::KeyForm> form = key_form_of(bound[1]);
+  if (!form) return nullptr;
+  const DecoderState& state = state_of(self);
+  std::optional<json::Value> document = document_of(bound[0], "items");
+  if (!document) return nullptr;
+  std::optional<std::vector<accounts::RpcAccount>> read = accounts_of(*document, "items");
+  if (!read) return nullptr;
+  const columnar::TableSchema& schema =
+      state.schemas.get(columnar::TableKind::Accounts, *form, state.registry, state.plan);
+  columnar::EventTables tables(state.plan, schema);
+  for (const accounts::RpcAccount& account : *read) {
+    std::span<const std::uint8_t> data;
+    py::PyRef holder;
+    objects::AccountFailure failure;
+    if (!objects::account_bytes(account, data, holder, failure)) return py::fail_as_internal();
+    if (failure.reason != nullptr) continue;
+    const auto match =
+        accounts::match_account(state.registry, state.plan, data, account.owner, state.registry.address);
+    if (!match) continue;
+    std::optional<decode::Pubkey> pubkey;
+    if (!account.pubkey.empty()) {
+      Result<decode::Pubkey> key = decode::base58_decode_key(account.pubkey);
+      if (!key) continue;  // a row's key is a key
+      pubkey = *key;
+    }
+    columnar::add_account_row(tables, match->account, match->data, match->zero_copy,
+                              pubkey ? &*pubkey : nullptr);
+  }
+  std::vector<std::shared_ptr<const columnar::Table>> finished = std::move(tables).finish();
+  py::PyRef result = py::PyRef::steal(PyDict_New());
+  if (!result) return nullptr;
+  for (std::shared_ptr<const columnar::Table>& table : finished) {
+    py::PyRef name = py::PyRef::steal(
+        PyUnicode_FromStringAndSize(table->name.data(), static_cast<Py_ssize_t>(table->name.size())));
+    if (!name) return nullptr;
+    py::PyRef value = py::PyRef::steal(make_event_table(std::move(table), "account", state.registry.address));
+    if (!value || PyDict_SetItem(result.get(), name.get(), value.get()) < 0) return nullptr;
+  }
+  return result.release();
 }
 
 }  // namespace varkel

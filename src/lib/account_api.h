@@ -11,6 +11,8 @@ namespace varkel {
 PyObject* decoder_account_names(PyObject* self, void*);
 PyObject* decoder_decode_account(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* decoder_decode_accounts(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* decoder_decode_accounts_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames);
 
 inline constexpr const char* kAccountNamesDoc =
     "Names of all account types declared in the IDL, in declaration order.";
@@ -30,5 +32,14 @@ inline constexpr const char* kDecodeAccountsDoc =
     "of {pubkey, account}, as Python data or JSON text. Returns a list of\n"
     "varkel.Account, one per account in order; an account that does not decode\n"
     "is listed with the reason (error).";
+
+inline constexpr const char* kDecodeAccountsArrowDoc =
+    "decode_accounts_arrow($self, items, pubkey='base58')\n--\n\n"
+    "The accounts of decode_accounts as Arrow tables: a dict from the name of\n"
+    "every account type of the IDL to an EventTable with a pubkey column, then\n"
+    "one column per field (null pubkey where the input gives none). Accounts that\n"
+    "do not decode are left out (decode_accounts lists them with the reason).\n"
+    "pubkey: \"base58\" (text) or \"binary\" (32-byte fixed-size binary) for every\n"
+    "public key.";
 
 }  // namespace varkel

@@ -26,19 +26,35 @@ EventDecoderObject* as_decoder(PyObject* self) {
   return reinterpret_cast<EventDecoderObject*>(self);
 }
 
+std::string_view program_of(const DecoderState& state) {
+  return state.registry.address;
+}
+
 // Borrowed UTF-8 view of a str argument, or null with the exception set.
 const char* utf8_of(PyObject* text, Py_ssize_t* size) {
   return PyUnicode_AsUTF8AndSize(text, size);
 }
 
-PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature kSig{"EventDecoder.__new__()", "idl_json"};
-  PyObject* idl_json = bind_single(kSig, args, kwargs);
-  if (idl_json == nullptr) return nullptr;
-  if (!PyUnicode_Check(idl_json)) return py::raise_not_instance("idl_json", idl_json, "str");
+// The state of a decoder of `idl_json` (a str); see new_decoder.
+std::unique_ptr<const DecoderState> build_state(PyObject* idl_json, PyObject* program_id) {
   Py_ssize_t size = 0;
   const char* text = utf8_of(idl_json, &size);
   if (text == nullptr) return nullptr;
+  std::optional<decode::Pubkey> key;
+  std::string key_text;
+  if (program_id != nullptr) {
+    Py_ssize_t key_size = 0;
+    const char* chars = utf8_of(program_id, &key_size);
+    if (chars == nullptr) return nullptr;
+    key_text.assign(chars, static_cast<std::size_t>(key_size));
+    Result<decode::Pubkey> decoded = decode::base58_decode_key(key_text);
+    if (!decoded) {
+      objects::raise_program_id_error(Error("argument 'program_id': \"" + key_text +
+                                            "\" is not a public key: " + decoded.error().message));
+      return nullptr;
+    }
+    key = *decoded;
+  }
 
   // Kept for pickling: an exact str, so that a copy rebuilds from plain text.
   py::PyRef idl_text = PyUnicode_CheckExact(idl_json)
@@ -49,37 +65,52 @@ PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   decode::EventRegistry registry;
   {
     Result<idl::Idl> idl = idl::load_idl(std::string_view(text, static_cast<std::size_t>(size)));
-    if (!idl) return objects::raise_idl_error("failed to parse IDL: ", idl.error());
+    if (!idl) return objects::raise_idl_error("failed to parse IDL: ", idl.error()), nullptr;
     Result<decode::EventRegistry> built = decode::build_registry(*idl);
-    if (!built) return objects::raise_idl_error("", built.error());
+    if (!built) return objects::raise_idl_error("", built.error()), nullptr;
     registry = std::move(*built);
   }  // the model is released here
+  if (key) {
+    registry.address = std::move(key_text);
+    registry.program_id = key;
+  }
   decode::DecodePlan plan = decode::build_plan(registry);
   if (Result<void> laid_out = decode::lay_out_zero_copy(plan, registry); !laid_out) {
-    return objects::raise_idl_error("", laid_out.error());
+    return objects::raise_idl_error("", laid_out.error()), nullptr;
   }
   std::optional<objects::KeyTable> keys = objects::KeyTable::make(plan);
   if (!keys) return nullptr;
+  py::PyRef program = program_id != nullptr ? py::PyRef::borrow(program_id) : py::PyRef();
+  return std::make_unique<const DecoderState>(std::move(registry), std::move(plan), std::move(*keys),
+                                              std::move(idl_text), std::move(program));
+}
 
-  columnar::TableSchema tables = columnar::build_table_schema(registry, plan);
-  std::vector<py::PyRef> table_names;
-  for (const columnar::Layout& layout : tables.layouts.tables) {
-    PyObject* name =
-        PyUnicode_FromStringAndSize(layout.name.data(), static_cast<Py_ssize_t>(layout.name.size()));
-    if (name == nullptr) return nullptr;
-    PyUnicode_InternInPlace(&name);
-    table_names.push_back(py::PyRef::steal(name));
-  }
-  auto state =
-      std::make_unique<const DecoderState>(std::move(registry), std::move(plan), std::move(*keys),
-                                           std::move(tables), std::move(table_names), std::move(idl_text));
-
+PyObject* decoder_of(PyTypeObject* type, std::unique_ptr<const DecoderState> state) {
   py::PyRef empty = py::PyRef::steal(PyTuple_New(0));
   if (!empty) return nullptr;
-  PyObject* self = PyBaseObject_Type.tp_new(subtype, empty.get(), nullptr);
+  PyObject* self = PyBaseObject_Type.tp_new(type, empty.get(), nullptr);
   if (self == nullptr) return nullptr;
   as_decoder(self)->state = state.release();
   return self;
+}
+
+PyObject* decoder_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
+  static constexpr Signature kSig{"EventDecoder.__new__()", "idl_json"};
+  PyObject* idl_json = bind_single(kSig, args, kwargs);
+  if (idl_json == nullptr) return nullptr;
+  if (!PyUnicode_Check(idl_json)) return py::raise_not_instance("idl_json", idl_json, "str");
+  std::unique_ptr<const DecoderState> state = build_state(idl_json, nullptr);
+  if (!state) return nullptr;
+  return decoder_of(subtype, std::move(state));
+}
+
+PyObject* decoder_with_program_id(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  static constexpr Signature kSig{"EventDecoder.with_program_id()", "program_id"};
+  PyObject* program_id = bind_single(kSig, args, nargs, kwnames);
+  if (program_id == nullptr) return nullptr;
+  if (!PyUnicode_Check(program_id)) return py::raise_not_instance("program_id", program_id, "str");
+  return new_decoder(as_decoder(self)->state->idl_json.get(), program_id);
 }
 
 void decoder_dealloc(PyObject* self) {
@@ -126,7 +157,9 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
   std::exception_ptr failure;
   PyThreadState* attached = PyEval_SaveThread();
   try {
-    columnar::EventTables builder(state.plan, state.tables);
+    const columnar::TableSchema& schema =
+        state.schemas.get(columnar::TableKind::Events, columnar::KeyForm::Base58, state.registry, state.plan);
+    columnar::EventTables builder(state.plan, schema);
     columnar::add_lines(builder, state.registry, lines->views);
     tables = std::move(builder).finish();
   } catch (...) {
@@ -138,9 +171,12 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
   py::PyRef result = py::PyRef::steal(PyDict_New());
   if (!result) return nullptr;
   for (std::size_t i = 0; i < tables.size(); ++i) {
-    py::PyRef table = py::PyRef::steal(make_event_table(std::move(tables[i])));
+    py::PyRef name = py::PyRef::steal(
+        PyUnicode_FromStringAndSize(tables[i]->name.data(), static_cast<Py_ssize_t>(tables[i]->name.size())));
+    if (!name) return nullptr;
+    py::PyRef table = py::PyRef::steal(make_event_table(std::move(tables[i]), "event", program_of(state)));
     if (!table) return nullptr;
-    if (PyDict_SetItem(result.get(), state.table_names[i].get(), table.get()) < 0) return nullptr;
+    if (PyDict_SetItem(result.get(), name.get(), table.get()) < 0) return nullptr;
   }
   return result.release();
 }
@@ -157,7 +193,10 @@ PyObject* decoder_reduce(PyObject* self, PyObject*) {
                     "cannot pickle 'EventDecoder' object: module _varkel is not initialised");
     return nullptr;
   }
-  return Py_BuildValue("(O(O))", rebuild, as_decoder(self)->state->idl_json.get());
+  const DecoderState& state = *as_decoder(self)->state;
+  if (state.program_id)
+    return Py_BuildValue("(O(OO))", rebuild, state.idl_json.get(), state.program_id.get());
+  return Py_BuildValue("(O(O))", rebuild, state.idl_json.get());
 }
 
 // The decoder never changes after construction: a copy, shallow or deep, is
@@ -197,8 +236,19 @@ PyMethodDef decoder_methods[] = {
     {"decode_accounts",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_accounts>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeAccountsDoc},
+    {"decode_accounts_arrow",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_decode_accounts_arrow>)),
+     METH_FASTCALL | METH_KEYWORDS, kDecodeAccountsArrowDoc},
+    {"with_program_id",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_with_program_id>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "with_program_id($self, program_id)\n--\n\n"
+     "A decoder of the same IDL for the program deployed at program_id (base58):\n"
+     "events, instructions and accounts are attributed to that address instead\n"
+     "of the IDL's (a devnet or test deployment, a fork; an IDL without an\n"
+     "address). Raises varkel.ProgramIdError when it is not a public key."},
     {"__reduce__", py::guarded<decoder_reduce>, METH_NOARGS,
-     "__reduce__($self, /)\n--\n\nRebuilds the decoder from its IDL text when unpickled."},
+     "__reduce__($self, /)\n--\n\nRebuilds the decoder from its IDL text (and program id) when unpickled."},
     {"__copy__", py::guarded<decoder_copy>, METH_NOARGS,
      "__copy__($self, /)\n--\n\nThe decoder itself: it never changes after construction."},
     {"__deepcopy__", py::guarded<decoder_deepcopy>, METH_O,
@@ -248,6 +298,14 @@ PyType_Spec decoder_spec = {
 std::atomic<PyObject*> g_type{nullptr};
 
 }  // namespace
+
+PyObject* new_decoder(PyObject* idl_json, PyObject* program_id) {
+  PyObject* type = event_decoder_type();
+  if (type == nullptr) return nullptr;
+  std::unique_ptr<const DecoderState> state = build_state(idl_json, program_id);
+  if (!state) return nullptr;
+  return decoder_of(reinterpret_cast<PyTypeObject*>(type), std::move(state));
+}
 
 int publish_decoder_rebuilder(PyObject* function) {
   return py::publish_once(g_rebuilder, [function] { return Py_NewRef(function); }) == nullptr ? -1 : 0;

@@ -14,17 +14,27 @@ namespace varkel {
 
 namespace {
 
-// Holds no Python object: not tracked by the cyclic garbage collector.
-struct EventTableObject {
-  PyObject_HEAD std::shared_ptr<const columnar::Table>* table;  // owned
+struct Held {
+  std::shared_ptr<const columnar::Table> table;
+  const char* kind;     // "event", "instruction" or "account"
+  std::string program;  // base58; empty: not known
 };
 
+// Holds no Python object: not tracked by the cyclic garbage collector.
+struct EventTableObject {
+  PyObject_HEAD Held* held;  // owned
+};
+
+const Held& held_of(PyObject* self) {
+  return *reinterpret_cast<EventTableObject*>(self)->held;
+}
+
 const columnar::Table& table_of(PyObject* self) {
-  return **reinterpret_cast<EventTableObject*>(self)->table;
+  return *held_of(self).table;
 }
 
 std::shared_ptr<const columnar::Table> shared_table_of(PyObject* self) {
-  return *reinterpret_cast<EventTableObject*>(self)->table;
+  return held_of(self).table;
 }
 
 // --------------------------------------------------------------------------
@@ -113,6 +123,16 @@ PyObject* table_name(PyObject* self, void*) {
   return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
 }
 
+PyObject* table_kind(PyObject* self, void*) {
+  return PyUnicode_FromString(held_of(self).kind);
+}
+
+PyObject* table_program_id(PyObject* self, void*) {
+  const std::string& program = held_of(self).program;
+  if (program.empty()) return Py_NewRef(Py_None);
+  return PyUnicode_FromStringAndSize(program.data(), static_cast<Py_ssize_t>(program.size()));
+}
+
 PyObject* table_num_rows(PyObject* self, void*) {
   return PyLong_FromLongLong(table_of(self).batch.length);
 }
@@ -143,7 +163,7 @@ PyObject* table_repr(PyObject* self) {
 
 void table_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<EventTableObject*>(self)->table;
+  delete reinterpret_cast<EventTableObject*>(self)->held;
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -165,18 +185,25 @@ PyMethodDef table_methods[] = {
 };
 
 PyGetSetDef table_getset[] = {
-    {"name", py::guarded<table_name>, nullptr, "The event name.", nullptr},
-    {"num_rows", py::guarded<table_num_rows>, nullptr, "The number of events (rows).", nullptr},
+    {"name", py::guarded<table_name>, nullptr, "The name of the event, instruction or account type.",
+     nullptr},
+    {"kind", py::guarded<table_kind>, nullptr,
+     "What its rows are: \"event\", \"instruction\" or \"account\".", nullptr},
+    {"program_id", py::guarded<table_program_id>, nullptr,
+     "The program (base58) whose rows it holds; None when the decoder has no address.", nullptr},
+    {"num_rows", py::guarded<table_num_rows>, nullptr, "The number of rows.", nullptr},
     {"column_names", py::guarded<table_column_names>, nullptr,
-     "The names of the columns, in IDL field order.", nullptr},
+     "The names of the columns, in order (the table's own columns, then the fields in IDL order).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot table_slots[] = {
     {Py_tp_doc,
-     const_cast<char*>("The events of one name from EventDecoder.parse_logs_arrow(), as one Arrow\n"
-                       "record batch. Arrow libraries read it without copying through the Arrow\n"
-                       "PyCapsule interface: pyarrow.table(t), polars.DataFrame(t), duckdb.")},
+     const_cast<char*>("The events of one name from EventDecoder.parse_logs_arrow() (or the rows of\n"
+                       "one event, instruction or account type from decode_tables() and\n"
+                       "decode_accounts_arrow()), as one Arrow record batch. Arrow libraries read\n"
+                       "it without copying through the Arrow PyCapsule interface: pyarrow.table(t),\n"
+                       "polars.DataFrame(t), duckdb.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(py::guarded<table_dealloc>)},
     {Py_tp_repr, reinterpret_cast<void*>(py::guarded<table_repr>)},
     {Py_mp_length, reinterpret_cast<void*>(py::guarded<table_length>)},
@@ -201,13 +228,14 @@ PyObject* event_table_type() {
   return py::publish_once(g_type, [] { return PyType_FromSpec(&table_spec); });
 }
 
-PyObject* make_event_table(std::shared_ptr<const columnar::Table> table) {
+PyObject* make_event_table(std::shared_ptr<const columnar::Table> table, const char* kind,
+                           std::string_view program) {
   auto* type = reinterpret_cast<PyTypeObject*>(event_table_type());
   if (type == nullptr) return nullptr;
-  auto holder = std::make_unique<std::shared_ptr<const columnar::Table>>(std::move(table));
+  auto holder = std::make_unique<Held>(Held{std::move(table), kind, std::string(program)});
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  reinterpret_cast<EventTableObject*>(self)->table = holder.release();
+  reinterpret_cast<EventTableObject*>(self)->held = holder.release();
   return self;
 }
 

@@ -1,11 +1,14 @@
-// The EventTable type: one event name's table from parse_logs_arrow, handed
-// to Arrow libraries through the Arrow PyCapsule interface.
+// The EventTable type: one table of rows (parse_logs_arrow's events of one
+// name; decode_tables' events or instructions of one name and program;
+// decode_accounts_arrow's accounts of one type), handed to Arrow libraries
+// through the Arrow PyCapsule interface.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <memory>
+#include <string_view>
 
 #include "columnar/array_data.h"
 
@@ -15,7 +18,10 @@ namespace varkel {
 // whole life. Borrowed; null with an exception set if creation fails.
 PyObject* event_table_type();
 
-// A new EventTable holding `table`; null with an exception set.
-PyObject* make_event_table(std::shared_ptr<const columnar::Table> table);
+// A new EventTable holding `table`, of rows of `kind` ("event",
+// "instruction" or "account", a static string) of program `program` (empty:
+// not known); null with an exception set.
+PyObject* make_event_table(std::shared_ptr<const columnar::Table> table, const char* kind,
+                           std::string_view program);
 
 }  // namespace varkel

@@ -57,23 +57,30 @@ int module_exec(PyObject* module) {
     if (!rebuild || publish_decoder_rebuilder(rebuild.get()) < 0) return -1;
   }
   // The module functions are in the module's method table; list them too.
-  for (const char* name : {"decode_logs", "decode_transaction", "decode_instructions", "decode"}) {
+  for (const char* name : {"decode_logs", "decode_transaction", "decode_instructions", "decode",
+                           "decode_block", "decode_tables"}) {
     if (add_to_all(module, name) < 0) return -1;
   }
   return 0;
 }
 
-// _decoder_from_idl(idl_json): EventDecoder(idl_json), the callable that a
-// pickled decoder names.
-PyObject* module_decoder_from_idl(PyObject*, PyObject* idl_json) {
-  PyObject* type = event_decoder_type();
-  if (type == nullptr) return nullptr;
-  return PyObject_CallOneArg(type, idl_json);
+// _decoder_from_idl(idl_json, program_id=None): EventDecoder(idl_json), at
+// program_id when given; the callable that a pickled decoder names.
+PyObject* module_decoder_from_idl(PyObject*, PyObject* args) {
+  PyObject* idl_json = nullptr;
+  PyObject* program_id = nullptr;
+  if (!PyArg_UnpackTuple(args, "_decoder_from_idl", 1, 2, &idl_json, &program_id)) return nullptr;
+  if (!PyUnicode_Check(idl_json)) return py::raise_not_instance("idl_json", idl_json, "str");
+  if (program_id == Py_None) program_id = nullptr;
+  if (program_id != nullptr && !PyUnicode_Check(program_id))
+    return py::raise_not_instance("program_id", program_id, "str");
+  return new_decoder(idl_json, program_id);
 }
 
 PyMethodDef module_methods[] = {
-    {"_decoder_from_idl", py::guarded<module_decoder_from_idl>, METH_O,
-     "_decoder_from_idl($module, idl_json, /)\n--\n\nEventDecoder(idl_json): rebuilds a pickled decoder."},
+    {"_decoder_from_idl", py::guarded<module_decoder_from_idl>, METH_VARARGS,
+     "_decoder_from_idl($module, idl_json, program_id=None, /)\n--\n\n"
+     "EventDecoder(idl_json), at program_id when given: rebuilds a pickled decoder."},
     {"decode_logs",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs>)),
      METH_FASTCALL | METH_KEYWORDS, kModuleDecodeLogsDoc},
@@ -88,6 +95,18 @@ PyMethodDef module_methods[] = {
     {"_decode_logs_counted",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_logs_counted>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeLogsCountedDoc},
+    {"decode_block",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_block>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeBlockDoc},
+    {"decode_tables",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_tables>)),
+     METH_FASTCALL | METH_KEYWORDS, kModuleDecodeTablesDoc},
+    {"_decode_tables_counted",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_tables_counted>)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_decode_tables_counted($module, items, decoders, pubkey, instructions)\n--\n\n"
+     "decode_tables for the command line: (tables, counts, errors), errors a list\n"
+     "of (index, message) of the items that could not be read (the rest go on)."},
     {"_decode_counted",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<module_decode_counted>)),
      METH_FASTCALL | METH_KEYWORDS, kDecodeCountedDoc},

@@ -9,7 +9,9 @@
 
 #include "json/json.h"
 #include "lib/args.h"
+#include "lib/decoders.h"
 #include "lib/event_decoder.h"
+#include "lib/event_table.h"
 #include "lib/record_types.h"
 #include "objects/batch.h"
 #include "objects/errors.h"
@@ -29,104 +31,66 @@ namespace varkel {
 
 namespace {
 
-const DecoderState& state_of(PyObject* decoder) {
-  return *reinterpret_cast<EventDecoderObject*>(decoder)->state;
-}
-
-// The decoders of one call: owned references (the registries live in them)
-// and the set keyed by program id.
-struct Decoders {
-  std::vector<py::PyRef> owners;
-  tx::ProgramSet programs;
-  std::vector<objects::Decoding> decodings;  // by program entry
-};
-
-bool add_decoder(Decoders& out, PyObject* decoder, std::string label) {
-  const DecoderState& state = state_of(decoder);
-  Result<void> added = out.programs.add(state.registry, std::move(label));
-  if (!added) {
-    objects::raise_program_id_error(added.error());
-    return false;
-  }
-  out.owners.push_back(py::PyRef::borrow(decoder));
-  out.decodings.push_back(objects::Decoding{state.registry, state.plan, state.keys});
-  return true;
-}
-
-std::unique_ptr<Decoders> single_decoder(PyObject* self) {
-  auto out = std::make_unique<Decoders>();
-  if (!add_decoder(*out, self, "decoder")) return nullptr;
-  return out;
-}
-
-std::unique_ptr<Decoders> collect_decoders(PyObject* decoders) {
-  PyObject* type = event_decoder_type();
-  if (type == nullptr) return nullptr;
-  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(decoders));
-  if (!iter) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      py::raise_not_instance("decoders", decoders, "Iterable[EventDecoder]");
-    }
-    return nullptr;
-  }
-  auto out = std::make_unique<Decoders>();
-  for (std::size_t index = 0;; ++index) {
-    PyObject* raw = nullptr;
-    const int status = py::iter_next_item(iter.get(), &raw);
-    if (status < 0) return nullptr;
-    if (status == 0) break;
-    py::PyRef item = py::PyRef::steal(raw);
-    if (Py_TYPE(item.get()) != reinterpret_cast<PyTypeObject*>(type)) {
-      const std::string param = "decoders[" + std::to_string(index) + "]";
-      py::raise_not_instance(param.c_str(), item.get(), "EventDecoder");
-      return nullptr;
-    }
-    if (!add_decoder(*out, item.get(), "decoders[" + std::to_string(index) + "]")) return nullptr;
-  }
-  return out;
-}
-
-// The transaction argument: a dict (read through the same JSON value as
-// text), or JSON text as str or a bytes-like object.
-std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj, bool events_only) {
-  Result<tx::OwnedTransaction> read = fail("");
+// A transaction or block argument's JSON document: a dict (read through the
+// same JSON value as text), or JSON text as str or a bytes-like object. Null
+// with TransactionError (text that is not JSON) or TypeError set.
+std::unique_ptr<json::Value> document_argument(PyObject* obj, const char* param, bool events_only) {
   if (PyDict_Check(obj)) {
-    std::optional<json::Value> value = objects::to_json_value(obj, "tx", events_only);
-    if (!value) return std::nullopt;
-    auto document = std::make_unique<json::Value>(std::move(*value));
-    Result<tx::Transaction> transaction = tx::read_transaction(*document);
-    if (transaction) {
-      read = tx::OwnedTransaction{std::move(document), std::move(*transaction)};
-    } else {
-      read = std::unexpected(std::move(transaction.error()));
-    }
-  } else if (PyUnicode_Check(obj)) {
+    std::optional<json::Value> value = objects::to_json_value(obj, param, events_only);
+    if (!value) return nullptr;
+    return std::make_unique<json::Value>(std::move(*value));
+  }
+  Result<json::Value> parsed = fail("");
+  if (PyUnicode_Check(obj)) {
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
     if (text == nullptr) {
-      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
+      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
       PyErr_Clear();
       objects::raise_transaction_error("invalid transaction: ",
                                        Error("the text is not UTF-8 (it holds a lone surrogate)"));
-      return std::nullopt;
+      return nullptr;
     }
-    read = tx::read_transaction_text(std::string_view(text, static_cast<std::size_t>(size)));
+    parsed = json::parse(std::string_view(text, static_cast<std::size_t>(size)));
   } else if (PyObject_CheckBuffer(obj)) {
     Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return std::nullopt;
-    read = tx::read_transaction_text(
-        std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)));
-    PyBuffer_Release(&view);  // the model holds copies, not views of the buffer
+    if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    parsed =
+        json::parse(std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)));
+    PyBuffer_Release(&view);  // the value holds copies, not views of the buffer
   } else {
-    py::raise_not_instance("tx", obj, "dict | str | bytes");
-    return std::nullopt;
+    py::raise_not_instance(param, obj, "dict | str | bytes");
+    return nullptr;
   }
+  if (!parsed) {
+    Error error = std::move(parsed.error());
+    error.message.insert(0, "transaction JSON: ");
+    objects::raise_transaction_error("invalid transaction: ", error);
+    return nullptr;
+  }
+  return std::make_unique<json::Value>(std::move(*parsed));
+}
+
+// The transaction of a document; nullopt with TransactionError set.
+std::optional<tx::Transaction> transaction_of(const json::Value& document) {
+  Result<tx::Transaction> read = tx::read_transaction(document);
   if (!read) {
+    if (tx::is_block(document)) {
+      read =
+          fail("the document is a block, not one transaction (decode_block and decode_tables read blocks)");
+    }
     objects::raise_transaction_error("invalid transaction: ", read.error());
     return std::nullopt;
   }
   return std::move(*read);
+}
+
+std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj, bool events_only) {
+  std::unique_ptr<json::Value> document = document_argument(obj, "tx", events_only);
+  if (!document) return std::nullopt;
+  std::optional<tx::Transaction> transaction = transaction_of(*document);
+  if (!transaction) return std::nullopt;
+  return tx::OwnedTransaction{std::move(document), std::move(*transaction)};
 }
 
 // The events and instructions in execution order, in a new list. `decoded`:
@@ -167,6 +131,8 @@ struct Counted {
   tx::ScanCounts counts;
   std::size_t sites = 0;
   objects::InstructionCounts instructions;
+  std::uint64_t transactions = 0;  // decode_tables
+  std::uint64_t events = 0;        // decode_tables: rows
 };
 
 PyObject* decode_logs_with(PyObject* logs, const Decoders& decoders, const tx::LogOptions& options = {},
@@ -186,19 +152,17 @@ enum class Want : std::uint8_t { Events, Instructions, Record, RecordOfEvents };
 // The events, the instructions, or the Transaction record of a transaction
 // argument; with `items` (a Record), a new list of its events and
 // instructions in execution order.
-PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want, Counted* counted = nullptr,
-                      py::PyRef* items = nullptr) {
-  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg, want == Want::Events);
-  if (!read) return nullptr;
+PyObject* decode_read(const tx::Transaction& transaction, const Decoders& decoders, Want want,
+                      Counted* counted = nullptr, py::PyRef* items = nullptr) {
   const tx::TransactionOptions options{want != Want::Instructions,
                                        want == Want::Instructions || want == Want::Record};
-  const tx::Attribution attribution =
-      tx::attribute_transaction(read->tx, decoders.programs, counted ? &counted->counts : nullptr, options);
-  if (counted != nullptr) counted->sites = attribution.events.size();
+  const tx::Attribution attribution = tx::attribute_transaction(
+      transaction, decoders.programs, counted ? &counted->counts : nullptr, options);
+  if (counted != nullptr) counted->sites += attribution.events.size();
   if (want == Want::Events) return events_of(attribution, decoders);
   PyObject* type = instruction_type();
   if (type == nullptr) return nullptr;
-  py::PyRef instructions = objects::build_instructions(reinterpret_cast<PyTypeObject*>(type), read->tx,
+  py::PyRef instructions = objects::build_instructions(reinterpret_cast<PyTypeObject*>(type), transaction,
                                                        attribution, decoders.programs, decoders.decodings,
                                                        counted ? &counted->instructions : nullptr);
   if (want == Want::Instructions || !instructions) return instructions.release();
@@ -206,8 +170,8 @@ PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want, Cou
   py::PyRef events = py::PyRef::steal(events_of(attribution, decoders, &decoded));
   if (!events) return nullptr;
   py::PyRef error;
-  if (read->tx.failed) {
-    error = objects::failure_dict(tx::explain_failure(read->tx, attribution, decoders.programs));
+  if (transaction.failed) {
+    error = objects::failure_dict(tx::explain_failure(transaction, attribution, decoders.programs));
     if (!error) return nullptr;
   }
   if (items != nullptr) {
@@ -216,25 +180,67 @@ PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want, Cou
   }
   PyObject* record_type = transaction_type();
   if (record_type == nullptr) return nullptr;
-  return objects::build_transaction(reinterpret_cast<PyTypeObject*>(record_type), read->tx, std::move(error),
-                                    std::move(instructions), std::move(events))
+  return objects::build_transaction(reinterpret_cast<PyTypeObject*>(record_type), transaction,
+                                    std::move(error), std::move(instructions), std::move(events))
       .release();
 }
 
-// (events, counts) with the counts as a dict of ints: the pass's counts,
-// "events" (the list's length) and "failed" (sites whose data did not decode),
-// and for a transaction record "instructions" and "undecodable_instructions".
-// Steals `result`; null passes through.
-PyObject* with_counts(PyObject* result, const Counted& counted, PyObject* events, bool instructions) {
-  if (result == nullptr) return nullptr;
-  py::PyRef owned = py::PyRef::steal(result);
-  const auto built = static_cast<std::uint64_t>(PyList_GET_SIZE(events));
+PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want) {
+  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg, want == Want::Events);
+  if (!read) return nullptr;
+  return decode_read(read->tx, decoders, want);
+}
+
+// Whether a Transaction record holds any instruction or event.
+bool holds_items(PyObject* record) {
+  return PyList_GET_SIZE(PyStructSequence_GetItem(record, objects::kTransactionInstructions)) > 0 ||
+         PyList_GET_SIZE(PyStructSequence_GetItem(record, objects::kTransactionEvents)) > 0;
+}
+
+// The block of a document; nullopt with TransactionError set.
+std::optional<tx::Block> block_of(const json::Value& document) {
+  Result<tx::Block> block = tx::read_block(document);
+  if (!block) {
+    objects::raise_transaction_error("invalid block: ", block.error());
+    return std::nullopt;
+  }
+  return std::move(*block);
+}
+
+// Calls `each(transaction)` for the transaction of `document`, or for every
+// transaction of the block it holds. False with an exception set when one
+// cannot be read or `each` fails.
+template <class Each>
+bool for_each_transaction(const json::Value& document, Each&& each) {
+  if (!tx::is_block(document)) {
+    std::optional<tx::Transaction> transaction = transaction_of(document);
+    return transaction && each(*transaction);
+  }
+  std::optional<tx::Block> block = block_of(document);
+  if (!block) return false;
+  for (std::size_t i = 0; i < block->transactions->size(); ++i) {
+    Result<tx::Transaction> transaction = tx::read_block_transaction(*block, i);
+    if (!transaction) {
+      objects::raise_transaction_error("invalid transaction: ", transaction.error());
+      return false;
+    }
+    if (!each(*transaction)) return false;
+  }
+  return true;
+}
+
+// The counts as a dict of ints: the pass's counts, "events" (records made)
+// and "failed" (sites whose data did not decode), with `instructions` also
+// "instructions" and "undecodable_instructions".
+py::PyRef counts_dict(const Counted& counted, std::uint64_t built, bool instructions) {
   const tx::ScanCounts& counts = counted.counts;
   std::vector<std::pair<const char*, std::uint64_t>> items = {
       {"payload_lines", counts.payload_lines},
       {"cpi_instructions", counts.cpi_instructions},
       {"unknown_discriminators", counts.unknown_discriminators},
       {"unattributed", counts.unattributed},
+      {"other_programs", counts.other_programs},
+      {"invocations", counts.invocations},
       {"events", built},
       {"failed", counted.sites - built},
   };
@@ -243,12 +249,12 @@ PyObject* with_counts(PyObject* result, const Counted& counted, PyObject* events
     items.emplace_back("undecodable_instructions", counted.instructions.undecodable);
   }
   py::PyRef dict = py::PyRef::steal(PyDict_New());
-  if (!dict) return nullptr;
+  if (!dict) return {};
   for (const auto& [key, value] : items) {
     py::PyRef number = py::PyRef::steal(PyLong_FromUnsignedLongLong(value));
-    if (!number || PyDict_SetItemString(dict.get(), key, number.get()) < 0) return nullptr;
+    if (!number || PyDict_SetItemString(dict.get(), key, number.get()) < 0) return {};
   }
-  return PyTuple_Pack(2, owned.get(), dict.get());
+  return dict;
 }
 
 // One decoder's instruction from raw data and keys.
@@ -439,28 +445,185 @@ PyObject* module_decode_logs_counted(PyObject*, PyObject* const* args, Py_ssize_
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
   Counted counted;
-  PyObject* events = decode_logs_with(bound[0], *decoders, tx::LogOptions{adopt == 1}, &counted);
-  return with_counts(events, counted, events, false);
+  py::PyRef events =
+      py::PyRef::steal(decode_logs_with(bound[0], *decoders, tx::LogOptions{adopt == 1}, &counted));
+  if (!events) return nullptr;
+  py::PyRef counts = counts_dict(counted, static_cast<std::uint64_t>(PyList_GET_SIZE(events.get())), false);
+  if (!counts) return nullptr;
+  return PyTuple_Pack(2, events.get(), counts.get());
 }
 
 PyObject* module_decode_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  static constexpr const char* kParams[] = {"tx", "decoders", "instructions"};
+  static constexpr const char* kParams[] = {"line", "decoders", "instructions"};
   PyObject* bound[3] = {nullptr, nullptr, nullptr};
   if (!bind_arguments("_decode_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
   const int instructions = PyObject_IsTrue(bound[2]);
   if (instructions < 0) return nullptr;
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
+  std::unique_ptr<json::Value> document = document_argument(bound[0], "line", false);
+  if (!document) return nullptr;
+  const bool block = tx::is_block(*document);
   Counted counted;
-  py::PyRef items;
-  py::PyRef record = py::PyRef::steal(
-      decode_with(bound[0], *decoders, instructions ? Want::Record : Want::RecordOfEvents, &counted, &items));
-  if (!record) return nullptr;
-  py::PyRef pair = py::PyRef::steal(
-      with_counts(Py_NewRef(record.get()), counted,
-                  PyStructSequence_GetItem(record.get(), objects::kTransactionEvents), true));
-  if (!pair) return nullptr;
-  return PyTuple_Pack(3, record.get(), PyTuple_GET_ITEM(pair.get(), 1), items.get());
+  std::uint64_t transactions = 0;
+  py::PyRef list = py::PyRef::steal(PyList_New(0));
+  if (!list) return nullptr;
+  const bool done = for_each_transaction(*document, [&](const tx::Transaction& transaction) {
+    ++transactions;
+    py::PyRef items;
+    py::PyRef record = py::PyRef::steal(decode_read(
+        transaction, *decoders, instructions ? Want::Record : Want::RecordOfEvents, &counted, &items));
+    if (!record) return false;
+    if (block && !holds_items(record.get())) return true;  // a block's transactions of other programs
+    py::PyRef pair = py::PyRef::steal(PyTuple_Pack(2, record.get(), items.get()));
+    return pair && PyList_Append(list.get(), pair.get()) == 0;
+  });
+  if (!done) return nullptr;
+  // The events that came out: of every transaction, kept or not.
+  std::uint64_t events = 0;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
+    PyObject* record = PyTuple_GET_ITEM(PyList_GET_ITEM(list.get(), i), 0);
+    events += static_cast<std::uint64_t>(
+        PyList_GET_SIZE(PyStructSequence_GetItem(record, objects::kTransactionEvents)));
+  }
+  py::PyRef counts = counts_dict(counted, events, true);
+  if (!counts) return nullptr;
+  py::PyRef number = py::PyRef::steal(PyLong_FromUnsignedLongLong(transactions));
+  if (!number || PyDict_SetItemString(counts.get(), "transactions", number.get()) < 0) return nullptr;
+  return PyTuple_Pack(2, list.get(), counts.get());
+}
+
+PyObject* module_decode_block(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"block", "decoders"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("decode_block()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  std::unique_ptr<json::Value> document = document_argument(bound[0], "block", false);
+  if (!document) return nullptr;
+  if (!tx::is_block(*document)) {
+    return objects::raise_transaction_error(
+        "invalid block: ", Error("the document is not a block (a getBlock result or a blockSubscribe "
+                                 "notification); decode reads one transaction"));
+  }
+  py::PyRef list = py::PyRef::steal(PyList_New(0));
+  if (!list) return nullptr;
+  const bool done = for_each_transaction(*document, [&](const tx::Transaction& transaction) {
+    py::PyRef record = py::PyRef::steal(decode_read(transaction, *decoders, Want::Record));
+    if (!record) return false;
+    return !holds_items(record.get()) || PyList_Append(list.get(), record.get()) == 0;
+  });
+  if (!done) return nullptr;
+  return list.release();
+}
+
+namespace {
+
+// decode_tables and its counted variant. `errors`: null to raise at the
+// first item that cannot be read; else a list that gets (index, message) for
+// each such item, and the call goes on.
+PyObject* decode_tables_with(PyObject* items_arg, const Decoders& decoders, columnar::KeyForm form,
+                             bool instructions, PyObject* errors, Counted* counted) {
+  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(items_arg));
+  if (!iter) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      py::raise_not_instance("items", items_arg, "Iterable[dict | str | bytes]");
+    }
+    return nullptr;
+  }
+  const std::vector<columnar::ProgramTables> programs = decoders.tables();
+  columnar::TransactionTables tables(programs, form, instructions);
+  const tx::TransactionOptions options{true, instructions};
+  for (std::size_t index = 0;; ++index) {
+    PyObject* raw = nullptr;
+    const int status = py::iter_next_item(iter.get(), &raw);
+    if (status < 0) return nullptr;
+    if (status == 0) break;
+    py::PyRef item = py::PyRef::steal(raw);
+    const std::string param = "items[" + std::to_string(index) + "]";
+    std::unique_ptr<json::Value> document = document_argument(item.get(), param.c_str(), !instructions);
+    const bool done =
+        document && for_each_transaction(*document, [&](const tx::Transaction& transaction) {
+          const tx::Attribution attribution = tx::attribute_transaction(
+              transaction, decoders.programs, counted != nullptr ? &counted->counts : nullptr, options);
+          tables.add(transaction, attribution);
+          return true;
+        });
+    if (done) continue;
+    if (errors == nullptr || !PyErr_ExceptionMatches(objects::transaction_error_type())) {
+      if (errors == nullptr && PyErr_ExceptionMatches(objects::transaction_error_type())) {
+        objects::prefix_transaction_error(param + ": ");
+      }
+      return nullptr;
+    }
+    py::PyRef exc = py::PyRef::steal(py::get_raised_exception());
+    py::PyRef message = py::PyRef::steal(PyObject_Str(exc.get()));
+    if (!message) return nullptr;
+    py::PyRef entry = py::PyRef::steal(Py_BuildValue("(nO)", static_cast<Py_ssize_t>(index), message.get()));
+    if (!entry || PyList_Append(errors, entry.get()) < 0) return nullptr;
+  }
+  if (counted != nullptr) {
+    const columnar::RowCounts& rows = tables.counts();
+    counted->transactions = rows.transactions;
+    counted->events = rows.events;
+    counted->sites = rows.events + rows.undecoded_events;
+    counted->instructions.instructions = rows.instructions + rows.undecoded_instructions;
+    counted->instructions.undecodable = rows.undecoded_instructions;
+  }
+  std::vector<columnar::TransactionTables::Finished> finished = std::move(tables).finish();
+  py::PyRef result = py::PyRef::steal(PyDict_New());
+  if (!result) return nullptr;
+  for (columnar::TransactionTables::Finished& f : finished) {
+    const std::string_view program = decoders.programs.text(f.program);
+    const char* kind = columnar::kind_name(f.kind);
+    py::PyRef key = py::PyRef::steal(
+        Py_BuildValue("(s#ss#)", program.data(), static_cast<Py_ssize_t>(program.size()), kind,
+                      f.table->name.data(), static_cast<Py_ssize_t>(f.table->name.size())));
+    if (!key) return nullptr;
+    py::PyRef value = py::PyRef::steal(make_event_table(std::move(f.table), kind, program));
+    if (!value || PyDict_SetItem(result.get(), key.get(), value.get()) < 0) return nullptr;
+  }
+  return result.release();
+}
+
+}  // namespace
+
+PyObject* module_decode_tables(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"items", "decoders", "pubkey", "instructions"};
+  PyObject* bound[4] = {nullptr, nullptr, nullptr, nullptr};
+  if (!bind_arguments("decode_tables()", kParams, args, nargs, kwnames, bound, 2)) return nullptr;
+  const std::optional<columnar::KeyForm> form = key_form_of(bound[2]);
+  if (!form) return nullptr;
+  const int instructions = bound[3] == nullptr ? 1 : PyObject_IsTrue(bound[3]);
+  if (instructions < 0) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  return decode_tables_with(bound[0], *decoders, *form, instructions == 1, nullptr, nullptr);
+}
+
+PyObject* module_decode_tables_counted(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+  static constexpr const char* kParams[] = {"items", "decoders", "pubkey", "instructions"};
+  PyObject* bound[4] = {nullptr, nullptr, nullptr, nullptr};
+  if (!bind_arguments("_decode_tables_counted()", kParams, args, nargs, kwnames, bound)) return nullptr;
+  const std::optional<columnar::KeyForm> form = key_form_of(bound[2]);
+  if (!form) return nullptr;
+  const int instructions = PyObject_IsTrue(bound[3]);
+  if (instructions < 0) return nullptr;
+  std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
+  if (!decoders) return nullptr;
+  py::PyRef errors = py::PyRef::steal(PyList_New(0));
+  if (!errors) return nullptr;
+  Counted counted;
+  py::PyRef tables = py::PyRef::steal(
+      decode_tables_with(bound[0], *decoders, *form, instructions == 1, errors.get(), &counted));
+  if (!tables) return nullptr;
+  py::PyRef counts = counts_dict(counted, counted.events, true);
+  if (!counts) return nullptr;
+  py::PyRef number = py::PyRef::steal(PyLong_FromUnsignedLongLong(counted.transactions));
+  if (!number || PyDict_SetItemString(counts.get(), "transactions", number.get()) < 0) return nullptr;
+  return PyTuple_Pack(3, tables.get(), counts.get(), errors.get());
 }
 
 }  // namespace varkel

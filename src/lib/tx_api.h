@@ -32,6 +32,10 @@ PyObject* module_decode(PyObject* module, PyObject* const* args, Py_ssize_t narg
 PyObject* module_decode_logs_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames);
 PyObject* module_decode_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* module_decode_tables_counted(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames);
+PyObject* module_decode_block(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* module_decode_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // Docstrings (with the signatures the interpreter shows).
 inline constexpr const char* kDecodeLogsDoc =
@@ -103,14 +107,37 @@ inline constexpr const char* kDecodeLogsCountedDoc =
     "parse_logs reads them: their events have depth 0 and no instruction.";
 
 inline constexpr const char* kDecodeCountedDoc =
-    "_decode_counted($module, tx, decoders, instructions)\n--\n\n"
-    "decode(tx, decoders) (its instructions only when instructions is true),\n"
-    "and what the pass saw, for the command line:\n"
-    "(transaction, counts, items): counts as _decode_logs_counted gives them,\n"
-    "with instructions and undecodable_instructions; items the transaction's\n"
-    "events and instructions merged in the order of execution.";
+    "_decode_counted($module, line, decoders, instructions)\n--\n\n"
+    "decode of a transaction, or of every transaction of a block (its\n"
+    "instructions only when instructions is true), and what the pass saw, for\n"
+    "the command line: ([(transaction, items), ...], counts). A block gives\n"
+    "only its transactions that hold instructions or events. counts as\n"
+    "_decode_logs_counted gives them, with instructions,\n"
+    "undecodable_instructions and transactions; items a transaction's events\n"
+    "and instructions merged in the order of execution.";
 
 inline constexpr const char* kProgramIdDoc =
     "The program address from the IDL (current `address`, legacy `metadata.address`), as written there.";
+
+inline constexpr const char* kModuleDecodeBlockDoc =
+    "decode_block(block, decoders)\n--\n\n"
+    "The decoders' programs' instructions and events in a block: a getBlock\n"
+    "result (encodings json, jsonParsed and base64, transactionDetails full;\n"
+    "with or without the RPC envelope) or a blockSubscribe notification, as a\n"
+    "dict or JSON text. Returns a list of varkel.Transaction, as decode gives\n"
+    "them, for the transactions that hold any, in block order, with the block's\n"
+    "slot (where the input gives it) and time.";
+inline constexpr const char* kModuleDecodeTablesDoc =
+    "decode_tables(items, decoders, pubkey='base58', instructions=True)\n--\n\n"
+    "Many transactions or blocks (an iterable of what decode and decode_block\n"
+    "read) into Arrow tables, in one pass: a dict from (program_id, kind, name)\n"
+    "to an EventTable, kind \"event\" or \"instruction\", one for every event\n"
+    "name and instruction of every decoder (empty ones too). Each has the\n"
+    "context columns signature, slot, block_time, instruction, inner, depth,\n"
+    "source (events) and failed, then the fields; an instruction's table ends\n"
+    "with its accounts (a struct by the IDL's names) and remaining keys. The\n"
+    "schema of a table depends on the IDL alone. pubkey: \"base58\" or\n"
+    "\"binary\" (32-byte fixed-size binary). Raises TransactionError naming the\n"
+    "item that cannot be read.";
 
 }  // namespace varkel

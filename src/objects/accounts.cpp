@@ -103,32 +103,41 @@ bool decode_account_data(const Decoding& decoding, std::span<const std::uint8_t>
   return true;
 }
 
-bool decode_rpc_account(const Decoding& decoding, const accounts::RpcAccount& account,
-                        std::string_view program, DecodedAccount& out) {
+bool account_bytes(const accounts::RpcAccount& account, std::span<const std::uint8_t>& data,
+                   py::PyRef& holder, AccountFailure& failure) {
   using Data = accounts::RpcAccount::Data;
   switch (account.form) {
     case Data::Missing:
-      out.failure = AccountFailure{"missing", Error("no such account")};
+      failure = AccountFailure{"missing", Error("no such account")};
       return true;
     case Data::Unread:
-      out.failure = AccountFailure{"input", Error(account.error)};
+      failure = AccountFailure{"input", Error(account.error)};
       return true;
     case Data::Bytes:
-      return decode_account_data(decoding, account.bytes, account.owner, program, out);
+      data = account.bytes;
+      return true;
     case Data::Zstd:
       break;
   }
   std::string why;
-  py::PyRef data = decompress(account.bytes, why);
-  if (!data) return false;
+  holder = decompress(account.bytes, why);
+  if (!holder) return false;
   if (!why.empty()) {
-    out.failure = AccountFailure{"input", Error(why)};
+    failure = AccountFailure{"input", Error(why)};
     return true;
   }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data.get()));
-  return decode_account_data(decoding,
-                             std::span(bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data.get()))),
-                             account.owner, program, out);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(holder.get()));
+  data = std::span(bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(holder.get())));
+  return true;
+}
+
+bool decode_rpc_account(const Decoding& decoding, const accounts::RpcAccount& account,
+                        std::string_view program, DecodedAccount& out) {
+  std::span<const std::uint8_t> data;
+  py::PyRef holder;
+  if (!account_bytes(account, data, holder, out.failure)) return false;
+  if (out.failure.reason != nullptr) return true;
+  return decode_account_data(decoding, data, account.owner, program, out);
 }
 
 py::PyRef build_account(PyTypeObject* type, const accounts::RpcAccount& account, DecodedAccount& decoded) {

@@ -56,6 +56,12 @@ struct DecodedAccount {
 bool decode_account_data(const Decoding& decoding, std::span<const std::uint8_t> data, std::string_view owner,
                          std::string_view program, DecodedAccount& out);
 
+// The data of one RPC account: `data` views it (in `account`, or in
+// `holder` when decompressed from zstd), or `failure` says why there is
+// none. False with an exception set only when the interpreter fails.
+bool account_bytes(const accounts::RpcAccount& account, std::span<const std::uint8_t>& data,
+                   py::PyRef& holder, AccountFailure& failure);
+
 // One RPC account, its zstd data decompressed, decoded. False with an
 // exception set only when the interpreter fails.
 bool decode_rpc_account(const Decoding& decoding, const accounts::RpcAccount& account,

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "py/compat.h"
 #include "py/errors.h"
 #include "py/once.h"
 #include "py/pyref.h"
@@ -132,6 +133,20 @@ std::nullptr_t raise_transaction_error(std::string_view prefix, const Error& err
                {{"path", text_or_none(error.path)},
                 {"lineno", int_or_none(error.line, located)},
                 {"colno", int_or_none(error.column, located)}});
+}
+
+std::nullptr_t prefix_transaction_error(std::string_view prefix) {
+  py::PyRef exc = py::PyRef::steal(py::get_raised_exception());
+  if (!exc) return nullptr;
+  py::PyRef text = py::PyRef::steal(PyObject_Str(exc.get()));
+  if (!text) return nullptr;
+  const char* message = PyUnicode_AsUTF8(text.get());
+  if (message == nullptr) return nullptr;
+  auto attribute = [&](const char* name) {
+    return py::PyRef::steal(PyObject_GetAttrString(exc.get(), name));
+  };
+  return raise(transaction_error_type(), std::string(prefix) + message,
+               {{"path", attribute("path")}, {"lineno", attribute("lineno")}, {"colno", attribute("colno")}});
 }
 
 std::nullptr_t raise_program_id_error(const Error& error) {

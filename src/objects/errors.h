@@ -47,6 +47,8 @@ std::nullptr_t raise_idl_error(std::string_view prefix, const Error& error);
 std::nullptr_t raise_transaction_error(std::string_view prefix, const Error& error);
 // `error.path` names the decoder; the message is "{decoder}: {reason}".
 std::nullptr_t raise_program_id_error(const Error& error);
+// The pending TransactionError again, its message after `prefix`.
+std::nullptr_t prefix_transaction_error(std::string_view prefix);
 // `reason` as InstructionError.reason; `instruction` empty: None.
 std::nullptr_t raise_instruction_error(const Error& error, const char* reason, std::string_view instruction);
 // `account` empty: None.

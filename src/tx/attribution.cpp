@@ -259,7 +259,10 @@ void Joiner::add_log_sites(const LogWalk& walk, const std::vector<Placement>& pl
       }
     } else {
       program = programs_.find_text(walk.frames[c.frame].program);
-      if (program == kNoIndex) continue;
+      if (program == kNoIndex) {
+        if (counts_ != nullptr && c.data_line) ++counts_->other_programs;
+        continue;
+      }
     }
     const decode::EventRegistry& registry = programs_.registry(program);
     if (registry.events.empty() && counts_ == nullptr) continue;
@@ -492,13 +495,37 @@ ScanCounts& ScanCounts::operator+=(const ScanCounts& other) noexcept {
   cpi_instructions += other.cpi_instructions;
   unknown_discriminators += other.unknown_discriminators;
   unattributed += other.unattributed;
+  other_programs += other.other_programs;
+  invocations += other.invocations;
   return *this;
 }
+
+namespace {
+
+void count_invocations(const LogWalk& walk, const ProgramSet& programs, ScanCounts* counts) {
+  if (counts == nullptr) return;
+  for (const auto& frame : walk.frames) {
+    if (programs.find_text(frame.program) != kNoIndex) ++counts->invocations;
+  }
+}
+
+void count_invocations(const Transaction& tx, const ProgramSet& programs, ScanCounts* counts) {
+  if (counts == nullptr) return;
+  for (std::size_t i = 0; i < tx.instructions.size(); ++i) {
+    if (programs.find(tx.instructions[i].program) != kNoIndex) ++counts->invocations;
+    for (const Instruction& inner : tx.inner[i]) {
+      if (programs.find(inner.program) != kNoIndex) ++counts->invocations;
+    }
+  }
+}
+
+}  // namespace
 
 Attribution attribute_logs(std::span<const std::string_view> lines, const ProgramSet& programs,
                            const LogOptions& options, ScanCounts* counts) {
   Attribution out;
   const LogWalk walk = walk_logs(lines);
+  count_invocations(walk, programs, counts);
   out.out_of_step = walk.out_of_step;
   out.failed = walk.top_level_failed;
   out.truncated_at = walk.truncated_at;
@@ -517,6 +544,7 @@ Attribution attribute_transaction(const Transaction& tx, const ProgramSet& progr
   Joiner joiner(programs, out, counts, options);
   if (tx.logs) {
     const LogWalk walk = walk_logs(*tx.logs);
+    count_invocations(walk, programs, counts);
     const Alignment alignment = align(walk, tx);
     out.out_of_step = walk.out_of_step || alignment.out_of_step;
     out.truncated_at = walk.truncated_at;
@@ -524,6 +552,7 @@ Attribution attribute_transaction(const Transaction& tx, const ProgramSet& progr
     joiner.add_instruction_sites(tx, &walk, &alignment);
     if (tx.failed) out.failure = failure_site(walk, alignment.places);
   } else {
+    count_invocations(tx, programs, counts);
     joiner.add_instruction_sites(tx, nullptr, nullptr);
   }
   joiner.merge_duplicates();

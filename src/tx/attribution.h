@@ -155,6 +155,11 @@ struct ScanCounts {
   // with a payload, and "Program log:" lines whose payload starts with a known
   // discriminator of any of the set's programs.
   std::uint64_t unattributed = 0;
+  // "Program data:" lines in frames of programs outside the set.
+  std::uint64_t other_programs = 0;
+  // Invocations of the set's programs: their frames in the logs (invoke
+  // lines); of a transaction without logs, its instructions of them.
+  std::uint64_t invocations = 0;
 
   ScanCounts& operator+=(const ScanCounts& other) noexcept;
   bool operator==(const ScanCounts&) const = default;

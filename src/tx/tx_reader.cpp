@@ -594,4 +594,96 @@ Result<OwnedTransaction> read_transaction_text(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The value that holds the block: through the RPC envelope, a
+// blockSubscribe notification and its value {slot, block, err}; `slot`
+// takes the value's slot. Null when `root` holds none of these shapes.
+const Value* block_holder(const Value& root, std::vector<json::PathStep>& path) {
+  const Value* at = &root;
+  auto down = [&](std::string_view key) {
+    const Value* next = at->is_object() ? at->get(key) : nullptr;
+    if (next != nullptr) {
+      path.push_back(json::PathStep{key, 0, false});
+      at = next;
+    }
+    return next != nullptr;
+  };
+  if (!at->is_object()) return nullptr;
+  if (at->get("params") != nullptr) {  // a notification: params.result.value
+    if (!down("params") || !down("result") || !down("value")) return nullptr;
+  } else if (at->get("jsonrpc") != nullptr || (at->get("result") != nullptr && at->get("meta") == nullptr)) {
+    if (!down("result")) return nullptr;
+  }
+  return at->is_object() ? at : nullptr;
+}
+
+}  // namespace
+
+bool is_block(const json::Value& root) {
+  std::vector<json::PathStep> path;
+  const Value* at = block_holder(root, path);
+  if (at == nullptr) return false;
+  return at->get("block") != nullptr || at->get("blockhash") != nullptr ||
+         (at->get("transactions") != nullptr && at->get("meta") == nullptr);
+}
+
+Result<Block> read_block(const json::Value& root) {
+  if (const Value* error = root.is_object() ? root.get("error") : nullptr; present(error))
+    return fail("RPC error: " + json::to_compact(*error));
+  Block out;
+  const Value* at = block_holder(root, out.path);
+  if (at == nullptr) return fail("expected a block object, found " + json::found_text(root));
+  std::vector<Path> chain;  // the path so far, for messages
+  chain.reserve(out.path.size() + 3);
+  chain.push_back(Path{});
+  for (const json::PathStep& step : out.path) chain.push_back(Path{&chain.back(), step.key, 0, false});
+  if (at->is_null()) return fail_at(chain.back(), "null (the node has no such block)");
+  if (const Value* block = at->get("block")) {  // {slot, block, err}
+    if (const Value* slot = at->get("slot"); present(slot)) {
+      VARKEL_TRY_AS(out.slot, read_u64(*slot, chain.back().member("slot")));
+    }
+    const Path block_path = chain.back().member("block");
+    if (block->is_null()) {
+      const Value* err = at->get("err");
+      return fail_at(block_path,
+                     "null (the notification's err: " + (err ? json::to_compact(*err) : "none") + ")");
+    }
+    chain.push_back(block_path);
+    out.path.push_back(json::PathStep{"block", 0, false});
+    at = block;
+  }
+  const Path& base = chain.back();
+  if (!at->is_object()) return expected(base, "a block object", *at);
+  if (const Value* slot = at->get("slot"); present(slot)) {
+    VARKEL_TRY_AS(out.slot, read_u64(*slot, base.member("slot")));
+  }
+  if (const Value* time = at->get("blockTime"); present(time)) {
+    VARKEL_TRY_AS(out.block_time, read_i64(*time, base.member("blockTime")));
+  }
+  const Value* transactions = at->get("transactions");
+  if (transactions == nullptr) {
+    if (at->get("signatures") != nullptr)
+      return fail_at(base.member("transactions"),
+                     "missing: the block gives its signatures only (transactionDetails \"signatures\"); "
+                     "its transactions come with transactionDetails \"full\"");
+    return fail_at(base.member("transactions"), "missing");
+  }
+  VARKEL_TRY_AS(out.transactions,
+                read_array(*transactions, base.member("transactions"), "a list of transactions"));
+  out.path.push_back(json::PathStep{"transactions", 0, false});
+  return out;
+}
+
+Result<Transaction> read_block_transaction(const Block& block, std::size_t index) {
+  std::vector<Path> chain;
+  chain.reserve(block.path.size() + 1);
+  chain.push_back(Path{});
+  for (const json::PathStep& step : block.path) chain.push_back(Path{&chain.back(), step.key, 0, false});
+  VARKEL_TRY_AS(Transaction tx, read_document((*block.transactions)[index], chain.back().at(index)));
+  if (!tx.slot) tx.slot = block.slot;
+  if (!tx.block_time) tx.block_time = block.block_time;
+  return tx;
+}
+
 }  // namespace varkel::tx

@@ -19,11 +19,15 @@
 // from the top of the document ("result.meta.innerInstructions[0].index: ...").
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "json/json.h"
+#include "json/path.h"
 #include "tx/transaction.h"
 
 namespace varkel::tx {
@@ -44,5 +48,27 @@ struct OwnedTransaction {
 
 // JSON text: parse errors read "transaction JSON: {parser message}".
 Result<OwnedTransaction> read_transaction_text(std::string_view text);
+
+// A block: a getBlock result ("json", "jsonParsed" or "base64" encoding,
+// transactionDetails "full"; with or without the RPC envelope), a
+// blockSubscribe notification or its value {"slot", "block", "err"}. A
+// getBlock result does not carry its slot: a "slot" member beside its keys
+// (as stored blocks often have) gives it, else the transactions have none.
+struct Block {
+  std::optional<std::uint64_t> slot;
+  std::optional<std::int64_t> block_time;
+  const json::Array* transactions = nullptr;
+  std::vector<json::PathStep> path;  // of the transactions' list, for messages
+};
+
+// Whether `root` has the shape of a block rather than of a transaction.
+bool is_block(const json::Value& root);
+
+Result<Block> read_block(const json::Value& root);
+
+// Transaction `index` of the block (index < block.transactions->size()),
+// with the block's slot and time where it gives none; its messages name it
+// from the top of the document ("result.transactions[3].meta: ...").
+Result<Transaction> read_block_transaction(const Block& block, std::size_t index);
 
 }  // namespace varkel::tx

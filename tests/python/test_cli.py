@@ -225,7 +225,8 @@ def test_idls_that_name_no_program(tmp_path, address, message):
     path.write_text(json.dumps({"address": address, "metadata": {"name": "t", "version": "1", "spec": "0.1.0"},
                                 "instructions": [], "events": [], "types": []}))
     result = run("--idl", path, stdin="")
-    assert (result.returncode, result.stderr) == (2, f"varkel: {path}: {message}\n")
+    hint = f" (give it as --idl {path}=<program id>)" if not address else ""
+    assert (result.returncode, result.stderr) == (2, f"varkel: {path}: {message}{hint}\n")
 
 
 def test_two_idls_of_one_program(tmp_path):
@@ -312,7 +313,7 @@ def test_stats_of_a_run():
     assert result.returncode == 0
     lines = len((swap + txs).splitlines())
     # The swap logs one event; each pump event is logged and emitted by CPI.
-    assert result.stderr == (f"varkel: {lines} lines, 5 payload lines, 4 CPI event instructions, 5 events, "
+    assert result.stderr == (f"varkel: {lines} lines, 5 payload lines, 2 transactions, 4 CPI event instructions, 5 events, "
                              "0 payloads with a known discriminator failed to decode, 0 unknown discriminators\n")
     filtered = run("--idl", EXAMPLES / "okx-dex" / "idl.json", "--event", "SwapEvent", "--stats", stdin=swap)
     assert filtered.stderr == (f"varkel: {len(swap.splitlines())} lines, 1 payload lines, 1 events (1 written), "
@@ -355,9 +356,26 @@ def test_bare_event_lines(tmp_path):
         "one --idl)\n")
 
 
-def test_no_summary_when_the_input_holds_no_payload_of_the_programs():
-    other = run("--idl", EXAMPLES / "pump-legacy" / "idl.json", EXAMPLES / "okx-dex" / "swap.log")
-    assert (other.returncode, other.stdout, other.stderr) == (0, "", "")
+PUMP = "6EF8rrecthR5Dkzon8Nwu78hRvfCKubJ14M5uBEwF6P"
+NEVER = "the IDL's program is never invoked in the input"
+
+
+@pytest.mark.parametrize("idl, data, reasons", [
+    # another program's log lines
+    (EXAMPLES / "pump-legacy" / "idl.json", EXAMPLES / "okx-dex" / "swap.log",
+     [NEVER, "1 payload lines came from other programs' frames"]),
+    # the right IDL at the wrong address
+    (f"{EXAMPLES / 'pump-legacy' / 'idl.json'}=11111111111111111111111111111112",
+     EXAMPLES / "pump-legacy" / "transactions.jsonl", [NEVER]),
+    # another IDL at the program's address: its own payloads, none of them known
+    (f"{EXAMPLES / 'okx-dex' / 'idl.json'}={PUMP}", EXAMPLES / "pump-legacy" / "transactions.jsonl",
+     ["the IDL declares none of these events"]),
+])
+def test_why_nothing_came_out(idl, data, reasons):
+    for strict in (False, True):
+        result = run("--idl", idl, *(["--strict"] if strict else []), data)
+        assert (result.returncode, result.stdout) == (int(strict), "")
+        assert all(reason in result.stderr for reason in reasons), result.stderr
 
 
 # --------------------------------------------------------------------------

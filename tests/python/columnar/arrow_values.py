@@ -8,7 +8,6 @@ pyarrow's Table.to_pylist() gives them, and `types` mapping defined names to
 their bodies.
 """
 
-from decimal import Decimal
 
 from varkel_support import encode
 
@@ -44,7 +43,7 @@ class Reader:
             if v is None:
                 return None
             if t in WIDE:
-                assert isinstance(v, (Decimal, str)), (t, v)
+                assert isinstance(v, str), (t, v)
                 return int(v)
             return v
         ((kind, arg),) = t.items()

@@ -36,7 +36,7 @@ def test_instances_only_through_the_constructor():
 
 PUBLIC = ["EventDecoder", "Event", "Instruction", "Transaction", "Account", "EventTable", "IdlError",
           "TransactionError", "ProgramIdError", "InstructionError", "AccountError", "InternalError", "decode_logs",
-          "decode_transaction", "decode_instructions", "decode"]
+          "decode_transaction", "decode_instructions", "decode", "decode_block", "decode_tables"]
 
 
 def test_module_surface():
@@ -48,7 +48,7 @@ def test_module_surface():
     # Private names: the function that unpickling calls to rebuild a decoder,
     # and the command line's counted variants of the module functions.
     private = {n for n in dir(varkel._varkel) if n.startswith("_") and not n.startswith("__")}
-    assert private == {"_decoder_from_idl", "_decode_logs_counted", "_decode_counted"}
+    assert private == {"_decoder_from_idl", "_decode_logs_counted", "_decode_counted", "_decode_tables_counted"}
     assert all(getattr(varkel, name) is getattr(varkel._varkel, name) for name in PUBLIC)
 
 

@@ -17,7 +17,8 @@ from tx.twin import walk
 from tx.txdata import decoder, invoke, load, result_of, success
 
 _varkel = varkel._varkel
-KEYS = {"payload_lines", "cpi_instructions", "unknown_discriminators", "unattributed", "events", "failed"}
+KEYS = {"payload_lines", "cpi_instructions", "unknown_discriminators", "unattributed", "other_programs",
+        "invocations", "events", "failed"}
 
 
 def payload_lines(lines, decoders):
@@ -53,12 +54,12 @@ def balanced(counts, events):
 def test_real_transactions(name, keys, expected):
     decoders = [decoder(k) for k in keys]
     doc = load(name)
-    tx, counts, items = _varkel._decode_counted(doc, decoders, False)
+    [(tx, items)], counts = _varkel._decode_counted(doc, decoders, False)
     events = tx.events
     assert items == events and tx.instructions == []
     assert attribution(events) == attribution(varkel.decode_transaction(doc, decoders)) == expected
     assert (tx.signature, tx.slot) == transaction_id(result_of(doc))  # the wire forms' signature read in Python
-    assert set(counts) == KEYS | {"instructions", "undecodable_instructions"}
+    assert set(counts) == KEYS | {"instructions", "undecodable_instructions", "transactions"}
     assert (counts["events"], counts["failed"], counts["unattributed"]) == (len(expected), 0, 0)
     lines = result_of(doc)["meta"]["logMessages"]
     assert counts["payload_lines"] == payload_lines(lines, decoders)
@@ -93,14 +94,14 @@ def test_events_of_a_known_discriminator_that_do_not_decode_are_counted_failed()
     assert (counts["payload_lines"], counts["events"], counts["failed"]) == (2, 2, 0)
     events, counts = _varkel._decode_logs_counted(lines, [outdated], False)
     assert events == []
-    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 2, "failed": 2}
+    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 2, "failed": 2, "invocations": 1}
 
 
 def test_unknown_discriminators():
     lines = [invoke(PROGRAM, 1), event_line(1, "Unknown"), event_line(1), success(PROGRAM)]
     events, counts = _varkel._decode_logs_counted(lines, [varkel.EventDecoder(current_idl(["E"], [U64]))], False)
     assert len(events) == 1
-    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 2, "unknown_discriminators": 1, "events": 1}
+    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 2, "unknown_discriminators": 1, "events": 1, "invocations": 1}
 
 
 def test_lines_outside_any_frame_are_adopted_with_one_decoder_only():
@@ -113,12 +114,13 @@ def test_lines_outside_any_frame_are_adopted_with_one_decoder_only():
     assert [(e.data, e.depth, e.instruction, e.log_index, e.program_id) for e in events] == [
         ({"a": 1}, 0, None, 0, PROGRAM), ({"a": 2}, 1, 0, 3, PROGRAM), ({"a": 3}, 0, None, 5, PROGRAM)]
     assert [(e.name, e.data) for e in events] == one.parse_logs(lines)
-    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 3, "events": 3}
+    assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 3, "events": 3, "invocations": 1}
     # Not adopted, or ambiguous between two programs: nobody's, counted.
     for decoders, adopt in (([one], False), ([one, other], True)):
         events, counts = _varkel._decode_logs_counted(lines, decoders, adopt)
         assert [e.data for e in events] == [{"a": 2}]
-        assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 1, "events": 1, "unattributed": 2}
+        assert counts == dict.fromkeys(KEYS, 0) | {"payload_lines": 1, "events": 1, "unattributed": 2,
+                                                  "invocations": 1}
     # The public function never adopts.
     assert [e.data for e in varkel.decode_logs(lines, [one])] == [{"a": 2}]
 
