@@ -558,7 +558,7 @@ TEST(Attribution, AnIdlWithoutEventsCountsEveryDataLine) {
   const std::vector<std::string> lines = {inv(kP, 1), data(event(1)), log_line(event(2)), ok(kP)};
   ScanCounts counts;
   EXPECT_TRUE(attribute_logs(testing::views(lines), programs, {}, &counts).events.empty());
-  EXPECT_EQ(counts, (ScanCounts{1, 0, 1, 0}));
+  EXPECT_EQ(counts, (ScanCounts{1, 0, 1, 0, 0, 1}));
 }
 
 TEST(Attribution, CountsCpiEventInstructions) {
@@ -582,10 +582,10 @@ TEST(Attribution, CountsCpiEventInstructions) {
   const Attribution got = attribute_transaction(b.tx, programs, &counts);
   ASSERT_EQ(got.events.size(), 1u);
   EXPECT_EQ(got.events[0].source, Source::LogAndCpi);
-  EXPECT_EQ(counts, (ScanCounts{1, 2, 1, 0}));
+  EXPECT_EQ(counts, (ScanCounts{1, 2, 1, 0, 0, 4}));
   // Counts add up over calls.
   attribute_transaction(b.tx, programs, &counts);
-  EXPECT_EQ(counts, (ScanCounts{2, 4, 2, 0}));
+  EXPECT_EQ(counts, (ScanCounts{2, 4, 2, 0, 0, 8}));
 }
 
 TEST(ProgramSet, RefusesIdlsWithoutAnAddressAndTwoDecodersOfOneProgram) {
