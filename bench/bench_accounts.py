@@ -108,7 +108,7 @@ def py_decode_accounts(items):
 
 # --------------------------------------------------------------------------
 # The seeded getProgramAccounts result. Fields are written at their repr(C)
-# offsets (data offset = 8 + field offset), with values of real pools.
+# offsets (data offset = 8 + field offset), with values drawn like real pools'.
 
 
 def make_account(rng: random.Random, mints: list) -> bytes:
