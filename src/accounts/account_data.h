@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/index.h"
 #include "base/result.h"
 #include "decode/plan.h"
 #include "decode/registry.h"
@@ -27,6 +28,7 @@ struct AccountRefusal {
   // owned by another program; no known discriminator; too short for its layout
   enum class Fault : std::uint8_t { Owner, Discriminator, Size };
   Fault fault;
+  std::size_t account;  // Size: the account type that matched; else kNoIndex
   Error error;
 };
 

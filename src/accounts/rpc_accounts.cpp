@@ -33,7 +33,13 @@ RpcAccount read_account(const Value* value, std::string_view pubkey, std::option
     out.error = "expected an account object, found " + json::found_text(*value);
     return out;
   }
-  out.owner = text_member(*value, "owner");
+  if (const Value* owner = value->get("owner"); present(owner)) {
+    if (!owner->is_string()) {  // an owner that cannot be checked is no owner to trust
+      out.error = "owner: expected base58 text, found " + json::found_text(*owner);
+      return out;
+    }
+    out.owner = owner->as_string();
+  }
   if (const Value* lamports = value->get("lamports");
       lamports != nullptr && lamports->kind() == Value::Kind::UInt) {
     out.lamports = lamports->as_uint();
@@ -77,8 +83,11 @@ RpcAccount read_item(const Value& item, std::optional<std::uint64_t> slot) {
   return read_account(&item, {}, slot);
 }
 
+// An account object (its data possibly missing: reported as the item's
+// failure), or a keyed one.
 bool is_account(const Value& value) {
-  return value.get("data") != nullptr || value.get("account") != nullptr;
+  return value.get("data") != nullptr || value.get("account") != nullptr || value.get("owner") != nullptr ||
+         value.get("lamports") != nullptr;
 }
 
 }  // namespace

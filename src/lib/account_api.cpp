@@ -17,6 +17,7 @@
 #include "objects/accounts.h"
 #include "objects/errors.h"
 #include "objects/json_value.h"
+#include "py/compat.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 
@@ -26,6 +27,19 @@ namespace {
 
 objects::Decoding decoding_of(const DecoderState& state) {
   return objects::Decoding{state.registry, state.plan, state.keys};
+}
+
+// Python data as a JSON value; data that JSON cannot hold raises
+// AccountError (reason "input"), as text that is not JSON does.
+std::optional<json::Value> account_json_value(PyObject* obj, const char* param) {
+  std::optional<json::Value> value = objects::to_json_value(obj, param);
+  if (value || !PyErr_ExceptionMatches(objects::transaction_error_type())) return value;
+  py::PyRef exc = py::PyRef::steal(py::get_raised_exception());
+  py::PyRef text = py::PyRef::steal(PyObject_Str(exc.get()));
+  const char* message = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  if (message == nullptr) return std::nullopt;
+  objects::raise_account_error(Error(message), "input", "");
+  return std::nullopt;
 }
 
 // A JSON document given as text (str or bytes-like) or as Python data.
@@ -46,7 +60,7 @@ std::optional<json::Value> document_of(PyObject* obj, const char* param) {
     viewed = true;
     text = std::string_view(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
   } else {
-    return objects::to_json_value(obj, param);
+    return account_json_value(obj, param);
   }
   Result<json::Value> parsed = json::parse(text);
   if (viewed) PyBuffer_Release(&view);
@@ -110,7 +124,7 @@ PyObject* decoder_decode_account(PyObject* self, PyObject* const* args, Py_ssize
     PyBuffer_Release(&view);
     done = objects::decode_account_data(decoding_of(state), copy, {}, program, decoded);
   } else if (PyDict_Check(data)) {
-    std::optional<json::Value> document = objects::to_json_value(data, "data");
+    std::optional<json::Value> document = account_json_value(data, "data");
     if (!document) return nullptr;
     std::optional<std::vector<accounts::RpcAccount>> read = accounts_of(*document, "data");
     if (!read) return nullptr;

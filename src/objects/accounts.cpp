@@ -20,56 +20,22 @@ PyObject* text_or_none(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-// The zstd frame decompressed by the interpreter's zstd module: a bytes
-// object, or None with `why` set when it cannot be (no module, or data that
-// is not zstd or is larger than any account). Null with an exception set
-// only when the interpreter fails otherwise.
+// The zstd frame decompressed by varkel._zstd (the interpreter's zstd
+// module, or the zstandard package, within kMaxAccountData bytes): a bytes
+// object, or None with `why` set when it cannot be. Null with an exception
+// set only when the interpreter fails.
 py::PyRef decompress(std::span<const std::uint8_t> compressed, std::string& why) {
-  py::PyRef input = py::PyRef::steal(PyBytes_FromStringAndSize(
-      reinterpret_cast<const char*>(compressed.data()), static_cast<Py_ssize_t>(compressed.size())));
-  if (!input) return {};
-  // compression.zstd (3.14): ZstdDecompressor().decompress(data, max_length)
-  py::PyRef module = py::PyRef::steal(PyImport_ImportModule("compression.zstd"));
-  py::PyRef output;
-  if (module) {
-    py::PyRef decompressor = py::PyRef::steal(PyObject_CallMethod(module.get(), "ZstdDecompressor", nullptr));
-    if (decompressor) {
-      output = py::PyRef::steal(
-          PyObject_CallMethod(decompressor.get(), "decompress", "On", input.get(), kMaxAccountData + 1));
-    }
-  } else if (PyErr_ExceptionMatches(PyExc_ImportError)) {
-    PyErr_Clear();
-    // zstandard: ZstdDecompressor().decompress(data, max_output_size=n)
-    module = py::PyRef::steal(PyImport_ImportModule("zstandard"));
-    if (!module) {
-      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return {};
-      PyErr_Clear();
-      why =
-          "data: base64+zstd needs a zstd decoder (Python 3.14's compression.zstd, or: pip install "
-          "zstandard)";
-      return py::PyRef::borrow(Py_None);
-    }
-    py::PyRef decompressor = py::PyRef::steal(PyObject_CallMethod(module.get(), "ZstdDecompressor", nullptr));
-    if (decompressor) {
-      py::PyRef method = py::PyRef::steal(PyObject_GetAttrString(decompressor.get(), "decompress"));
-      py::PyRef kwargs = py::PyRef::steal(Py_BuildValue("{s:n}", "max_output_size", kMaxAccountData + 1));
-      py::PyRef args = py::PyRef::steal(PyTuple_Pack(1, input.get()));
-      if (method && kwargs && args)
-        output = py::PyRef::steal(PyObject_Call(method.get(), args.get(), kwargs.get()));
-    }
-  } else {
-    return {};
-  }
-  if (!output) {
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return {};
-    why = "data: not valid zstd (" + py::take_exception_text() + ")";
-    return py::PyRef::borrow(Py_None);
-  }
-  if (!PyBytes_Check(output.get()) || PyBytes_GET_SIZE(output.get()) > kMaxAccountData) {
-    why = "data: decompressed to more than 10 MiB, more than any account holds";
-    return py::PyRef::borrow(Py_None);
-  }
-  return output;
+  py::PyRef module = py::PyRef::steal(PyImport_ImportModule("varkel._zstd"));
+  if (!module) return {};
+  py::PyRef output = py::PyRef::steal(
+      PyObject_CallMethod(module.get(), "decompress", "y#n", reinterpret_cast<const char*>(compressed.data()),
+                          static_cast<Py_ssize_t>(compressed.size()), kMaxAccountData));
+  if (!output) return {};
+  if (PyBytes_Check(output.get())) return output;
+  const char* text = PyUnicode_Check(output.get()) ? PyUnicode_AsUTF8(output.get()) : nullptr;
+  if (text == nullptr) return {};
+  why = std::string("data: ") + text;
+  return py::PyRef::borrow(Py_None);
 }
 
 }  // namespace
@@ -79,6 +45,12 @@ bool decode_account_data(const Decoding& decoding, std::span<const std::uint8_t>
   const auto match = accounts::match_account(decoding.registry, decoding.plan, data, owner, program);
   if (!match) {
     static constexpr const char* kReasons[] = {"owner", "discriminator", "data"};
+    if (match.error().account != kNoIndex) {
+      const std::string& name = decoding.registry.accounts[match.error().account].name;
+      out.name =
+          py::PyRef::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+      if (!out.name) return false;
+    }
     out.failure =
         AccountFailure{kReasons[static_cast<int>(match.error().fault)], std::move(match.error().error)};
     return true;
