@@ -149,6 +149,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = fuzz::as_text(data, size);
+  // A block: every transaction of it reads or fails with a message.
+  if (Result<json::Value> doc = json::parse(text); doc && tx::is_block(*doc)) {
+    if (Result<tx::Block> block = tx::read_block(*doc)) {
+      for (std::size_t i = 0; i < block->transactions->size(); ++i) {
+        Result<tx::Transaction> t = tx::read_block_transaction(*block, i);
+        VARKEL_FUZZ_CHECK(t.has_value() || !t.error().message.empty());
+        if (t) tx::attribute_transaction(*t, programs().set);
+      }
+    } else {
+      VARKEL_FUZZ_CHECK(!block.error().message.empty());
+    }
+  }
   Result<tx::OwnedTransaction> read = tx::read_transaction_text(text);
   if (!read) {
     VARKEL_FUZZ_CHECK(!read.error().message.empty());
@@ -190,7 +202,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tx::Instruction& ins =
         site.inner == kNoIndex ? t.instructions[site.index] : t.inner[site.index].at(site.inner);
     VARKEL_FUZZ_CHECK(&ins == site.instruction && set.find(ins.program) == site.program);
-    VARKEL_FUZZ_CHECK(!(site.data.size() >= 8 && std::memcmp(site.data.data(), tx::kEventTag.data(), 8) == 0));
+    VARKEL_FUZZ_CHECK(
+        !(site.data.size() >= 8 && std::memcmp(site.data.data(), tx::kEventTag.data(), 8) == 0));
     VARKEL_FUZZ_CHECK(ins.accounts_first + ins.accounts_count <= t.accounts.size());
   }
   VARKEL_FUZZ_CHECK(tx::merge_order(both).size() == both.events.size() + both.instructions.size());

@@ -207,6 +207,21 @@ std::optional<tx::Block> block_of(const json::Value& document) {
   return std::move(*block);
 }
 
+// Calls `each(transaction)` for every transaction of `block`. False with an
+// exception set when one cannot be read or `each` fails.
+template <class Each>
+bool for_each_block_transaction(const tx::Block& block, Each&& each) {
+  for (std::size_t i = 0; i < block.transactions->size(); ++i) {
+    Result<tx::Transaction> transaction = tx::read_block_transaction(block, i);
+    if (!transaction) {
+      objects::raise_transaction_error("invalid transaction: ", transaction.error());
+      return false;
+    }
+    if (!each(*transaction)) return false;
+  }
+  return true;
+}
+
 // Calls `each(transaction)` for the transaction of `document`, or for every
 // transaction of the block it holds. False with an exception set when one
 // cannot be read or `each` fails.
@@ -217,16 +232,7 @@ bool for_each_transaction(const json::Value& document, Each&& each) {
     return transaction && each(*transaction);
   }
   std::optional<tx::Block> block = block_of(document);
-  if (!block) return false;
-  for (std::size_t i = 0; i < block->transactions->size(); ++i) {
-    Result<tx::Transaction> transaction = tx::read_block_transaction(*block, i);
-    if (!transaction) {
-      objects::raise_transaction_error("invalid transaction: ", transaction.error());
-      return false;
-    }
-    if (!each(*transaction)) return false;
-  }
-  return true;
+  return block && for_each_block_transaction(*block, each);
 }
 
 // The counts as a dict of ints: the pass's counts, "events" (records made)
@@ -501,14 +507,15 @@ PyObject* module_decode_block(PyObject*, PyObject* const* args, Py_ssize_t nargs
   if (!decoders) return nullptr;
   std::unique_ptr<json::Value> document = document_argument(bound[0], "block", false);
   if (!document) return nullptr;
-  if (!tx::is_block(*document)) {
+  if (!tx::is_block(*document) && tx::read_transaction(*document)) {
     return objects::raise_transaction_error(
-        "invalid block: ", Error("the document is not a block (a getBlock result or a blockSubscribe "
-                                 "notification); decode reads one transaction"));
+        "invalid block: ", Error("the document is one transaction, not a block (decode reads it)"));
   }
+  std::optional<tx::Block> block = block_of(*document);
+  if (!block) return nullptr;
   py::PyRef list = py::PyRef::steal(PyList_New(0));
   if (!list) return nullptr;
-  const bool done = for_each_transaction(*document, [&](const tx::Transaction& transaction) {
+  const bool done = for_each_block_transaction(*block, [&](const tx::Transaction& transaction) {
     py::PyRef record = py::PyRef::steal(decode_read(transaction, *decoders, Want::Record));
     if (!record) return false;
     return !holds_items(record.get()) || PyList_Append(list.get(), record.get()) == 0;

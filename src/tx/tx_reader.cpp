@@ -615,7 +615,7 @@ const Value* block_holder(const Value& root, std::vector<json::PathStep>& path) 
   } else if (at->get("jsonrpc") != nullptr || (at->get("result") != nullptr && at->get("meta") == nullptr)) {
     if (!down("result")) return nullptr;
   }
-  return at->is_object() ? at : nullptr;
+  return at;
 }
 
 }  // namespace
@@ -623,7 +623,7 @@ const Value* block_holder(const Value& root, std::vector<json::PathStep>& path) 
 bool is_block(const json::Value& root) {
   std::vector<json::PathStep> path;
   const Value* at = block_holder(root, path);
-  if (at == nullptr) return false;
+  if (at == nullptr || !at->is_object()) return false;
   return at->get("block") != nullptr || at->get("blockhash") != nullptr ||
          (at->get("transactions") != nullptr && at->get("meta") == nullptr);
 }

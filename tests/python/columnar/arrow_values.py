@@ -39,9 +39,9 @@ class Reader:
         self.expanding = []
 
     def value(self, t, v):
+        if v is None:  # an empty option, or an instruction's argument left out
+            return None
         if isinstance(t, str):
-            if v is None:
-                return None
             if t in WIDE:
                 assert isinstance(v, str), (t, v)
                 return int(v)
