@@ -213,3 +213,25 @@ def test_a_getmultipleaccounts_result_keeps_order_slot_and_missing_accounts():
     assert [(a.name, a.slot, a.lamports, a.error) for a in got] == [
         ("BinArray", 123456789, 71437440, None), (None, 123456789, None, "no such account"),
         ("LbPair", 123456789, 7182720, None)]
+
+
+@pytest.mark.parametrize("pubkey", ["base58", "binary"])
+def test_the_tables_hold_the_values_of_decode_accounts(pubkey):
+    pa = pytest.importorskip("pyarrow")
+    from columnar.arrow_values import rows_as_values
+
+    for idl in sorted(set(IDL_OF.values()) - {"pump-legacy"}):  # the reader takes current-format types
+        d = decoder(idl)
+        doc = json.loads(fixture("idl", "current", idl).read_text())
+        types = {t["name"]: t["type"] for t in doc.get("types", [])}
+        files = [f for f, i in IDL_OF.items() if i == idl]
+        records = [a for f in files for a in d.decode_accounts(text(f)) if a.error is None]
+        tables = d.decode_accounts_arrow([json.loads(text(f)) for f in files], pubkey=pubkey)
+        assert list(tables) == d.account_names and all(t.kind == "account" for t in tables.values())
+        for name, table in tables.items():
+            rows = pa.table(table).to_pylist()
+            mine = [a for a in records if a.name == name]
+            keys = [r["pubkey"] if pubkey == "base58" else b58encode(r["pubkey"]) for r in rows]
+            assert keys == [a.pubkey for a in mine], name
+            if pubkey == "base58":
+                assert rows_as_values(types[name]["fields"], rows, types) == [a.value for a in mine], name

@@ -80,3 +80,30 @@ def test_a_dict_changed_by_another_thread_during_the_call():
     stop.set()
     mutator.join()
     assert sorted(lines) == sorted(original)
+
+
+def test_threads_make_a_decoders_tables_at_once():
+    # Fresh decoders: their table layouts are made by the first call, which
+    # every thread makes at the same moment.
+    pa = pytest.importorskip("pyarrow")
+    docs, keys = [], set()
+    for name, names, _ in CASES:
+        try:
+            docs.append(result_of(load(name)))
+            keys.update(names)
+        except pytest.skip.Exception:
+            continue
+    if not docs:
+        pytest.skip("no transaction fixtures")
+    if "pump_2025" in keys:
+        keys.discard("pump_legacy")  # two IDLs of one program
+    decoders = [decoder(k) for k in sorted(keys)]
+    jobs = ["base58", "binary"]
+
+    def run(form):
+        tables = varkel.decode_tables(docs, decoders, pubkey=form)
+        return {k: pa.table(t).to_pylist() for k, t in tables.items()}
+
+    first, *others = results_in_threads(run, jobs, threads=6, rounds=2)
+    assert any(rows for rows in first[0].values())
+    assert all(mine == first for mine in others)
