@@ -9,6 +9,7 @@
 #include "idl/load.h"
 #include "lib/account_api.h"
 #include "lib/args.h"
+#include "lib/decoders.h"
 #include "lib/event_table.h"
 #include "lib/tx_api.h"
 #include "objects/batch.h"
@@ -147,10 +148,13 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
 // object, only the UTF-8 text of the lines, which `lines` keeps alive.
 PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-  static constexpr Signature kSig{"EventDecoder.parse_logs_arrow()", "logs"};
-  PyObject* logs = bind_single(kSig, args, nargs, kwnames);
-  if (logs == nullptr) return nullptr;
-  std::optional<objects::LogLines> lines = objects::convert_logs(logs);
+  static constexpr const char* kParams[] = {"logs", "pubkey"};
+  PyObject* bound[2] = {nullptr, nullptr};
+  if (!bind_arguments("EventDecoder.parse_logs_arrow()", kParams, args, nargs, kwnames, bound, 1))
+    return nullptr;
+  const std::optional<columnar::KeyForm> form = key_form_of(bound[1]);
+  if (!form) return nullptr;
+  std::optional<objects::LogLines> lines = objects::convert_logs(bound[0]);
   if (!lines) return nullptr;
   const DecoderState& state = *as_decoder(self)->state;
   std::vector<std::shared_ptr<const columnar::Table>> tables;
@@ -158,7 +162,7 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
   PyThreadState* attached = PyEval_SaveThread();
   try {
     const columnar::TableSchema& schema =
-        state.schemas.get(columnar::TableKind::Events, columnar::KeyForm::Base58, state.registry, state.plan);
+        state.schemas.get(columnar::TableKind::Events, *form, state.registry, state.plan);
     columnar::EventTables builder(state.plan, schema);
     columnar::add_lines(builder, state.registry, lines->views);
     tables = std::move(builder).finish();
@@ -256,14 +260,16 @@ PyMethodDef decoder_methods[] = {
     {"parse_logs_arrow",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py::guarded<decoder_parse_logs_arrow>)),
      METH_FASTCALL | METH_KEYWORDS,
-     "parse_logs_arrow($self, logs)\n--\n\n"
+     "parse_logs_arrow($self, logs, pubkey='base58')\n--\n\n"
      "Decode the events of a batch of log lines into Arrow tables.\n\n"
      "Returns a dict from every event name of the IDL, in IDL order, to an\n"
      "EventTable holding the events of that name that parse_logs would return\n"
      "(in the same order): one row per event, one column per field. Lines are\n"
      "read and skipped exactly as parse_logs reads and skips them. Arrow\n"
      "libraries read each table without copying (pyarrow.table(t),\n"
-     "polars.DataFrame(t), duckdb)."},
+     "polars.DataFrame(t), duckdb). A table's schema depends on the IDL alone.\n"
+     "pubkey: \"base58\" (text) or \"binary\" (32-byte fixed-size binary) for\n"
+     "every public key."},
     {nullptr, nullptr, 0, nullptr},
 };
 
