@@ -35,6 +35,7 @@ import platform
 import random
 import sys
 from pathlib import Path
+import columnar
 from timing import best_time
 
 REPO = Path(__file__).resolve().parents[1]
@@ -152,6 +153,24 @@ def main(argv=None) -> int:
         ("decode_transaction text", "per program", n_events,
          lambda: [d.decode_transaction(t) for t in block_texts for d in decoders]),
         ("json.loads", "-", 0, lambda: [json.loads(t) for t in block_texts]),
+    ]
+    pa = columnar.load_pyarrow()
+    if pa is not None:
+        # The same transactions into Arrow tables, per batch of 1,000 (as the
+        # command line writes Parquet), read by pyarrow.
+        def tables(instructions, pubkey="base58"):
+            def run():
+                for i in range(0, n_tx, 1000):
+                    for t in varkel.decode_tables(block_texts[i:i + 1000], decoders, pubkey=pubkey,
+                                                  instructions=instructions).values():
+                        pa.table(t)
+            return run
+        cases += [
+            ("decode_tables events", "1 pass", n_events, tables(False)),
+            ("decode_tables", "1 pass", n_events + n_instructions, tables(True)),
+            ("decode_tables bytes keys", "1 pass", n_events + n_instructions, tables(True, "binary")),
+        ]
+    cases += [
         ("decode_logs", "1 pass", n_logged, lambda: [varkel.decode_logs(lines, decoders) for lines in block_logs]),
         ("parse_logs", "per program", parse_found,
          lambda: [d.parse_logs(lines) for lines in block_logs for d in decoders]),

@@ -32,10 +32,10 @@ def check(decoder, lines, pa) -> str | None:
     return None
 
 
-def to_tables(decoder, pa):
-    """Lines to one pyarrow.Table per event name."""
+def to_tables(decoder, pa, pubkey="base58"):
+    """Lines to one pyarrow.Table per event name (keys as base58 text or bytes)."""
     def convert(batch):
-        return {name: pa.table(t) for name, t in decoder.parse_logs_arrow(batch).items()}
+        return {name: pa.table(t) for name, t in decoder.parse_logs_arrow(batch, pubkey=pubkey).items()}
     return convert
 
 
