@@ -2,7 +2,8 @@
 
     python -m varkel --idl IDL.json [--idl IDL.json ...] [--input auto|logs|tx]
                      [--event NAME ...] [--instructions] [--instruction NAME ...]
-                     [--stats] [--no-progress] [FILE ...]
+                     [--format jsonl|parquet --output DIR] [--stats] [--no-progress] [FILE ...]
+    python -m varkel accounts --idl IDL.json [--format jsonl|parquet --output DIR] [--stats] [FILE ...]
     python -m varkel --version
 
 Reads the files, or standard input when none is given. A line that is a JSON
@@ -42,6 +43,24 @@ are written too, in the order of execution with the events (which then carry
 (repeatable, implies --instructions) keeps only the instructions of those
 names.
 
+With --format parquet the same events (and with --instructions the
+instructions) are written as a Parquet dataset into --output DIR, a new or
+empty directory: one directory per table, DIR/<program id>/<kind>/<name>/,
+holding files part-00000.parquet, ... (varkel.parquet; needs pyarrow: pip
+install 'varkel[parquet]'). The input is transactions and blocks, a batch of
+lines at a time; log lines make no tables: in "auto" mode the first log line
+of a file is reported and the rest of that file skipped, and --input logs is
+refused.
+
+`python -m varkel accounts` decodes a program's accounts: getAccountInfo,
+getMultipleAccounts and getProgramAccounts results (with or without the RPC
+envelope) and `solana account --output json` dumps, one JSON document per
+line, or a file that is one (pretty-printed) document. It writes one JSON
+object per account, {"pubkey", "name", "owner", "lamports", "slot", "unread",
+"error", "value"} ("error" says why an account does not decode), or with
+--format parquet one table per account type; accounts that do not decode are
+then listed on standard error.
+
 On standard error: a one-line summary (lines read, payload lines, events,
 payloads with a known discriminator that failed to decode, unknown
 discriminators) with --stats, and whenever payload lines of the programs were
@@ -64,6 +83,7 @@ import argparse
 import difflib
 import importlib
 import io
+import json
 import os
 import platform
 import signal
@@ -74,9 +94,9 @@ from dataclasses import dataclass
 from typing import Any, TextIO
 
 import varkel
-from varkel import Event, EventDecoder, IdlError, Instruction, ProgramIdError, TransactionError
+from varkel import AccountError, Event, EventDecoder, IdlError, Instruction, ProgramIdError, TransactionError
 from varkel._output import to_json
-from varkel._varkel import _decode_counted, _decode_logs_counted
+from varkel._varkel import _decode_counted, _decode_logs_counted, _decode_tables_counted
 
 # Log lines go to the decoder in batches of about this many lines, cut only
 # before an "invoke [1]" line so that no frame is split between two batches;
@@ -134,9 +154,42 @@ def _parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     parser.add_argument("--no-progress", action="store_true",
                         help="no progress line on standard error (shown only when it is a terminal and tqdm "
                              "is installed)")
+    _add_format_arguments(parser, "the tables of the events (and instructions) of transactions and blocks")
     parser.add_argument("files", nargs="*", metavar="FILE",
                         help="input files, one log line or one JSON transaction per line (default: standard input)")
     return parser.parse_args(argv)
+
+
+def _add_format_arguments(parser: argparse.ArgumentParser, tables: str) -> None:
+    parser.add_argument("--format", choices=("jsonl", "parquet"), default="jsonl",
+                        help=f"jsonl: JSON lines on standard output (the default); parquet: {tables} as a Parquet "
+                             "dataset in --output DIR (needs pyarrow: pip install 'varkel[parquet]')")
+    parser.add_argument("--output", metavar="DIR",
+                        help="the dataset's directory, new or empty (--format parquet): "
+                             "DIR/<program id>/<kind>/<name>/part-00000.parquet, ...")
+
+
+def _check_format(args: argparse.Namespace) -> None:
+    """--output goes with --format parquet, and only with it."""
+    if args.format == "parquet" and args.output is None:
+        raise UsageError("--format parquet needs --output DIR, the dataset's directory")
+    if args.format == "jsonl" and args.output is not None:
+        raise UsageError("--output DIR is the directory of --format parquet; JSON lines go to standard output")
+
+
+def _dataset_writer(output: str, decoders: Sequence[EventDecoder]) -> Any:
+    """A varkel.parquet.DatasetWriter into `output`, a new or empty directory."""
+    try:
+        from varkel.parquet import DatasetWriter
+    except ImportError:
+        raise UsageError("--format parquet needs pyarrow: pip install 'varkel[parquet]'") from None
+    try:
+        os.makedirs(output, exist_ok=True)
+        if any(os.scandir(output)):
+            raise UsageError(f"--output {output}: not empty (the dataset's files would mix with what is there)")
+    except OSError as error:
+        raise UsageError(f"--output {output}: {error.strerror or error}") from None
+    return DatasetWriter(output, decoders)
 
 
 class UsageError(Exception):
@@ -284,10 +337,10 @@ class Progress:
         self.due = self.start + self.INTERVAL
 
     @classmethod
-    def open(cls, wanted: bool, stream: TextIO, output: TextIO) -> Progress | None:
+    def open(cls, wanted: bool, stream: TextIO, output: TextIO | None) -> Progress | None:
         """A progress line when it is wanted, `stream` is a terminal that the
-        output does not go to, and tqdm is installed; else None."""
-        if not wanted or not _isatty(stream) or _isatty(output):
+        output (None: files) does not go to, and tqdm is installed; else None."""
+        if not wanted or not _isatty(stream) or (output is not None and _isatty(output)):
             return None
         try:
             tqdm_class = importlib.import_module("tqdm").tqdm
@@ -487,7 +540,90 @@ class Decoding:
         return bad
 
 
-def _decode_inputs(args: argparse.Namespace, decoding: Decoding) -> int:
+# --------------------------------------------------------------------------
+# Tables: --format parquet.
+
+# Transactions and blocks go to the decoder in batches of at most this many
+# lines, or of text (a block can be megabytes).
+TABLE_BATCH = 1000
+TABLE_BATCH_BYTES = 32 << 20
+
+
+class TableDecoding:
+    """Decodes transaction and block lines into tables, a batch at a time, and
+    writes the kept tables through a dataset writer, counting as it goes."""
+
+    def __init__(self, decoders: list[EventDecoder], writer: Any, stats: Stats, progress: Progress | None,
+                 instructions: bool, events: Sequence[str] | None, instruction_names: Sequence[str] | None) -> None:
+        self.decoders = decoders
+        self.writer = writer
+        self.stats = stats
+        self.progress = progress
+        self.instructions = instructions
+        self.events = set(events) if events else None
+        self.instruction_names = set(instruction_names) if instruction_names else None
+        self.lines: list[str] = []
+        self.numbers: list[int] = []  # of the lines in their stream
+        self.size = 0
+
+    def keep(self, kind: str, name: str) -> bool:
+        if kind == "event":
+            return self.events is None or name in self.events
+        return self.instructions and (self.instruction_names is None or name in self.instruction_names)
+
+    def stream(self, stream: Iterable[str], name: str, mode: str) -> int:
+        """Decodes the lines of one stream; returns the number of bad lines.
+        In "auto" mode a log line ends the stream: log lines make no tables."""
+        bad = 0
+        for number, raw in enumerate(stream, 1):
+            self.stats.lines += 1
+            if self.progress is not None and not number & 1023:
+                self.progress.update(self.stats)
+            line = raw.rstrip("\r\n")
+            if not line.strip():
+                continue
+            if mode == "auto" and not line.lstrip().startswith("{"):
+                bad += self.flush(name) + 1
+                print(f"varkel: {name}:{number}: a log line: --format parquet writes the tables of transactions "
+                      f"and blocks (JSON lines) only; the rest of {name} is skipped", file=sys.stderr)
+                break
+            self.lines.append(line)
+            self.numbers.append(number)
+            self.size += len(line)
+            if len(self.lines) >= TABLE_BATCH or self.size >= TABLE_BATCH_BYTES:
+                bad += self.flush(name)
+        bad += self.flush(name)
+        self.stats.bad_lines += bad
+        return bad
+
+    def flush(self, name: str) -> int:
+        """Decodes and writes the batch; returns the number of bad lines."""
+        if not self.lines:
+            return 0
+        tables, counts, errors = _decode_tables_counted(self.lines, self.decoders, "base58", self.instructions)
+        numbers = self.numbers
+        self.lines, self.numbers, self.size = [], [], 0
+        self.stats.add(counts)
+        for index, message in errors:
+            print(f"varkel: {name}:{numbers[index]}: {message}", file=sys.stderr)
+        kept = {key: table for key, table in tables.items() if self.keep(key[1], key[2])}
+        try:
+            self.stats.written += self.writer.write(kept)
+        except (OSError, ValueError) as error:
+            raise WriteError(f"cannot write the output: {error}") from None
+        if self.progress is not None:
+            self.progress.update(self.stats)
+        return len(errors)
+
+
+def _close_writer(writer: Any) -> None:
+    try:
+        writer.close()
+    except (OSError, ValueError) as error:
+        raise WriteError(f"cannot write the output: {error}") from None
+
+
+def _decode_inputs(args: argparse.Namespace, decoding: Decoding | TableDecoding) -> int:
     status = 0
     for path in args.files or ["-"]:
         try:
@@ -525,29 +661,55 @@ def main(argv: Sequence[str] | None = None) -> int:
     writing out what was decoded) and a closed output pipe BROKEN_PIPE, both
     without a word on standard error."""
     progress: Progress | None = None
+    writer: Any = None
     stats = Stats()
+    arguments = list(sys.argv[1:] if argv is None else argv)
+    if arguments[:1] == ["accounts"]:
+        return accounts_main(arguments[1:])
     if sys.stdout is None:  # started with standard output closed (`>&-`)
         print("varkel: standard output is closed", file=sys.stderr)
         return FAILED
     try:
-        args = _parse_args(argv)
+        args = _parse_args(arguments)
         instructions = args.instructions or args.instruction is not None
         try:
+            _check_format(args)
+            if args.format == "parquet" and args.input == "logs":
+                raise UsageError("--format parquet writes the tables of transactions and blocks: log lines "
+                                 "(--input logs) make none; use --format jsonl")
             decoders = _load_decoders(args.idl)
             _check_names("--event", args.event, [n for d in decoders for n in d.event_names], "an event")
             _check_names("--instruction", args.instruction, [n for d in decoders for n in d.instruction_names],
                          "an instruction")
+            if args.format == "parquet":
+                writer = _dataset_writer(args.output, decoders)
         except UsageError as error:
             print(f"varkel: {error}", file=sys.stderr)
             return USAGE
-        output = Output(sys.stdout, args.event, args.instruction, kinds=instructions)
-        progress = Progress.open(not args.no_progress, sys.stderr, sys.stdout)
+        decoding: Decoding | TableDecoding
+        if writer is not None:
+            progress = Progress.open(not args.no_progress, sys.stderr, None)
+            decoding = TableDecoding(decoders, writer, stats, progress, instructions, args.event, args.instruction)
+        else:
+            output = Output(sys.stdout, args.event, args.instruction, kinds=instructions)
+            progress = Progress.open(not args.no_progress, sys.stderr, sys.stdout)
+            decoding = Decoding(decoders, output, stats, progress, instructions)
         try:
-            status = _decode_inputs(args, Decoding(decoders, output, stats, progress, instructions))
-            output.flush()
+            status = _decode_inputs(args, decoding)
+            if writer is not None:
+                writer, closing = None, writer
+                _close_writer(closing)
+            else:
+                output.flush()
         except WriteError as error:
             print(f"varkel: {error}", file=sys.stderr)
             status = FAILED
+            if writer is not None:
+                writer, closing = None, writer
+                try:
+                    closing.close()  # the files written so far take their names
+                except (OSError, ValueError):
+                    pass
         if progress is not None:
             progress.close(stats)
             progress = None
@@ -560,8 +722,201 @@ def main(argv: Sequence[str] | None = None) -> int:
         try:
             if progress is not None:
                 progress.close(stats)
+            if writer is not None:
+                writer.close()  # the files of what was decoded so far
             sys.stdout.flush()  # what was decoded so far
-        except (OSError, KeyboardInterrupt):
+        except (OSError, ValueError, KeyboardInterrupt):
+            pass
+        return INTERRUPTED
+    except BrokenPipeError:
+        _silence_stdout()
+        return BROKEN_PIPE
+
+
+# --------------------------------------------------------------------------
+# python -m varkel accounts
+
+
+def _parse_account_args(argv: Sequence[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(
+        prog="python -m varkel accounts",
+        description="Decode a program's accounts (getAccountInfo, getMultipleAccounts and getProgramAccounts "
+                    "results, or account dumps; one JSON document per line, or a file that is one document) "
+                    "into JSON lines or a Parquet dataset.",
+    )
+    parser.add_argument("--idl", required=True, metavar="IDL.json[=PROGRAM_ID]",
+                        help="the program's IDL (current or legacy format). =PROGRAM_ID: the program is deployed "
+                             "at that address instead of the IDL's")
+    _add_format_arguments(parser, "one table per account type")
+    parser.add_argument("--stats", action="store_true",
+                        help="at the end, write a summary line to standard error (documents, accounts, decoded)")
+    parser.add_argument("files", nargs="*", metavar="FILE",
+                        help="input files (default: standard input)")
+    return parser.parse_args(argv)
+
+
+# Accounts that do not decode are listed on standard error (--format parquet)
+# up to this many; the others are counted.
+LISTED_ACCOUNTS = 100
+
+
+@dataclass
+class AccountStats:
+    lines: int = 0
+    documents: int = 0
+    accounts: int = 0
+    decoded: int = 0
+    bad_documents: int = 0
+    first_error: str | None = None
+
+    def summary(self) -> str:
+        text = (f"varkel: {self.lines} lines, {self.documents} documents, {self.accounts} accounts, "
+                f"{self.decoded} decoded, {self.accounts - self.decoded} did not decode")
+        if self.bad_documents:
+            text += f", {self.bad_documents} documents not read (reported above)"
+        if self.accounts and not self.decoded:
+            text += f": the first says: {self.first_error}"
+        return text
+
+
+def _account_error(error: Exception) -> str:
+    """The message of an error about the whole input, without the argument's name."""
+    return str(error).removeprefix("argument 'items': ")
+
+
+class AccountDecoding:
+    """Decodes documents of accounts into JSON lines or a dataset writer."""
+
+    def __init__(self, decoder: EventDecoder, output: Output | None, writer: Any, stats: AccountStats) -> None:
+        self.decoder = decoder
+        self.output = output
+        self.writer = writer
+        self.stats = stats
+
+    def document(self, text: str, name: str, number: int) -> bool:
+        """Decodes one document (`number`: its first line); False when it is not one."""
+        try:
+            accounts = self.decoder.decode_accounts(text)
+            # decode_accounts_arrow leaves out what does not decode, without a word: the
+            # accounts above tell which did not, and why.
+            tables = self.decoder.decode_accounts_arrow(text) if self.writer is not None else None
+        except (AccountError, TypeError) as error:
+            print(f"varkel: {name}:{number}: {_account_error(error)}", file=sys.stderr)
+            self.stats.bad_documents += 1
+            return False
+        self.stats.documents += 1
+        for index, account in enumerate(accounts):
+            self.stats.accounts += 1
+            if account.error is None:
+                self.stats.decoded += 1
+            elif self.stats.first_error is None:
+                self.stats.first_error = account.error
+            if self.output is not None:
+                self.output._line({"pubkey": account.pubkey, "name": account.name, "owner": account.owner,
+                                   "lamports": account.lamports, "slot": account.slot, "unread": account.unread,
+                                   "error": account.error, "value": account.value})
+            elif account.error is not None:
+                listed = self.stats.accounts - self.stats.decoded
+                if listed <= LISTED_ACCOUNTS:
+                    place = account.pubkey or f"account {index}"
+                    more = " (further accounts that do not decode are counted, not listed)" \
+                        if listed == LISTED_ACCOUNTS else ""
+                    print(f"varkel: {name}:{number}: {place}: {account.error}{more}", file=sys.stderr)
+        if tables is not None:
+            try:
+                self.writer.write(tables)
+            except (OSError, ValueError) as error:
+                raise WriteError(f"cannot write the output: {error}") from None
+        return True
+
+    def stream(self, stream: Iterable[str], name: str) -> int:
+        """Decodes the documents of one stream, one a line; a stream whose first
+        line is not a whole JSON document is read as one document. Returns the
+        number of documents not read."""
+        bad = 0
+        lines = iter(stream)
+        first = True
+        for number, raw in enumerate(lines, 1):
+            self.stats.lines += 1
+            line = raw.rstrip("\r\n")
+            if not line.strip():
+                continue
+            if first and not _whole_json(line):
+                rest = list(lines)
+                self.stats.lines += len(rest)
+                return 0 if self.document(raw + "".join(rest), name, number) else 1
+            first = False
+            if not self.document(line, name, number):
+                bad += 1
+        return bad
+
+
+def _whole_json(line: str) -> bool:
+    """Whether the line is a JSON document by itself (not the first line of a
+    pretty-printed one). Cheap for what starts like a document of one line."""
+    text = line.strip()
+    if text in ("{", "[") or text.endswith((",", ":", "{", "[")):
+        return False
+    try:
+        json.loads(text)
+    except ValueError:
+        return False
+    return True
+
+
+def accounts_main(argv: Sequence[str]) -> int:
+    """python -m varkel accounts; returns the exit status."""
+    writer: Any = None
+    stats = AccountStats()
+    if sys.stdout is None:
+        print("varkel: standard output is closed", file=sys.stderr)
+        return FAILED
+    try:
+        args = _parse_account_args(argv)
+        try:
+            _check_format(args)
+            (decoder,) = _load_decoders([args.idl])
+            if args.format == "parquet":
+                writer = _dataset_writer(args.output, [decoder])
+        except UsageError as error:
+            print(f"varkel: {error}", file=sys.stderr)
+            return USAGE
+        output = None if writer is not None else Output(sys.stdout, None, None, kinds=False)
+        decoding = AccountDecoding(decoder, output, writer, stats)
+        status = 0
+        try:
+            for path in args.files or ["-"]:
+                try:
+                    if path == "-":
+                        bad = decoding.stream(sys.stdin, "<stdin>")
+                    else:
+                        with open(path, encoding="utf-8") as handle:
+                            bad = decoding.stream(handle, path)
+                except (OSError, UnicodeDecodeError) as error:
+                    if isinstance(error, BrokenPipeError):
+                        raise
+                    print(f"varkel: cannot read {path}: {error}", file=sys.stderr)
+                    status = FAILED
+                    continue
+                if bad:
+                    status = FAILED
+            if writer is not None:
+                writer, closing = None, writer
+                _close_writer(closing)
+            if output is not None:
+                output.flush()
+        except WriteError as error:
+            print(f"varkel: {error}", file=sys.stderr)
+            status = FAILED
+        if args.stats or (stats.accounts and not stats.decoded):
+            print(stats.summary(), file=sys.stderr)
+        return status
+    except KeyboardInterrupt:
+        try:
+            if writer is not None:
+                writer.close()
+            sys.stdout.flush()
+        except (OSError, ValueError, KeyboardInterrupt):
             pass
         return INTERRUPTED
     except BrokenPipeError:
