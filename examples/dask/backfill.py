@@ -28,6 +28,17 @@ and read the files themselves, so give paths or URLs they can reach)::
 writes one JSON object per row, keyed by the row's field names; bytes as
 ``{"hex": "..."}``, integers exact, NaN and infinities as null (the command
 line's conventions).
+
+Parquet mode (``write_transaction_files``, ``--input tx --output DIR``): the
+lines (transactions or blocks) become the Parquet dataset that ``python -m
+varkel --format parquet --instructions`` writes, one table per event and
+instruction, failed transactions included (their ``failed`` column says so).
+Each partition writes its rows through its own ``varkel.parquet.DatasetWriter``
+into the shared directory, under file names of its own
+(``part-<partition>-<n>.parquet``); nothing but a summary goes back to the
+client::
+
+    python examples/dask/backfill.py --input tx --idl pump.json --output dataset/ 'txs/part-*.jsonl'
 """
 
 from __future__ import annotations
@@ -43,6 +54,7 @@ from typing import Any, TypeVar
 import varkel
 from varkel import EventDecoder
 from varkel._output import to_json, transaction_id  # the command line's JSON and transaction id
+from varkel._varkel import _decode_tables_counted  # decode_tables that reports bad items and goes on
 
 # One decoded event of log mode: (transaction signature, event name, value).
 Row = tuple[str, str, Any]
@@ -182,6 +194,86 @@ def decode_transaction_files_locally(paths: Sequence[str | Path], idl_jsons: Seq
     return rows
 
 
+# --------------------------------------------------------------------------
+# Parquet mode.
+
+# Lines go to the decoder in batches of this many (as on the command line).
+TABLE_BATCH = 1000
+# What a partition reports: the files it wrote, its rows, and the lines it
+# could not read as (path, line number, message).
+Written = tuple[list[str], int, list[tuple[str, int, str]]]
+
+
+def write_transaction_partition(lines: Iterable[str | tuple[str, str]], idl_jsons: Sequence[str],
+                                directory: str, prefix: str, instructions: bool = True) -> Written:
+    """Writes the tables of one partition's transactions and blocks into the
+    dataset directory, in files named ``<prefix>-<n>.parquet``. A line that
+    is not a transaction is reported, and the others written."""
+    from varkel.parquet import DatasetWriter
+
+    decoders = decoders_for(idl_jsons)
+    rows = 0
+    errors: list[tuple[str, int, str]] = []
+    batch: list[str] = []
+    places: list[tuple[str, int]] = []
+    with DatasetWriter(directory, decoders, prefix=prefix) as writer:
+        def flush() -> None:
+            nonlocal rows
+            tables, _, bad = _decode_tables_counted(batch, decoders, "base58", instructions)
+            errors.extend((*places[index], message) for index, message in bad)
+            rows += writer.write(tables)
+            batch.clear()
+            places.clear()
+
+        for number, item in enumerate(lines, 1):
+            line, path = item if isinstance(item, tuple) else (item, "<input>")
+            if not line.strip():
+                continue
+            batch.append(line)
+            places.append((path, number))
+            if len(batch) >= TABLE_BATCH:
+                flush()
+        if batch:
+            flush()
+    return [str(path) for path in writer.files], rows, errors
+
+
+def _merge(results: Iterable[Written]) -> Written:
+    files: list[str] = []
+    rows = 0
+    errors: list[tuple[str, int, str]] = []
+    for part_files, part_rows, part_errors in results:
+        files += part_files
+        rows += part_rows
+        errors += part_errors
+    return files, rows, errors
+
+
+def write_transaction_files(paths: str | Sequence[str | Path], idl_jsons: Sequence[str], directory: str | Path,
+                            instructions: bool = True) -> Written:
+    """The dataset of the files (one partition each), written by Dask's
+    workers: partition i writes the files ``part-<i>-<n>.parquet``."""
+    from dask.base import compute
+    from dask.delayed import delayed
+
+    parts = _bag_of(paths).to_delayed()
+    tasks = [delayed(write_transaction_partition)(part, list(idl_jsons), str(directory), f"part-{i:05d}",
+                                                       instructions)
+             for i, part in enumerate(parts)]
+    return _merge(compute(*tasks))
+
+
+def write_transaction_files_locally(paths: Sequence[str | Path], idl_jsons: Sequence[str], directory: str | Path,
+                                    instructions: bool = True) -> Written:
+    """The same dataset written in this process, without Dask: the reference run."""
+    results = []
+    for i, path in enumerate(paths):
+        with open(path, encoding="utf-8") as lines:
+            results.append(write_transaction_partition(((line, str(path)) for line in lines), idl_jsons,
+                                                       str(directory), f"part-{i:05d}", instructions))
+    return _merge(results)
+
+
 def _bag_of(paths: str | Sequence[str | Path]) -> Any:
     """A Dask bag of (line, path) pairs: one partition per file."""
     import dask.bag as db
@@ -202,10 +294,18 @@ def main(argv: Sequence[str] | None = None) -> int:
                         help="logs: logsSubscribe records (one IDL; the default); tx: getTransaction results")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: a LocalCluster)")
     parser.add_argument("--workers", type=int, default=2, help="LocalCluster worker processes (default 2)")
+    parser.add_argument("--output", type=Path, metavar="DIR",
+                        help="transaction mode: write the Parquet dataset of the events and instructions into DIR "
+                             "(new or empty) instead of JSON lines")
     parser.add_argument("files", nargs="+", help="JSON Lines files or globs, one partition each")
     args = parser.parse_args(argv)
     if args.input == "logs" and len(args.idl) != 1:
         parser.error("log mode decodes with one IDL (--input tx takes several)")
+    if args.output is not None:
+        if args.input != "tx":
+            parser.error("--output writes the tables of transactions (--input tx)")
+        if args.output.exists() and any(args.output.iterdir()):
+            parser.error(f"--output {args.output}: not empty")
 
     from dask.distributed import Client, LocalCluster
 
@@ -213,6 +313,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     sources: str | list[str] = args.files[0] if len(args.files) == 1 else list(args.files)
 
     def compute() -> tuple[tuple[str, ...], Sequence[tuple[Any, ...]]]:
+        if args.output is not None:
+            files, count, errors = write_transaction_files(sources, idl_jsons, args.output)
+            return ("files", "rows", "errors"), [(files, count, errors)]
         if args.input == "tx":
             return TX_FIELDS, decode_transaction_files(sources, idl_jsons)
         return LOG_FIELDS, decode_files(sources, idl_jsons[0])
@@ -225,6 +328,12 @@ def main(argv: Sequence[str] | None = None) -> int:
         with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True) as cluster:
             with Client(cluster):
                 fields, rows = compute()
+    if args.output is not None:
+        ((files, count, errors),) = rows
+        for path, number, message in errors:
+            print(f"{path}:{number}: {message}", file=sys.stderr)
+        print(f"{count} rows in {len(files)} files under {args.output}", file=sys.stderr)
+        return 1 if errors else 0
     for row in rows:
         sys.stdout.write(to_json(dict(zip(fields, row, strict=True))))
         sys.stdout.write("\n")
