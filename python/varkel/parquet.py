@@ -14,8 +14,9 @@ alone), is compressed with zstd, and carries key-value metadata: the IDL's
 name and version, varkel's version, the program id, the kind and the name.
 A file is written under a hidden name (``.part-00000.parquet.tmp``) and takes
 its name when it is complete, so readers of the directory see only whole
-files. Memory holds one batch of each table at most, whatever the input's
-size. Needs pyarrow (``pip install 'varkel[parquet]'``). See docs/parquet.md.
+files. A table's rows wait for a row group of a useful size (``row_group_size``
+rows, or 8 MiB); the rows waiting in all tables take 64 MiB at most, whatever
+the input's size. Needs pyarrow (``pip install 'varkel[parquet]'``). See docs/parquet.md.
 """
 
 from __future__ import annotations
@@ -96,8 +97,12 @@ def _idl_identity(decoder: EventDecoder) -> tuple[str | None, str | None]:
 
 _FILLER = pa.field("_", pa.null())
 
-# The rows of one table wait for their row group up to this many bytes.
-_GROUP_BYTES = 64 << 20
+# The rows of one table wait for their row group up to this many bytes (of
+# Arrow memory), and the rows of all tables up to _WAITING_BYTES: past it the
+# table with the most waiting is written out.
+_GROUP_BYTES = 8 << 20
+_WAITING_BYTES = 64 << 20
+_CPU = pa.default_cpu_memory_manager()
 
 
 def _storable(type_: pa.DataType) -> pa.DataType:
@@ -172,6 +177,10 @@ class _TableFiles:
                 raise ValueError(f"{self.folder}: the table's schema changed between batches: {error}") from None
         if self.fill:
             table = _filled(table, self.schema)
+        # Rows that wait are copied into Arrow's memory pool, so that the
+        # decoder's buffers are freed batch by batch, in the order they were
+        # made (holding them on keeps the C heap fragmented and growing).
+        table = pa.Table.from_batches([batch.copy_to(_CPU) for batch in table.to_batches()], schema=table.schema)
         self.pending.append(table)
         self.pending_rows += table.num_rows
         self.pending_bytes += table.nbytes
@@ -237,9 +246,10 @@ class DatasetWriter:
     ``decoders`` are the decoders that made the tables: each file's metadata
     names its program's IDL (name and version). ``metadata`` adds key-value
     pairs to every file. A table's rows wait until ``row_group_size`` of them
-    (or 64 MiB) have come, and are written as one row group: many small
-    batches still make row groups of a useful size, and memory holds at most
-    one row group of each table. A table with no rows writes nothing. Writers that
+    (or 8 MiB) have come, and are written as one row group: many small
+    batches still make row groups of a useful size. The rows waiting in all
+    tables take 64 MiB at most (past it, the table with the most is written
+    out), whatever the input's size. A table with no rows writes nothing. Writers that
     share a directory (the partitions of a Dask job) give each a distinct
     ``prefix``. Refuses to write over an existing file (FileExistsError).
     Not for several threads at once. Closing finishes the open files; use it
@@ -293,6 +303,11 @@ class DatasetWriter:
                 files = self.tables[(program_id, kind, name)] = self._start(program_id, kind, name, table.schema)
             files.add(table)
             written += table.num_rows
+            waiting = sum(f.pending_bytes for f in self.tables.values())
+            while waiting > _WAITING_BYTES:
+                most = max(self.tables.values(), key=lambda f: f.pending_bytes)
+                waiting -= most.pending_bytes
+                most.flush()
         self.rows += written
         return written
 
