@@ -234,3 +234,48 @@ def test_transaction_mode_command_line(tmp_path):
     assert list(got[0]) == ["signature", "slot", "program", "instruction", "inner", "source", "event", "data"]
     # Bytes as {"hex": ...}, as the package's command line writes them.
     assert got[0]["event"] == "CreateEvent" and got[0]["data"]["name"] == "excited"
+
+
+# --------------------------------------------------------------------------
+# Parquet mode: the command line's dataset, written by the partitions.
+
+def dataset_rows(directory):
+    """{(program, kind, name): rows of its files in name order}, and the files' names."""
+    pq = pytest.importorskip("pyarrow.parquet", reason="pyarrow is not installed for this interpreter")
+    tables, names = {}, set()
+    for path in sorted(directory.rglob("*.parquet")):
+        key = path.parent.relative_to(directory).parts
+        tables.setdefault(key, []).extend(pq.read_table(path).to_pylist())
+        names.add(path.relative_to(directory))
+    return tables, names
+
+
+def test_parquet_mode_writes_the_command_lines_dataset(tmp_path):
+    paths, idl_jsons, _ = write_transaction_partitions(tmp_path, files=3)
+    files, rows, errors = backfill.write_transaction_files_locally(paths, idl_jsons, tmp_path / "local")
+    assert errors == [] and rows > 8 and len(files) == len(set(files))
+    command = subprocess.run([sys.executable, "-m", "varkel", *[a for p in TX_IDLS for a in ("--idl", str(p))],
+                              "--instructions", "--format", "parquet", "--output", str(tmp_path / "cli"), *map(str, paths)],
+                             capture_output=True, text=True, timeout=120)
+    assert command.returncode == 0, command.stderr
+    local, names = dataset_rows(tmp_path / "local")
+    assert local == dataset_rows(tmp_path / "cli")[0]
+    # Each partition wrote files of its own.
+    assert {name.name.rsplit("-", 1)[0] for name in names} == {f"part-{i:05d}" for i in range(3)}
+
+
+def test_parquet_mode_on_a_local_cluster(tmp_path):
+    distributed = dask_or_skip()
+    paths, idl_jsons, _ = write_transaction_partitions(tmp_path, files=5)
+    (tmp_path / "bad.jsonl").write_text(TRANSACTIONS.read_text().splitlines()[0] + '\n{"result": null}\n')
+    paths.append(tmp_path / "bad.jsonl")
+    local = backfill.write_transaction_files_locally(paths, idl_jsons, tmp_path / "local")
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster, distributed.Client(cluster):
+        files, rows, errors = backfill.write_transaction_files(paths, idl_jsons, tmp_path / "cluster")
+    assert (rows, errors) == local[1:] and errors == [(str(tmp_path / "bad.jsonl"), 2,
+                                                       "invalid transaction: result: null (the node has no such "
+                                                       "transaction)")]
+    assert {p.replace("/cluster/", "/local/") for p in files} == set(local[0])
+    assert dataset_rows(tmp_path / "cluster") == dataset_rows(tmp_path / "local")
