@@ -94,7 +94,8 @@ from dataclasses import dataclass
 from typing import Any, TextIO
 
 import varkel
-from varkel import AccountError, Event, EventDecoder, IdlError, Instruction, ProgramIdError, TransactionError
+from varkel import (Account, AccountError, Event, EventDecoder, EventTable, IdlError, Instruction, ProgramIdError,
+                    TransactionError)
 from varkel._output import to_json
 from varkel._varkel import _decode_counted, _decode_logs_counted, _decode_tables_counted
 
@@ -794,16 +795,28 @@ class AccountDecoding:
         self.stats = stats
 
     def document(self, text: str, name: str, number: int) -> bool:
-        """Decodes one document (`number`: its first line); False when it is not one."""
+        """Decodes and writes one document (`number`: its first line); False,
+        reported, when it is not one."""
         try:
-            accounts = self.decoder.decode_accounts(text)
-            # decode_accounts_arrow leaves out what does not decode, without a word: the
-            # accounts above tell which did not, and why.
-            tables = self.decoder.decode_accounts_arrow(text) if self.writer is not None else None
-        except (AccountError, TypeError) as error:
-            print(f"varkel: {name}:{number}: {_account_error(error)}", file=sys.stderr)
-            self.stats.bad_documents += 1
+            accounts, tables = self.decode(text)
+        except AccountError as error:
+            self.refuse(error, name, number)
             return False
+        self.write(accounts, tables, name, number)
+        return True
+
+    def decode(self, text: str) -> tuple[list[Account], dict[str, EventTable] | None]:
+        accounts = self.decoder.decode_accounts(text)
+        # decode_accounts_arrow leaves out what does not decode, without a word: the
+        # accounts above tell which did not, and why.
+        return accounts, self.decoder.decode_accounts_arrow(text) if self.writer is not None else None
+
+    def refuse(self, error: AccountError, name: str, number: int) -> None:
+        message = str(error).removeprefix("argument 'items': ")  # the input as a whole
+        print(f"varkel: {name}:{number}: {message}", file=sys.stderr)
+        self.stats.bad_documents += 1
+
+    def write(self, accounts: list[Account], tables: dict[str, EventTable] | None, name: str, number: int) -> None:
         self.stats.documents += 1
         for index, account in enumerate(accounts):
             self.stats.accounts += 1
@@ -827,12 +840,11 @@ class AccountDecoding:
                 self.writer.write(tables)
             except (OSError, ValueError) as error:
                 raise WriteError(f"cannot write the output: {error}") from None
-        return True
 
     def stream(self, stream: Iterable[str], name: str) -> int:
         """Decodes the documents of one stream, one a line; a stream whose first
-        line is not a whole JSON document is read as one document. Returns the
-        number of documents not read."""
+        line is the start of a longer document (a pretty-printed dump) is read
+        as one document. Returns the number of documents not read."""
         bad = 0
         lines = iter(stream)
         first = True
@@ -841,27 +853,34 @@ class AccountDecoding:
             line = raw.rstrip("\r\n")
             if not line.strip():
                 continue
-            if first and not _whole_json(line):
-                rest = list(lines)
-                self.stats.lines += len(rest)
-                return 0 if self.document(raw + "".join(rest), name, number) else 1
-            first = False
+            if first:
+                first = False
+                try:
+                    accounts, tables = self.decode(line)
+                except AccountError as error:
+                    if _continues(line):
+                        rest = list(lines)
+                        self.stats.lines += len(rest)
+                        return 0 if self.document(raw + "".join(rest), name, number) else 1
+                    self.refuse(error, name, number)
+                    bad += 1
+                    continue
+                self.write(accounts, tables, name, number)
+                continue
             if not self.document(line, name, number):
                 bad += 1
         return bad
 
 
-def _whole_json(line: str) -> bool:
-    """Whether the line is a JSON document by itself (not the first line of a
-    pretty-printed one). Cheap for what starts like a document of one line."""
+def _continues(line: str) -> bool:
+    """Whether the line is the start of a JSON document that goes on past it
+    (the first line of a pretty-printed one), not a whole or broken one."""
     text = line.strip()
-    if text in ("{", "[") or text.endswith((",", ":", "{", "[")):
-        return False
     try:
         json.loads(text)
-    except ValueError:
-        return False
-    return True
+    except json.JSONDecodeError as error:
+        return error.pos >= len(text)  # ran out of text
+    return False
 
 
 def accounts_main(argv: Sequence[str]) -> int:

@@ -83,7 +83,8 @@ def test_documents_one_a_line_and_a_document_on_standard_input(tmp_path):
 def test_accounts_that_do_not_decode_and_documents_that_are_none(tmp_path):
     orca = ACCOUNTS / "orca-Position-CSDCKnh8.json"
     path = tmp_path / "mixed.jsonl"
-    path.write_text(orca.read_text().strip() + "\n{not json\n" + (ACCOUNTS / "meteora_dlmm-LbPair-6StaAqeV.json")
+    # A broken first line is not the start of a pretty-printed document: the lines after it are read.
+    path.write_text("{not json\n" + orca.read_text().strip() + "\n" + (ACCOUNTS / "meteora_dlmm-LbPair-6StaAqeV.json")
                     .read_text().strip() + "\n")
     result = run("--idl", idl("orca-whirlpool.json"), path)
     assert result.returncode == 1
@@ -92,7 +93,7 @@ def test_accounts_that_do_not_decode_and_documents_that_are_none(tmp_path):
         ("Position", None),
         (None, "owned by LBUZKhRxPF3XUpBCjp4YzTKgLccjZhTSDM9YuVaPwxo, not by the program "
                "whirLbMiicVdio4qvUfM5KAg6Ct8VwpYzGff3uctyCc")]
-    assert result.stderr == f"varkel: {path}:2: accounts JSON: key must be a string at line 1 column 2\n"
+    assert result.stderr == f"varkel: {path}:1: accounts JSON: key must be a string at line 1 column 2\n"
     # Nothing decoded: the summary says why.
     other = run("--idl", idl("orca-whirlpool.json"), ACCOUNTS / "meteora_dlmm-LbPair-6StaAqeV.json")
     assert other.returncode == 0
