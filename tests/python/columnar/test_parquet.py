@@ -27,8 +27,11 @@ OKX_IDL = EXAMPLES / "okx-dex" / "idl.json"
 TXS = EXAMPLES / "pump-legacy" / "transactions.jsonl"
 PUMP = "6EF8rrecthR5Dkzon8Nwu78hRvfCKubJ14M5uBEwF6P"
 MAIN = "import sys; {setup}from varkel.__main__ import main; sys.exit(main(sys.argv[1:]))"
-PEAK = ("import resource, sys; from varkel.__main__ import main; status = main(sys.argv[1:]); "
-        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr); sys.exit(status)")
+# The peak of the command's own memory: VmHWM, which exec resets (ru_maxrss
+# keeps the peak of the process that started it, when that was larger).
+PEAK = ("import sys; from varkel.__main__ import main; status = main(sys.argv[1:]); "
+        "print(next(l for l in open('/proc/self/status') if l.startswith('VmHWM:')).split()[1], file=sys.stderr); "
+        "sys.exit(status)")
 
 
 def run(*args, stdin="", setup=""):
