@@ -37,6 +37,10 @@ fi
 # interpreter, its tests skip.
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: pyarrow \
   || echo "setup: pyarrow has no wheel for this interpreter; its tests will be skipped" >&2
+# zstandard decompresses "base64+zstd" account data before Python 3.14 (whose
+# compression.zstd does it); those tests skip without it.
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: zstandard \
+  || echo "setup: zstandard has no wheel for this interpreter; the base64+zstd tests will be skipped" >&2
 # tqdm draws the command line's progress line (the optional extra
 # varkel[cli]); its tests skip without it.
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --only-binary=:all: tqdm \

@@ -27,7 +27,7 @@ TYPING_TOOLS=(mypy)
 DASK_EXTRA=("dask[distributed]>=2024.1")
 # Arrow readers of parse_logs_arrow's tables (no free-threaded wheels of polars
 # and duckdb yet): their round-trip tests run on the checking interpreter.
-COLUMNAR_TOOLS=(pyarrow polars duckdb)
+COLUMNAR_TOOLS=(pyarrow polars duckdb zstandard)
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 log() { echo "test-matrix: $*" >&2; }
 

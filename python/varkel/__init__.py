@@ -44,7 +44,7 @@ from varkel._varkel import (
 )
 
 # The one source of the version: the build reads it from here (pyproject.toml).
-__version__ = "0.2.0"
+__version__ = "0.3.0"
 
 __all__ = [
     "EventDecoder",

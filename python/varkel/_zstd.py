@@ -49,13 +49,13 @@ def decompress(data: bytes, limit: int) -> bytes | str:
     """The decompressed bytes, or why there are none ("data: ..." follows in
     the account's error)."""
     try:
-        from compression import zstd  # type: ignore[import-not-found]
+        from compression import zstd  # type: ignore[import-not-found, unused-ignore]
 
         run = _stdlib
         module: Any = zstd
     except ImportError:
         try:
-            import zstandard
+            import zstandard  # type: ignore[import-not-found, unused-ignore]
         except ImportError:
             return NO_DECODER
         run = _zstandard

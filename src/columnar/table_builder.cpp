@@ -118,14 +118,26 @@ std::size_t decimal_text(const std::uint8_t* bytes, std::size_t size, bool is_si
   constexpr std::uint64_t kChunk = 10'000'000'000'000'000'000ull;  // 10^19
   char digits[kDecimalTextMax];
   std::size_t n = 0;  // digits[0, n): the lowest digit first
-  do {
-    std::uint64_t chunk = divide(value, kChunk);
-    const bool last = value == Limbs{};
+  // Nineteen digits of `chunk`, or only its own digits when it is the last.
+  auto put = [&](std::uint64_t chunk, bool last) {
     for (int i = 0; i < 19 && (!last || chunk != 0); ++i) {
       digits[n++] = static_cast<char>('0' + chunk % 10);
       chunk /= 10;
     }
-  } while (value != Limbs{});
+  };
+  if (value[2] == 0 && value[3] == 0) {  // 128 bits: two divisions of one wide number
+    Wide wide = (static_cast<Wide>(value[1]) << 64) | value[0];
+    while (wide >= kChunk) {
+      put(static_cast<std::uint64_t>(wide % kChunk), false);
+      wide /= kChunk;
+    }
+    put(static_cast<std::uint64_t>(wide), true);
+  } else {
+    do {
+      const std::uint64_t chunk = divide(value, kChunk);
+      put(chunk, value == Limbs{});
+    } while (value != Limbs{});
+  }
   if (n == 0) digits[n++] = '0';
   std::size_t length = 0;
   if (negative) out[length++] = '-';
