@@ -206,17 +206,7 @@ PyObject* decoder_decode_accounts_arrow(PyObject* self, PyObject* const* args, P
     columnar::add_account_row(tables, match->account, match->data, match->zero_copy,
                               pubkey ? &*pubkey : nullptr);
   }
-  std::vector<std::shared_ptr<const columnar::Table>> finished = std::move(tables).finish();
-  py::PyRef result = py::PyRef::steal(PyDict_New());
-  if (!result) return nullptr;
-  for (std::shared_ptr<const columnar::Table>& table : finished) {
-    py::PyRef name = py::PyRef::steal(
-        PyUnicode_FromStringAndSize(table->name.data(), static_cast<Py_ssize_t>(table->name.size())));
-    if (!name) return nullptr;
-    py::PyRef value = py::PyRef::steal(make_event_table(std::move(table), "account", state.registry.address));
-    if (!value || PyDict_SetItem(result.get(), name.get(), value.get()) < 0) return nullptr;
-  }
-  return result.release();
+  return tables_by_name(std::move(tables).finish(), "account", state.registry.address);
 }
 
 }  // namespace varkel

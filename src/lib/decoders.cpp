@@ -42,14 +42,8 @@ std::unique_ptr<Decoders> single_decoder(PyObject* self) {
 std::unique_ptr<Decoders> collect_decoders(PyObject* decoders) {
   PyObject* type = event_decoder_type();
   if (type == nullptr) return nullptr;
-  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(decoders));
-  if (!iter) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      py::raise_not_instance("decoders", decoders, "Iterable[EventDecoder]");
-    }
-    return nullptr;
-  }
+  py::PyRef iter = py::iterate(decoders, "decoders", "Iterable[EventDecoder]");
+  if (!iter) return nullptr;
   auto out = std::make_unique<Decoders>();
   for (std::size_t index = 0;; ++index) {
     PyObject* raw = nullptr;

@@ -172,17 +172,7 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
   PyEval_RestoreThread(attached);
   if (failure) std::rethrow_exception(failure);  // to the entry point's guard
 
-  py::PyRef result = py::PyRef::steal(PyDict_New());
-  if (!result) return nullptr;
-  for (std::size_t i = 0; i < tables.size(); ++i) {
-    py::PyRef name = py::PyRef::steal(
-        PyUnicode_FromStringAndSize(tables[i]->name.data(), static_cast<Py_ssize_t>(tables[i]->name.size())));
-    if (!name) return nullptr;
-    py::PyRef table = py::PyRef::steal(make_event_table(std::move(tables[i]), "event", program_of(state)));
-    if (!table) return nullptr;
-    if (PyDict_SetItem(result.get(), name.get(), table.get()) < 0) return nullptr;
-  }
-  return result.release();
+  return tables_by_name(std::move(tables), "event", program_of(state));
 }
 
 std::atomic<PyObject*> g_rebuilder{nullptr};

@@ -239,4 +239,18 @@ PyObject* make_event_table(std::shared_ptr<const columnar::Table> table, const c
   return self;
 }
 
+PyObject* tables_by_name(std::vector<std::shared_ptr<const columnar::Table>> tables, const char* kind,
+                         std::string_view program) {
+  py::PyRef result = py::PyRef::steal(PyDict_New());
+  if (!result) return nullptr;
+  for (std::shared_ptr<const columnar::Table>& table : tables) {
+    py::PyRef name = py::PyRef::steal(
+        PyUnicode_FromStringAndSize(table->name.data(), static_cast<Py_ssize_t>(table->name.size())));
+    if (!name) return nullptr;
+    py::PyRef value = py::PyRef::steal(make_event_table(std::move(table), kind, program));
+    if (!value || PyDict_SetItem(result.get(), name.get(), value.get()) < 0) return nullptr;
+  }
+  return result.release();
+}
+
 }  // namespace varkel

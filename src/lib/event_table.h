@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "columnar/array_data.h"
 
@@ -23,5 +24,10 @@ PyObject* event_table_type();
 // not known); null with an exception set.
 PyObject* make_event_table(std::shared_ptr<const columnar::Table> table, const char* kind,
                            std::string_view program);
+
+// A new dict from each table's name to a new EventTable of it (as
+// make_event_table); null with an exception set.
+PyObject* tables_by_name(std::vector<std::shared_ptr<const columnar::Table>> tables, const char* kind,
+                         std::string_view program);
 
 }  // namespace varkel

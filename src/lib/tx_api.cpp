@@ -291,12 +291,8 @@ PyObject* decode_instruction_with(PyObject* self, PyObject* data_arg, PyObject* 
   if (accounts_arg != nullptr && accounts_arg != Py_None) {
     if (PyUnicode_Check(accounts_arg))
       return py::raise_not_instance("accounts", accounts_arg, "Sequence[str]");
-    py::PyRef iter = py::PyRef::steal(PyObject_GetIter(accounts_arg));
-    if (!iter) {
-      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return nullptr;
-      PyErr_Clear();
-      return py::raise_not_instance("accounts", accounts_arg, "Sequence[str]");
-    }
+    py::PyRef iter = py::iterate(accounts_arg, "accounts", "Sequence[str]");
+    if (!iter) return nullptr;
     keys.emplace();
     for (std::size_t i = 0;; ++i) {
       PyObject* raw = nullptr;
@@ -531,14 +527,8 @@ namespace {
 // each such item, and the call goes on.
 PyObject* decode_tables_with(PyObject* items_arg, const Decoders& decoders, columnar::KeyForm form,
                              bool instructions, PyObject* errors, Counted* counted) {
-  py::PyRef iter = py::PyRef::steal(PyObject_GetIter(items_arg));
-  if (!iter) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      py::raise_not_instance("items", items_arg, "Iterable[dict | str | bytes]");
-    }
-    return nullptr;
-  }
+  py::PyRef iter = py::iterate(items_arg, "items", "Iterable[dict | str | bytes]");
+  if (!iter) return nullptr;
   const std::vector<columnar::ProgramTables> programs = decoders.tables();
   columnar::TransactionTables tables(programs, form, instructions);
   const tx::TransactionOptions options{true, instructions};

@@ -4,6 +4,7 @@
 
 #include "accounts/account_data.h"
 #include "decode/borsh_reader.h"
+#include "objects/record.h"
 #include "objects/values.h"
 #include "py/compat.h"
 #include "py/errors.h"
@@ -113,14 +114,8 @@ bool decode_rpc_account(const Decoding& decoding, const accounts::RpcAccount& ac
 }
 
 py::PyRef build_account(PyTypeObject* type, const accounts::RpcAccount& account, DecodedAccount& decoded) {
-  py::PyRef record = py::PyRef::steal(PyStructSequence_New(type));
-  if (!record) return {};
-  int field = 0;
-  auto put = [&](PyObject* item) {
-    if (item == nullptr) return false;
-    PyStructSequence_SetItem(record.get(), field++, item);
-    return true;
-  };
+  RecordBuilder record(type);
+  auto put = [&record](PyObject* item) { return record.put(item); };
   static_assert(kAccountFieldCount == 8, "one put per field, in AccountField order");
   const bool failed = decoded.failure.reason != nullptr;
   const bool complete =
@@ -130,8 +125,7 @@ py::PyRef build_account(PyTypeObject* type, const accounts::RpcAccount& account,
       put(account.slot ? PyLong_FromUnsignedLongLong(*account.slot) : Py_NewRef(Py_None)) &&
       put(failed ? Py_NewRef(Py_None) : PyLong_FromUnsignedLongLong(decoded.unread)) &&
       put(failed ? text_or_none(decoded.failure.error.message) : Py_NewRef(Py_None));
-  if (!complete) return {};
-  return record;
+  return std::move(record).finish(complete);
 }
 
 }  // namespace varkel::objects

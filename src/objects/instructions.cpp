@@ -5,6 +5,7 @@
 
 #include "decode/borsh_reader.h"
 #include "decode/instructions.h"
+#include "objects/record.h"
 #include "objects/values.h"
 #include "tx/transaction.h"
 
@@ -188,14 +189,8 @@ py::PyRef build_instruction(PyTypeObject* type, const Decoding& decoding, const 
                                                        static_cast<Py_ssize_t>(input.data.size())));
   if (!reason || !raw) return {};
 
-  py::PyRef record = py::PyRef::steal(PyStructSequence_New(type));
-  if (!record) return {};
-  int field = 0;
-  auto put = [&](PyObject* item) {
-    if (item == nullptr) return false;
-    PyStructSequence_SetItem(record.get(), field++, item);
-    return true;
-  };
+  RecordBuilder record(type);
+  auto put = [&record](PyObject* item) { return record.put(item); };
   static_assert(kInstructionFieldCount == 16, "one put per field, in InstructionField order");
   PyObject* program_id = input.program_id != nullptr ? input.program_id : Py_None;
   const bool complete = put(name.release()) && put(args.release()) && put(accounts.release()) &&
@@ -206,8 +201,7 @@ py::PyRef build_instruction(PyTypeObject* type, const Decoding& decoding, const 
                         put(missing_names.release()) && put(reason.release()) && put(raw.release()) &&
                         put(signers.release()) && put(writable.release()) &&
                         put(PyBool_FromLong(place.failed));
-  if (!complete) return {};
-  return record;
+  return std::move(record).finish(complete);
 }
 
 }  // namespace varkel::objects

@@ -6,6 +6,7 @@
 
 #include "objects/instructions.h"
 #include "objects/program_ids.h"
+#include "objects/record.h"
 
 namespace varkel::objects {
 
@@ -86,14 +87,8 @@ py::PyRef failure_dict(const tx::Failure& failure) {
 
 py::PyRef build_transaction(PyTypeObject* type, const tx::Transaction& tx, py::PyRef error,
                             py::PyRef instructions, py::PyRef events) {
-  py::PyRef record = py::PyRef::steal(PyStructSequence_New(type));
-  if (!record) return {};
-  int field = 0;
-  auto put = [&](PyObject* item) {
-    if (item == nullptr) return false;
-    PyStructSequence_SetItem(record.get(), field++, item);
-    return true;
-  };
+  RecordBuilder record(type);
+  auto put = [&record](PyObject* item) { return record.put(item); };
   static_assert(kTransactionFieldCount == 7, "one put per field, in TransactionField order");
   const bool complete = put(text_or_none(tx.signature)) &&
                         put(tx.slot ? PyLong_FromUnsignedLongLong(*tx.slot) : Py_NewRef(Py_None)) &&
@@ -101,8 +96,7 @@ py::PyRef build_transaction(PyTypeObject* type, const tx::Transaction& tx, py::P
                         put(PyBool_FromLong(tx.failed)) &&
                         put(error ? error.release() : Py_NewRef(Py_None)) && put(instructions.release()) &&
                         put(events.release());
-  if (!complete) return {};
-  return record;
+  return std::move(record).finish(complete);
 }
 
 }  // namespace varkel::objects

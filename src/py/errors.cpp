@@ -98,4 +98,13 @@ std::string take_exception_text() {
   return message;
 }
 
+PyRef iterate(PyObject* obj, const char* param, const char* target) {
+  PyRef iter = PyRef::steal(PyObject_GetIter(obj));
+  if (!iter && PyErr_ExceptionMatches(PyExc_TypeError)) {
+    PyErr_Clear();
+    raise_not_instance(param, obj, target);
+  }
+  return iter;
+}
+
 }  // namespace varkel::py

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "py/pyref.h"
+
 namespace varkel::py {
 
 // The internal-error exception class (derives from BaseException), created
@@ -30,6 +32,10 @@ std::nullptr_t fail_as_internal();
 // '{target}'" ("'None' is not an instance of ..." for None), with or without
 // the "argument '{param}': " prefix (param null). Returns null.
 PyObject* raise_not_instance(const char* param, PyObject* obj, const char* target);
+
+// iter(obj); where `obj` is not iterable, null with the TypeError of
+// raise_not_instance(param, obj, target) (other failures pass as they are).
+PyRef iterate(PyObject* obj, const char* param, const char* target);
 
 // The text "{type}: {str(exc)}" of the pending exception, which is cleared
 // ("SystemError: error return without exception set" when none is pending).
