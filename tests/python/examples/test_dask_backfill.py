@@ -251,6 +251,7 @@ def dataset_rows(directory):
 
 
 def test_parquet_mode_writes_the_command_lines_dataset(tmp_path):
+    pytest.importorskip("pyarrow.parquet", reason="pyarrow is not installed for this interpreter")
     paths, idl_jsons, _ = write_transaction_partitions(tmp_path, files=3)
     files, rows, errors = backfill.write_transaction_files_locally(paths, idl_jsons, tmp_path / "local")
     assert errors == [] and rows > 8 and len(files) == len(set(files))
