@@ -33,7 +33,40 @@ void prefix_type_error() {
   py::set_raised_exception(error.release());
 }
 
+// The UTF-8 text of a str (the characters themselves when it is ASCII).
+bool line_view(PyObject* item, LogLines& out) {
+  if (!PyUnicode_Check(item)) {
+    py::raise_not_instance(nullptr, item, "str");
+    return false;
+  }
+  if (PyUnicode_IS_COMPACT_ASCII(item)) {
+    out.views.emplace_back(static_cast<const char*>(PyUnicode_DATA(item)),
+                           static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+    return true;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+  if (utf8 == nullptr) return false;
+  out.views.emplace_back(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+// A list or tuple is read from a tuple of its items (for a list, a copy taken
+// at once, under the list's lock in free-threaded builds): one reference
+// keeps every line alive, and no iterator is stepped line by line.
+bool collect_sequence(PyObject* logs, LogLines& out) {
+  out.holder = py::PyRef::steal(PySequence_Tuple(logs));
+  if (!out.holder) return false;
+  const Py_ssize_t count = PyTuple_GET_SIZE(out.holder.get());
+  out.views.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (!line_view(PyTuple_GET_ITEM(out.holder.get(), i), out)) return false;
+  }
+  return true;
+}
+
 bool collect_lines(PyObject* logs, LogLines& out) {
+  if (PyList_CheckExact(logs) || PyTuple_CheckExact(logs)) return collect_sequence(logs, out);
   if (PyUnicode_Check(logs)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return false;
@@ -60,14 +93,7 @@ bool collect_lines(PyObject* logs, LogLines& out) {
     if (status < 0) return false;
     if (status == 0) return true;
     py::PyRef item = py::PyRef::steal(raw);
-    if (!PyUnicode_Check(item.get())) {
-      py::raise_not_instance(nullptr, item.get(), "str");
-      return false;
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
-    if (utf8 == nullptr) return false;
-    out.views.emplace_back(utf8, static_cast<std::size_t>(size));
+    if (!line_view(item.get(), out)) return false;
     out.owners.push_back(std::move(item));
   }
 }

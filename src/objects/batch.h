@@ -16,9 +16,11 @@
 
 namespace varkel::objects {
 
-// The lines of one batch: UTF-8 views into the str objects, which `owners`
-// keeps alive for as long as the views are used.
+// The lines of one batch: UTF-8 views into the str objects, which `holder`
+// (a tuple of them, for a list or tuple argument) or `owners` (one reference
+// per line, for other iterables) keeps alive for as long as the views are used.
 struct LogLines {
+  py::PyRef holder;
   std::vector<py::PyRef> owners;
   std::vector<std::string_view> views;
 };
