@@ -172,6 +172,23 @@ std::optional<ByteBuffer> decode_base64(std::string_view text) {
   return buffer;
 }
 
+bool decode_base64_head(std::string_view text, std::uint8_t (&head)[9]) {
+  if (text.size() < 16) return false;
+  for (std::size_t g = 0; g < 3; ++g) {
+    const char* in = text.data() + 4 * g;
+    const std::uint32_t a = value_of(in[0]);
+    const std::uint32_t b = value_of(in[1]);
+    const std::uint32_t c = value_of(in[2]);
+    const std::uint32_t d = value_of(in[3]);
+    if (((a | b | c | d) & 0xC0) != 0) return false;
+    const std::uint32_t bits = (a << 18) | (b << 12) | (c << 6) | d;
+    head[3 * g] = static_cast<std::uint8_t>(bits >> 16);
+    head[3 * g + 1] = static_cast<std::uint8_t>(bits >> 8);
+    head[3 * g + 2] = static_cast<std::uint8_t>(bits);
+  }
+  return true;
+}
+
 bool decode_base64(std::string_view text, std::vector<std::uint8_t>& out) {
   if (text.size() % 4 != 0) return false;
   const std::size_t groups = text.size() / 4;

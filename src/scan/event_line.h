@@ -41,6 +41,13 @@ inline std::optional<EventPayload> event_of_payload(std::string_view text,
                                                     const decode::EventRegistry& registry) {
   std::optional<EventPayload> out;
   if (registry.events.empty()) return out;
+  // Most payloads carry no event of the registry (log text, other programs'
+  // data): their first bytes tell, before any allocation or full decoding.
+  if (text.size() >= 16) {
+    std::uint8_t head[9];
+    if (text.size() % 4 != 0 || !decode_base64_head(text, head) || registry.find_event(head) == nullptr)
+      return out;
+  }
   std::optional<ByteBuffer> bytes = decode_payload(text);
   if (!bytes) return out;
   const decode::EventEntry* entry = registry.find_event(bytes->data.get());

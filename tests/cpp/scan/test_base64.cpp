@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -31,12 +32,20 @@ std::string encode(const Bytes& bytes) {
 }
 
 // Both forms: the allocating one, and the one into a reused buffer (which
-// still holds the bytes of earlier texts), which must agree.
+// still holds the bytes of earlier texts), which must agree; and the head of
+// a text of 16 or more characters, which refuses whatever they refuse at the
+// start and otherwise holds their first 9 bytes.
 std::optional<Bytes> decode(std::string_view text) {
   static thread_local std::vector<std::uint8_t> reused(7, 0xEE);
   const bool accepted = decode_base64(text, reused);
   auto buffer = decode_base64(text);
   EXPECT_EQ(accepted, buffer.has_value()) << text;
+  std::uint8_t head[9];
+  const bool has_head = decode_base64_head(text, head);
+  EXPECT_TRUE(has_head || text.size() < 16 || !buffer) << text;
+  if (has_head && buffer) {
+    EXPECT_TRUE(std::equal(head, head + 9, buffer->data.get())) << text;
+  }
   if (!buffer) return std::nullopt;
   Bytes bytes(buffer->data.get(), buffer->data.get() + buffer->size);
   EXPECT_EQ(Bytes(reused.begin(), reused.end()), bytes) << text;
