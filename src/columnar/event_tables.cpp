@@ -84,10 +84,11 @@ std::vector<std::shared_ptr<const Table>> EventTables::finish() && {
 void add_lines(EventTables& tables, const decode::EventRegistry& registry,
                std::span<const std::string_view> lines) {
   if (registry.events.empty()) return;
+  std::vector<std::uint8_t> scratch;
   for (std::string_view line : lines) {
-    const std::optional<scan::EventPayload> payload = scan::event_of_line(line, registry);
+    const std::optional<scan::EventPayload> payload = scan::event_of_line(line, registry, scratch);
     if (!payload) continue;
-    tables.add(payload->event, payload->data().data(), payload->data().size());
+    tables.add(payload->event, payload->data.data(), payload->data.size());
   }
 }
 

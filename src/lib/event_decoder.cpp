@@ -138,7 +138,7 @@ PyObject* decoder_parse_logs(PyObject* self, PyObject* const* args, Py_ssize_t n
   static constexpr Signature kSig{"EventDecoder.parse_logs()", "logs"};
   PyObject* logs = bind_single(kSig, args, nargs, kwnames);
   if (logs == nullptr) return nullptr;
-  std::optional<objects::LogLines> lines = objects::convert_logs(logs);
+  std::optional<objects::LogLines> lines = objects::convert_logs(logs, objects::Lines::Payloads);
   if (!lines) return nullptr;
   const DecoderState& state = *as_decoder(self)->state;
   return objects::scan_batch({state.registry, state.plan, state.keys}, lines->views).release();
@@ -154,7 +154,7 @@ PyObject* decoder_parse_logs_arrow(PyObject* self, PyObject* const* args, Py_ssi
     return nullptr;
   const std::optional<columnar::KeyForm> form = key_form_of(bound[1]);
   if (!form) return nullptr;
-  std::optional<objects::LogLines> lines = objects::convert_logs(bound[0]);
+  std::optional<objects::LogLines> lines = objects::convert_logs(bound[0], objects::Lines::Payloads);
   if (!lines) return nullptr;
   const DecoderState& state = *as_decoder(self)->state;
   std::vector<std::shared_ptr<const columnar::Table>> tables;

@@ -33,40 +33,72 @@ void prefix_type_error() {
   py::set_raised_exception(error.release());
 }
 
-// The UTF-8 text of a str (the characters themselves when it is ASCII).
-bool line_view(PyObject* item, LogLines& out) {
+// The UTF-8 text of a str (its characters themselves when it is ASCII), or
+// nullopt with an exception set.
+std::optional<std::string_view> text_of(PyObject* item) {
   if (!PyUnicode_Check(item)) {
     py::raise_not_instance(nullptr, item, "str");
-    return false;
+    return std::nullopt;
   }
   if (PyUnicode_IS_COMPACT_ASCII(item)) {
-    out.views.emplace_back(static_cast<const char*>(PyUnicode_DATA(item)),
-                           static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
-    return true;
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(item)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
   }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-  if (utf8 == nullptr) return false;
-  out.views.emplace_back(utf8, static_cast<std::size_t>(size));
-  return true;
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
-// A list or tuple is read from a tuple of its items (for a list, a copy taken
-// at once, under the list's lock in free-threaded builds): one reference
-// keeps every line alive, and no iterator is stepped line by line.
-bool collect_sequence(PyObject* logs, LogLines& out) {
-  out.holder = py::PyRef::steal(PySequence_Tuple(logs));
-  if (!out.holder) return false;
-  const Py_ssize_t count = PyTuple_GET_SIZE(out.holder.get());
-  out.views.reserve(static_cast<std::size_t>(count));
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    if (!line_view(PyTuple_GET_ITEM(out.holder.get(), i), out)) return false;
+bool wanted(std::string_view text, Lines which) {
+  return which == Lines::All || scan::extract_payload(text).has_value();
+}
+
+// A tuple is held as it is. A list is read under its lock (free-threaded
+// builds), with a reference taken to each line kept: no iterator is stepped,
+// and the lines left out cost no reference. Only an ASCII str is read without
+// a reference of its own; anything else may run code that lets another thread
+// change the list (the lock is then suspended), so it is held first, and the
+// list's size is read again at each step.
+bool collect_sequence(PyObject* logs, Lines which, LogLines& out) {
+  if (PyTuple_CheckExact(logs)) {
+    out.holder = py::PyRef::borrow(logs);
+    const Py_ssize_t count = PyTuple_GET_SIZE(logs);
+    out.views.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      const std::optional<std::string_view> text = text_of(PyTuple_GET_ITEM(logs, i));
+      if (!text) return false;
+      if (wanted(*text, which)) out.views.push_back(*text);
+    }
+    return true;
+  }
+  py::CriticalSection lock(logs);
+  // Room for every line: the pages of the room that no kept line takes are
+  // never touched, and the lists never move as they grow.
+  out.views.reserve(static_cast<std::size_t>(PyList_GET_SIZE(logs)));
+  out.owners.reserve(static_cast<std::size_t>(PyList_GET_SIZE(logs)));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(logs); ++i) {
+    PyObject* item = PyList_GET_ITEM(logs, i);
+    if (PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
+      const std::string_view text(static_cast<const char*>(PyUnicode_DATA(item)),
+                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+      if (!wanted(text, which)) continue;
+      out.views.push_back(text);
+      out.owners.push_back(py::PyRef::borrow(item));
+      continue;
+    }
+    py::PyRef held = py::PyRef::borrow(item);
+    const std::optional<std::string_view> text = text_of(held.get());
+    if (!text) return false;
+    if (!wanted(*text, which)) continue;
+    out.views.push_back(*text);
+    out.owners.push_back(std::move(held));
   }
   return true;
 }
 
-bool collect_lines(PyObject* logs, LogLines& out) {
-  if (PyList_CheckExact(logs) || PyTuple_CheckExact(logs)) return collect_sequence(logs, out);
+bool collect_lines(PyObject* logs, Lines which, LogLines& out) {
+  if (PyList_CheckExact(logs) || PyTuple_CheckExact(logs)) return collect_sequence(logs, which, out);
   if (PyUnicode_Check(logs)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return false;
@@ -93,7 +125,10 @@ bool collect_lines(PyObject* logs, LogLines& out) {
     if (status < 0) return false;
     if (status == 0) return true;
     py::PyRef item = py::PyRef::steal(raw);
-    if (!line_view(item.get(), out)) return false;
+    const std::optional<std::string_view> text = text_of(item.get());
+    if (!text) return false;
+    if (!wanted(*text, which)) continue;
+    out.views.push_back(*text);
     out.owners.push_back(std::move(item));
   }
 }
@@ -112,9 +147,9 @@ py::PyRef make_record(const std::string& name, py::PyRef value) {
 
 }  // namespace
 
-std::optional<LogLines> convert_logs(PyObject* logs) {
+std::optional<LogLines> convert_logs(PyObject* logs, Lines which) {
   LogLines lines;
-  if (!collect_lines(logs, lines)) {
+  if (!collect_lines(logs, which, lines)) {
     prefix_type_error();
     return std::nullopt;
   }
@@ -127,11 +162,11 @@ py::PyRef scan_batch(const Decoding& decoding, std::span<const std::string_view>
   const decode::EventRegistry& registry = decoding.registry;
   std::vector<py::PyRef> records;
   if (registry.events.empty()) lines = {};
+  std::vector<std::uint8_t> scratch;
   for (std::string_view line : lines) {
-    std::optional<scan::EventPayload> payload = scan::event_of_line(line, registry);
+    const std::optional<scan::EventPayload> payload = scan::event_of_line(line, registry, scratch);
     if (!payload) continue;
-    const std::span<const std::uint8_t> data = payload->data();
-    decode::BorshReader reader(data.data(), data.size());
+    decode::BorshReader reader(payload->data.data(), payload->data.size());
     Decoded value = decode_fields(decoding.plan, decoding.keys, reader, decoding.plan.events[payload->event]);
     if (!value.value) {
       if (value.raised) return py::fail_as_internal();

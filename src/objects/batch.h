@@ -17,17 +17,22 @@
 namespace varkel::objects {
 
 // The lines of one batch: UTF-8 views into the str objects, which `holder`
-// (a tuple of them, for a list or tuple argument) or `owners` (one reference
-// per line, for other iterables) keeps alive for as long as the views are used.
+// (a tuple argument) or `owners` (one reference per line kept) keeps alive for
+// as long as the views are used.
 struct LogLines {
   py::PyRef holder;
   std::vector<py::PyRef> owners;
   std::vector<std::string_view> views;
 };
 
+// The lines a caller reads: every line, or only those that carry a payload
+// (scan::extract_payload), in which alone the events of a batch are found.
+// Either way every item is checked.
+enum class Lines { All, Payloads };
+
 // Converts the `logs` argument completely, or raises (TypeError prefixed with
 // "argument 'logs': ", UnicodeEncodeError, or the iteration's own exception).
-std::optional<LogLines> convert_logs(PyObject* logs);
+std::optional<LogLines> convert_logs(PyObject* logs, Lines which = Lines::All);
 
 // What a batch is decoded with: the registry's events, their plan and its keys.
 struct Decoding {

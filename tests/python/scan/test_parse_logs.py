@@ -85,6 +85,35 @@ def test_order_and_noise(decoder):
     assert decoder.parse_logs(tuple(lines)) == decoder.parse_logs(logs=lines)
 
 
+class Lines:
+    """A sequence that is neither a list nor a tuple: read through its iterator."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+def test_every_kind_of_sequence_and_line_gives_the_same_events(decoder):
+    # ASCII lines are read in place, others through their UTF-8 text; a str
+    # subclass is never taken for an ASCII str.
+    class Text(str):
+        pass
+
+    tick = data_line(event_discriminator("Tick"), b"\x09")
+    lines = [tick, "Program log: é " + B64, Text("Program data: " + B64), "Program data: \u00a0" + B64,
+             "Program log: Instruction: Swap", "Program data: " + B64 + " \u3000", "noise"]
+    want = [("Tick", {"n": 9}), RECORD, RECORD, RECORD]
+    for logs in (lines, tuple(lines), Lines(lines)):
+        assert decoder.parse_logs(logs) == want
+        assert {name: table.num_rows for name, table in decoder.parse_logs_arrow(logs).items()} == \
+            {"Deposit": 3, "Tick": 1}
+
+
 @pytest.mark.parametrize("empty", [[], (), ["noise", "Program log: hello"]])
 def test_no_events_gives_empty_list(decoder, empty):
     result = decoder.parse_logs(empty)
