@@ -69,8 +69,8 @@ class LayoutBuilder {
     out_.before = static_cast<std::uint32_t>(before.size());
     out_.after = static_cast<std::uint32_t>(after.size());
     std::vector<std::string> taken;
-    for (const ColumnSpec& spec : before) taken.push_back(spec.name);
-    for (const ColumnSpec& spec : after) taken.push_back(spec.name);
+    for (const ColumnSpec& column : before) taken.push_back(column.name);
+    for (const ColumnSpec& column : after) taken.push_back(column.name);
     static const FieldsRef kNone{};
     struct_children(0, fields != nullptr ? *fields : kNone, nullable, 0, before, after, taken);
   }
@@ -129,14 +129,14 @@ class LayoutBuilder {
   }
 
   // A column of the table's own, and the slots below it.
-  void own(std::uint32_t at, const ColumnSpec& spec) {
-    out_.slots[at].name = spec.name;
-    out_.slots[at].kind = spec.kind;
-    out_.slots[at].nullable = spec.nullable;
-    if (spec.children.empty()) return;
-    const std::uint32_t first = reserve_children(at, spec.children.size());
-    for (std::size_t c = 0; c < spec.children.size(); ++c)
-      own(first + static_cast<std::uint32_t>(c), spec.children[c]);
+  void own(std::uint32_t at, const ColumnSpec& column) {
+    out_.slots[at].name = column.name;
+    out_.slots[at].kind = column.kind;
+    out_.slots[at].nullable = column.nullable;
+    if (column.children.empty()) return;
+    const std::uint32_t first = reserve_children(at, column.children.size());
+    for (std::size_t c = 0; c < column.children.size(); ++c)
+      own(first + static_cast<std::uint32_t>(c), column.children[c]);
   }
 
   // Appends `count` placeholder slots as the children of `at`.

@@ -40,20 +40,20 @@ std::string cat(std::initializer_list<std::string_view> pieces) {
 // A type expression in short form as JSON: "[T;3]" an array, "vec<T>" and
 // "option<T>", a capitalised name a defined type, anything else as written
 // ("u8", "pubkey", "string").
-std::string type_json(std::string_view spec) {
-  if (spec.front() == '[') {
-    const std::size_t semi = spec.rfind(';');
-    return cat({R"({"array": [)", type_json(spec.substr(1, semi - 1)), ", ",
-                spec.substr(semi + 1, spec.size() - semi - 2), "]}"});
+std::string type_json(std::string_view text) {
+  if (text.front() == '[') {
+    const std::size_t semi = text.rfind(';');
+    return cat({R"({"array": [)", type_json(text.substr(1, semi - 1)), ", ",
+                text.substr(semi + 1, text.size() - semi - 2), "]}"});
   }
-  if (spec.back() == '>') {
-    const std::size_t open = spec.find('<');
-    return cat({R"({")", spec.substr(0, open), R"(": )",
-                type_json(spec.substr(open + 1, spec.size() - open - 2)), "}"});
+  if (text.back() == '>') {
+    const std::size_t open = text.find('<');
+    return cat({R"({")", text.substr(0, open), R"(": )",
+                type_json(text.substr(open + 1, text.size() - open - 2)), "}"});
   }
-  if (std::isupper(static_cast<unsigned char>(spec.front())))
-    return cat({R"({"defined": {"name": ")", spec, R"("}})"});
-  return cat({"\"", spec, "\""});
+  if (std::isupper(static_cast<unsigned char>(text.front())))
+    return cat({R"({"defined": {"name": ")", text, R"("}})"});
+  return cat({"\"", text, "\""});
 }
 
 const std::string kC = R"({"kind": "c"})";
