@@ -34,9 +34,9 @@ namespace {
 // A transaction or block argument's JSON document: a dict (read through the
 // same JSON value as text), or JSON text as str or a bytes-like object. Null
 // with TransactionError (text that is not JSON) or TypeError set.
-std::unique_ptr<json::Value> document_argument(PyObject* obj, const char* param, bool events_only) {
+std::unique_ptr<json::Value> document_argument(PyObject* obj, const char* param) {
   if (PyDict_Check(obj)) {
-    std::optional<json::Value> value = objects::to_json_value(obj, param, events_only);
+    std::optional<json::Value> value = objects::to_json_value(obj, param);
     if (!value) return nullptr;
     return std::make_unique<json::Value>(std::move(*value));
   }
@@ -85,8 +85,8 @@ std::optional<tx::Transaction> transaction_of(const json::Value& document) {
   return std::move(*read);
 }
 
-std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj, bool events_only) {
-  std::unique_ptr<json::Value> document = document_argument(obj, "tx", events_only);
+std::optional<tx::OwnedTransaction> read_tx_argument(PyObject* obj) {
+  std::unique_ptr<json::Value> document = document_argument(obj, "tx");
   if (!document) return std::nullopt;
   std::optional<tx::Transaction> transaction = transaction_of(*document);
   if (!transaction) return std::nullopt;
@@ -186,7 +186,7 @@ PyObject* decode_read(const tx::Transaction& transaction, const Decoders& decode
 }
 
 PyObject* decode_with(PyObject* tx_arg, const Decoders& decoders, Want want) {
-  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg, want == Want::Events);
+  std::optional<tx::OwnedTransaction> read = read_tx_argument(tx_arg);
   if (!read) return nullptr;
   return decode_read(read->tx, decoders, want);
 }
@@ -463,7 +463,7 @@ PyObject* module_decode_counted(PyObject*, PyObject* const* args, Py_ssize_t nar
   if (instructions < 0) return nullptr;
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
-  std::unique_ptr<json::Value> document = document_argument(bound[0], "line", false);
+  std::unique_ptr<json::Value> document = document_argument(bound[0], "line");
   if (!document) return nullptr;
   const bool block = tx::is_block(*document);
   Counted counted;
@@ -501,7 +501,7 @@ PyObject* module_decode_block(PyObject*, PyObject* const* args, Py_ssize_t nargs
   if (!bind_arguments("decode_block()", kParams, args, nargs, kwnames, bound)) return nullptr;
   std::unique_ptr<Decoders> decoders = collect_decoders(bound[1]);
   if (!decoders) return nullptr;
-  std::unique_ptr<json::Value> document = document_argument(bound[0], "block", false);
+  std::unique_ptr<json::Value> document = document_argument(bound[0], "block");
   if (!document) return nullptr;
   if (!tx::is_block(*document) && tx::read_transaction(*document)) {
     return objects::raise_transaction_error(
@@ -539,7 +539,7 @@ PyObject* decode_tables_with(PyObject* items_arg, const Decoders& decoders, colu
     if (status == 0) break;
     py::PyRef item = py::PyRef::steal(raw);
     const std::string param = "items[" + std::to_string(index) + "]";
-    std::unique_ptr<json::Value> document = document_argument(item.get(), param.c_str(), !instructions);
+    std::unique_ptr<json::Value> document = document_argument(item.get(), param.c_str());
     const bool done =
         document && for_each_transaction(*document, [&](const tx::Transaction& transaction) {
           const tx::Attribution attribution = tx::attribute_transaction(

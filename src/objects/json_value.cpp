@@ -20,10 +20,7 @@ constexpr int kMaxDepth = 127;  // as the JSON text parser
 // Members whose content the transaction reader never reads (balances, token
 // balances, rewards, the node's parsed instructions, return data): they keep
 // their key, with null content.
-bool content_unread(std::string_view key, bool events_only) {
-  // Only instructions read their accounts, and the transaction's record its
-  // signature.
-  if (events_only && (key == "accounts" || key == "signatures")) return true;
+bool content_unread(std::string_view key) {
   static constexpr std::string_view kUnread[] = {
       "parsed",           "postBalances", "postTokenBalances", "preBalances",
       "preTokenBalances", "returnData",   "rewards",
@@ -36,7 +33,7 @@ bool content_unread(std::string_view key, bool events_only) {
 
 class Converter {
  public:
-  Converter(const char* param, bool events_only) : param_(param), events_only_(events_only) {}
+  explicit Converter(const char* param) : param_(param) {}
 
   bool convert(PyObject* obj, json::Value& out, int depth);
 
@@ -86,7 +83,6 @@ class Converter {
   }
 
   const char* param_;
-  bool events_only_;
   std::vector<json::PathStep> path_;
 };
 
@@ -175,7 +171,7 @@ bool Converter::convert_dict(PyObject* dict, json::Value& out, int depth) {
     }
     const std::string_view name(text, static_cast<std::size_t>(size));
     members.emplace_back(std::string(name), json::Value{});
-    if (content_unread(name, events_only_)) continue;  // stays null
+    if (content_unread(name)) continue;  // stays null
     path_.push_back(json::PathStep{name, 0, false});
     const bool converted = convert(v.get(), members.back().second, depth);
     path_.pop_back();
@@ -215,9 +211,9 @@ bool Converter::convert_sequence(PyObject* seq, json::Value& out, int depth) {
 
 }  // namespace
 
-std::optional<json::Value> to_json_value(PyObject* obj, const char* param, bool events_only) {
+std::optional<json::Value> to_json_value(PyObject* obj, const char* param) {
   json::Value out;
-  Converter converter(param, events_only);
+  Converter converter(param);
   if (!converter.convert(obj, out, 0)) return std::nullopt;
   return out;
 }

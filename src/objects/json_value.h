@@ -30,8 +30,6 @@ namespace varkel::objects {
 // ValueError for a str that is not UTF-8 text (lone surrogates) and for an
 // int too large for a float. `path` reads like the reader's paths
 // ("meta.logMessages[3]").
-// With `events_only`, the members that only instructions and the
-// transaction's record read ("accounts", "signatures") are left unread too.
-std::optional<json::Value> to_json_value(PyObject* obj, const char* param, bool events_only = false);
+std::optional<json::Value> to_json_value(PyObject* obj, const char* param);
 
 }  // namespace varkel::objects
